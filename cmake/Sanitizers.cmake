@@ -1,0 +1,10 @@
+# Sanitizer builds apply to everything we compile, tests included.
+if(TORVANE_SANITIZE)
+  set(_san_flags -fsanitize=${TORVANE_SANITIZE} -fno-omit-frame-pointer)
+  if(TORVANE_SANITIZE MATCHES "undefined")
+    list(APPEND _san_flags -fno-sanitize-recover=undefined)
+  endif()
+  add_compile_options(${_san_flags})
+  add_link_options(${_san_flags})
+  message(STATUS "Sanitizers: ${TORVANE_SANITIZE}")
+endif()

@@ -1,0 +1,69 @@
+// The platform seam under the HID device layer. hid_link talks only to this
+// interface; the hidapi backend (real hidraw devices) and the simulated bus
+// (tests, demos) implement it, so everything above runs unchanged on either.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace torvane {
+
+// One HID interface as the platform lists it.
+struct HidInterfaceRecord {
+  std::string path;
+  uint16_t vendor_id = 0;
+  uint16_t product_id = 0;
+  std::optional<std::wstring> serial_number;
+  uint16_t release_number = 0;
+  std::optional<std::wstring> manufacturer_string;
+  std::optional<std::wstring> product_string;
+  uint16_t usage_page = 0;   // 0 when unknown
+  uint16_t usage = 0;        // 0 when unknown
+  int32_t interface_number = -1;
+};
+
+// An open interface. One thread uses it at a time; close happens in the
+// destructor. Reports travel as the Linux hidraw node moves them:
+//  - write: the report-ID byte first (0 for a device without report IDs),
+//    then the report;
+//  - read: one input report, with its report-ID byte first only when the
+//    device uses report IDs.
+class HidBackendDevice {
+ public:
+  virtual ~HidBackendDevice() = default;
+
+  // Bytes written (report-ID byte included) or -1.
+  virtual int write(const uint8_t* data, size_t length) = 0;
+
+  // Waits at most timeout_ms for one input report. Returns the byte count
+  // copied (at most capacity; the rest of a longer report is lost), 0 when
+  // nothing arrived in time, -1 on failure (device gone, I/O error).
+  // A report that arrives after a time-out is kept and returned by the next
+  // call, as the kernel queues it.
+  virtual int read(uint8_t* buffer, size_t capacity, int timeout_ms) = 0;
+
+  // The raw report descriptor, or nullopt when it cannot be had.
+  virtual std::optional<std::vector<uint8_t>> report_descriptor() = 0;
+
+  // First line of the text for the last failure on this device.
+  virtual std::string error_text() = 0;
+};
+
+class HidBackend {
+ public:
+  virtual ~HidBackend() = default;
+
+  // Every present HID interface, in the platform's order.
+  virtual std::vector<HidInterfaceRecord> enumerate() = 0;
+
+  // Opens an interface by path; on failure returns null and, when given,
+  // fills *error with the reason.
+  virtual std::unique_ptr<HidBackendDevice> open_path(const std::string& path,
+                                                      std::string* error) = 0;
+};
+
+}  // namespace torvane

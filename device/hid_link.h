@@ -1,0 +1,88 @@
+// The tool's only access to USB HID hardware: one process-wide context that
+// caches the list of HID interfaces under a re-entrant lock, hands out
+// filtered copies, opens the interface matching a device identity and moves
+// single reports in and out with a bounded wait.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "device/hid_backend.h"
+
+namespace torvane {
+
+// One enumerated HID interface; lists are singly linked, in enumeration
+// order, and every list handed out is the caller's (hid_link_free_list).
+struct HidDeviceInfo {
+  HidDeviceInfo* next = nullptr;
+  std::string path;
+  uint16_t vendor_id = 0;
+  uint16_t product_id = 0;
+  std::optional<std::wstring> serial_number;
+  uint16_t release_number = 0;
+  std::optional<std::wstring> manufacturer_string;
+  std::optional<std::wstring> product_string;
+  uint16_t usage_page = 0;
+  uint16_t usage = 0;
+  int32_t interface_number = -1;
+};
+
+// The longest report this layer accepts from a report descriptor (bytes,
+// report-ID byte included). Longer reports are refused when the device is
+// opened rather than handled with buffers that might overflow.
+inline constexpr uint32_t kHidMaxReportLength = 4097;
+
+// The fixed wait of hid_link_read.
+inline constexpr int kHidReadTimeoutMs = 1000;
+
+// One open interface. Belongs to whoever opened it until hid_link_close.
+struct HidDevice {
+  std::unique_ptr<HidBackendDevice> handle;
+  uint16_t output_report_length = 0;  // longest output report + 1 (ID byte)
+  uint32_t input_report_length = 0;   // longest input report + 1 (ID byte)
+  uint8_t output_report_id = 0;       // 0 when the device uses no report IDs
+  uint8_t input_report_id = 0;
+  std::optional<std::string> last_error_text;
+  bool read_pending = false;          // a read timed out and is still owed
+  std::string path;                   // the path it was opened with
+};
+
+// Selects the backend used by the next hid_link_init. Without a call the
+// hidapi backend (real devices) is used. Passing null restores that default.
+void hid_link_set_backend(std::shared_ptr<HidBackend> backend);
+
+void hid_link_init();
+int hid_link_exit();
+
+HidDeviceInfo* hid_link_enumerate();
+void hid_link_refresh();
+HidDeviceInfo* hid_link_find(uint16_t vendor_id, uint16_t product_id);
+void hid_link_free_list(HidDeviceInfo* list);
+
+// Opens the first cached interface with exactly this VID/PID and, when
+// given, this usage page and usage.
+HidDevice* hid_link_open(uint16_t vendor_id, uint16_t product_id,
+                         const uint16_t* usage_page, const uint16_t* usage);
+HidDevice* hid_link_open_path(const std::string& path);
+void hid_link_close(HidDevice* device);
+
+int hid_link_write(HidDevice* device, const uint8_t* data, size_t count);
+int hid_link_read(HidDevice* device, uint8_t* destination, size_t capacity);
+// Replaces last_error_text with the first line of the backend's text for
+// the last failure on this device.
+void hid_link_store_error(HidDevice* device);
+
+// The reason the last hid_link_open_path on this thread failed, or empty.
+// Used to tell the operator about missing hidraw permissions.
+std::string hid_link_last_open_error();
+
+// Owning wrapper for lists handed out by hid_link_find/enumerate.
+struct HidDeviceInfoListDeleter {
+  void operator()(HidDeviceInfo* list) const { hid_link_free_list(list); }
+};
+using HidDeviceInfoList = std::unique_ptr<HidDeviceInfo, HidDeviceInfoListDeleter>;
+
+}  // namespace torvane

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Torvane needs to build, test and run, skipping
+# the ones already present. Safe to run again; needs root (or sudo).
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  libhidapi-dev libudev-dev
+  qt6-base-dev qt6-base-dev-tools
+  libsimpleini-dev libcli11-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
+  xvfb xauth fonts-wqy-microhei
+  file dpkg-dev
+)
+# Extra packages (for example the kernel test harness) can be passed as arguments.
+packages+=("$@")
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+sudo_cmd=()
+if [[ $(id -u) -ne 0 ]]; then
+  sudo_cmd=(sudo)
+fi
+echo "Installing: ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
