@@ -1,0 +1,141 @@
+#include "download/download_worker.h"
+
+#include "download/transfer_engine.h"
+
+namespace torvane {
+
+namespace {
+
+// Lowers a counter by one only when it is non-zero.
+void lower(std::atomic<int32_t>& counter) {
+  int32_t value = counter.load();
+  while (value != 0 && !counter.compare_exchange_weak(value, value - 1)) {
+  }
+}
+
+void DownloadThreadProc(std::shared_ptr<DownloadWorker::Shared> shared) {
+  if (shared) {
+    DownloadWorker::DownloadThreadLoop(*shared);
+    std::lock_guard<std::mutex> lock(shared->finished_mutex);
+    shared->finished = true;
+    shared->finished_cv.notify_all();
+  }
+}
+
+}  // namespace
+
+DownloadJob BuildDownloadJob(DeviceState state, bool boot_update_advised,
+                             const std::string& image_path, const std::string& boot_update_image,
+                             const std::string& boot_update_header) {
+  DownloadJob job;
+  if (state == DS_OLDBOOT) {
+    job.image_path = boot_update_image;
+  } else if (boot_update_advised) {
+    job.image_path = boot_update_image;
+    job.header_path = boot_update_header;
+  } else {
+    job.image_path = image_path;
+  }
+  return job;
+}
+
+DownloadWorker::DownloadWorker(std::shared_ptr<DownloadHost> host)
+    : shared_(std::make_shared<Shared>(std::move(host))) {}
+
+DownloadWorker::~DownloadWorker() { StopDownloadThread(); }
+
+int DownloadWorker::StartDownloadThread() {
+  shared_->download_stop = 0;
+  if (thread_.joinable()) return 1;
+  shared_->finished = false;
+  try {
+    thread_ = std::thread(DownloadThreadProc, shared_);
+  } catch (const std::system_error&) {
+    return 0;
+  }
+  return 1;
+}
+
+void DownloadWorker::StopDownloadThread() {
+  if (!thread_.joinable()) return;
+  shared_->download_stop = 1;
+  shared_->download_event.set();
+  bool ended;
+  {
+    std::unique_lock<std::mutex> lock(shared_->finished_mutex);
+    ended = shared_->finished_cv.wait_for(lock, stop_timeout, [this] { return shared_->finished.load(); });
+  }
+  if (ended) {
+    thread_.join();
+  } else {
+    // No forced termination here: the thread keeps its own reference to
+    // everything it touches and ends by itself when its exchange returns.
+    thread_.detach();
+    abandoned_ = true;
+  }
+}
+
+void DownloadWorker::OnFlash(const std::string& image_path_text) {
+  if (shared_->download_requests.load() != 0) {
+    CancelIfDownloading();
+    return;
+  }
+  shared_->image_path = image_path_text;
+  shared_->download_requests.fetch_add(1);
+  shared_->download_event.set();
+}
+
+void DownloadWorker::CancelIfDownloading() {
+  if (shared_->download_requests.load() != 0 && shared_->cancel_requests.load() == 0) {
+    shared_->cancel_requests.fetch_add(1);
+  }
+}
+
+void DownloadWorker::DownloadThreadLoop(Shared& shared) {
+  while (shared.download_stop.load() == 0) {
+    const bool woken = shared.download_event.wait_for(kWakePeriod);
+    if (shared.download_stop.load() != 0) break;
+    if (!woken || shared.download_requests.load() == 0) continue;
+    DownloadHost& host = *shared.host;
+    const DownloadJob job =
+        BuildDownloadJob(host.CurrentState(), host.BootUpdateAdvised(), shared.image_path,
+                         host.BootUpdateImagePath(), host.BootUpdateHeaderPath());
+    DoDownload(shared, job);
+  }
+}
+
+int DownloadWorker::DoDownload(Shared& shared, const DownloadJob& job) {
+  DownloadHost& host = *shared.host;
+  std::shared_ptr<HidDevice> device = host.DeviceForDownload();
+  const ChecksumScheme scheme = host.CurrentState() == DS_OLDBOOT ? CHECKSUM_XOR : CHECKSUM_CRC16;
+
+  DownloadResult result;
+  {
+    PreparedImage image;
+    if (!PrepareImage(job, scheme, &image)) {
+      result = DL_FILE_ERROR;
+    } else {
+      host.PostDownloadProgress(PROGRESS_PREPARE, 0);
+      TransferControl control;
+      control.stop = &shared.download_stop;
+      control.cancel = &shared.cancel_requests;
+      control.on_percent = [&host](int percent) {
+        host.PostDownloadProgress(PROGRESS_PERCENT, percent);
+      };
+      result = RunTransfer(device.get(), image, scheme, host.LoadAddress(), control);
+    }
+  }  // the image buffer is released here
+
+  // A failed exchange may leave a reply owed by the device; closing the
+  // device drops it, so the next download starts in step. This happens
+  // before the request is released, so a new press cannot race it.
+  if (result != DL_OK && result != DL_FILE_ERROR && device) host.DropDevice(device);
+  device.reset();
+
+  lower(shared.cancel_requests);
+  lower(shared.download_requests);
+  host.PostDownloadProgress(PROGRESS_RESULT, result);
+  return result == DL_OK ? 1 : 0;
+}
+
+}  // namespace torvane

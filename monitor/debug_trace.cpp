@@ -1,0 +1,52 @@
+#include "monitor/debug_trace.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+
+namespace torvane {
+
+namespace {
+std::mutex& output_mutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+}  // namespace
+
+std::string ApplicationName() {
+  char path[4096];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
+  if (n <= 0) return "torvane";
+  std::string name(path, static_cast<size_t>(n));
+  const auto slash = name.rfind('/');
+  if (slash != std::string::npos) name.erase(0, slash + 1);
+  const auto dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.erase(dot);
+  return name;
+}
+
+void DebugOutput(const std::string& text) {
+  std::lock_guard<std::mutex> lock(output_mutex());
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
+void DebugTrace(const char* format, ...) {
+  char buffer[1024] = {};
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(buffer, sizeof(buffer), format, args);
+  va_end(args);
+  static const std::string app = ApplicationName();
+  DebugOutput("[" + app + "] " + buffer);
+}
+
+long long TickCountMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace torvane

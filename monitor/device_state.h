@@ -1,0 +1,29 @@
+// The kinds of attached device and the codes of the status report.
+#pragma once
+
+#include <cstdint>
+
+namespace torvane {
+
+// Held in an unsigned 16-bit value, as the rest of the tool stores it.
+enum DeviceState : uint16_t {
+  DS_UNSET = 0,  // only before the first detection
+  DS_NONE = 1,
+  DS_OLDBOOT = 2,
+  DS_BOOT = 3,
+  DS_APP = 4,
+};
+
+enum ReportCode : int {
+  RC_NO_DEVICE = 1,
+  RC_FOUND = 2,
+  RC_OPENED = 3,
+  RC_WAITING = 4,
+  RC_ERROR = 255,
+};
+
+// Device-change events as the notification source reports them.
+inline constexpr uint32_t DBT_DEVICEARRIVAL = 0x8000;
+inline constexpr uint32_t DBT_DEVICEREMOVECOMPLETE = 0x8004;
+
+}  // namespace torvane
