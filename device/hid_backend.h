@@ -57,6 +57,18 @@ class HidBackend {
  public:
   virtual ~HidBackend() = default;
 
+  // Brings the platform library up (hid_link_init). Returning false means the
+  // library is unusable: no lock is created and no device is ever found.
+  // When given, *error receives the reason.
+  virtual bool initialise(std::string* error) {
+    (void)error;
+    return true;
+  }
+
+  // Releases the platform library (hid_link_exit). Called once after a
+  // successful initialise.
+  virtual void shutdown() {}
+
   // Every present HID interface, in the platform's order.
   virtual std::vector<HidInterfaceRecord> enumerate() = 0;
 

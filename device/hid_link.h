@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "device/hid_backend.h"
 
@@ -48,7 +49,12 @@ struct HidDevice {
   std::optional<std::string> last_error_text;
   bool read_pending = false;          // a read timed out and is still owed
   std::string path;                   // the path it was opened with
+  std::vector<uint8_t> read_buffer;   // where a read lands (input_report_length bytes)
 };
+
+// Text that marks an open refused for lack of access rights (strerror(EACCES));
+// the reason from hid_link_last_open_error contains it in that case.
+inline constexpr const char* kHidPermissionDeniedText = "Permission denied";
 
 // Selects the backend used by the next hid_link_init. Without a call the
 // hidapi backend (real devices) is used. Passing null restores that default.
@@ -76,8 +82,18 @@ int hid_link_read(HidDevice* device, uint8_t* destination, size_t capacity);
 void hid_link_store_error(HidDevice* device);
 
 // The reason the last hid_link_open_path on this thread failed, or empty.
-// Used to tell the operator about missing hidraw permissions.
+// Used to tell the operator about missing hidraw permissions. Cleared when an
+// open starts; hid_link_open leaves it empty when no interface matched.
 std::string hid_link_last_open_error();
+
+// True when the last failed open on this thread was refused for lack of
+// access rights (the front end then points at the udev rule).
+bool hid_link_last_open_denied();
+
+// The USB interface number in a Windows-style device path: the hexadecimal
+// digits after "&mi_" (case-sensitive), -1 when absent or without digits.
+// Linux paths carry no interface number; there the backend supplies it.
+int32_t hid_interface_number_from_path(const std::string& path);
 
 // Owning wrapper for lists handed out by hid_link_find/enumerate.
 struct HidDeviceInfoListDeleter {

@@ -1,0 +1,147 @@
+// One open HID interface: opening by path (report IDs and lengths from the
+// report descriptor), closing, report write with zero padding, the fixed
+// 1000 ms read whose time-out leaves the read pending, and error texts.
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "device/hid_error_text.h"
+#include "device/hid_link.h"
+#include "device/hid_link_state.h"
+#include "device/report_descriptor.h"
+
+namespace torvane {
+
+namespace {
+
+thread_local std::string t_last_open_error;
+
+void set_error_text(HidDevice* device, std::string_view text) {
+  device->last_error_text = hid_first_line(text);
+}
+
+HidDevice* fail_open(const std::string& reason) {
+  hid_link_set_last_open_error(hid_first_line(reason));
+  return nullptr;
+}
+
+}  // namespace
+
+void hid_link_set_last_open_error(std::string reason) { t_last_open_error = std::move(reason); }
+
+std::string hid_link_last_open_error() { return t_last_open_error; }
+
+bool hid_link_last_open_denied() {
+  return t_last_open_error.find(kHidPermissionDeniedText) != std::string::npos;
+}
+
+HidDevice* hid_link_open_path(const std::string& path) {
+  hid_link_set_last_open_error({});
+  std::shared_ptr<HidBackend> backend = hid_link_backend();
+  if (!backend) return fail_open("HID library not available");
+  if (path.empty()) return fail_open("empty device path");
+
+  std::string error;
+  std::unique_ptr<HidBackendDevice> handle = backend->open_path(path, &error);
+  if (!handle) return fail_open(error.empty() ? "cannot open " + path : error);
+
+  std::optional<std::vector<uint8_t>> descriptor = handle->report_descriptor();
+  if (!descriptor) {
+    return fail_open("cannot read the report descriptor of " + path + ": " + hid_first_line(handle->error_text()));
+  }
+  const ReportDescriptorSummary summary = parse_report_descriptor(descriptor->data(), descriptor->size());
+  if (!summary.ok()) return fail_open(path + ": " + report_descriptor_error_text(summary.error));
+  if (!summary.has_output) return fail_open(path + ": report descriptor declares no output report");
+  if (!summary.has_input) return fail_open(path + ": report descriptor declares no input report");
+  // Lengths beyond the limit are refused here, so no buffer above this layer
+  // has to cope with them.
+  if (summary.output_report_length > kHidMaxReportLength || summary.input_report_length > kHidMaxReportLength) {
+    return fail_open(path + ": report longer than " + std::to_string(kHidMaxReportLength) + " bytes");
+  }
+
+  auto* device = new HidDevice;
+  device->handle = std::move(handle);
+  device->output_report_length = static_cast<uint16_t>(summary.output_report_length);
+  device->input_report_length = summary.input_report_length;
+  device->output_report_id = summary.output_report_id;
+  device->input_report_id = summary.input_report_id;
+  device->path = path;
+  device->read_buffer.assign(device->input_report_length, 0);
+  return device;
+}
+
+void hid_link_close(HidDevice* device) {
+  // Destroying the backend handle closes the interface; a read that timed
+  // out has nothing in flight on hidraw, so nothing needs cancelling.
+  delete device;
+}
+
+int hid_link_write(HidDevice* device, const uint8_t* data, size_t count) {
+  if (device == nullptr) return -1;
+  if (!device->handle) {
+    set_error_text(device, "device is not open");
+    return -1;
+  }
+  if (data == nullptr || count > static_cast<size_t>(std::numeric_limits<int>::max())) {
+    set_error_text(device, "invalid write buffer");
+    return -1;
+  }
+  int written;
+  if (count < device->output_report_length) {
+    // Short reports go out zero-padded to the full output report length.
+    std::vector<uint8_t> padded(device->output_report_length, 0);
+    if (count > 0) std::memcpy(padded.data(), data, count);
+    written = device->handle->write(padded.data(), padded.size());
+  } else {
+    written = device->handle->write(data, count);
+  }
+  if (written < 0) {
+    hid_link_store_error(device);
+    return -1;
+  }
+  return written;
+}
+
+int hid_link_read(HidDevice* device, uint8_t* destination, size_t capacity) {
+  if (device == nullptr) return -1;
+  if (!device->handle) {
+    set_error_text(device, "device is not open");
+    return -1;
+  }
+  if (destination == nullptr || capacity == 0) {
+    set_error_text(device, "invalid read buffer");
+    return -1;
+  }
+  // A device record built by hand may lack its buffer; never let the read
+  // land outside one, nor allocate beyond the supported report length.
+  size_t want = device->input_report_length != 0 ? device->input_report_length : capacity;
+  want = std::min<size_t>(want, kHidMaxReportLength);
+  if (device->read_buffer.size() < want) device->read_buffer.resize(want);
+  if (!device->read_pending) {
+    device->read_pending = true;
+    std::fill(device->read_buffer.begin(), device->read_buffer.end(), 0);
+  }
+  // The kernel queues input reports, so a report that arrives after a
+  // time-out is the one the next call collects: the read stays pending.
+  const int count = device->handle->read(device->read_buffer.data(), want, kHidReadTimeoutMs);
+  if (count == 0) return 0;
+  device->read_pending = false;
+  if (count < 0) {
+    hid_link_store_error(device);
+    return -1;
+  }
+  const size_t delivered = std::min({static_cast<size_t>(count), capacity, want});
+  std::memcpy(destination, device->read_buffer.data(), delivered);
+  return static_cast<int>(delivered);
+}
+
+void hid_link_store_error(HidDevice* device) {
+  if (device == nullptr) return;
+  if (!device->handle) {
+    set_error_text(device, "device is not open");
+    return;
+  }
+  set_error_text(device, device->handle->error_text());
+}
+
+}  // namespace torvane
