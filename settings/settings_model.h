@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 
 namespace torvane {
 
@@ -56,6 +57,11 @@ struct SavedSettings {
   std::string usage_text;
   bool disable_user_input = false;
 };
+
+// The text an identity edit box is saved as: its base-16 value (32-bit
+// wcstoul rules), low 16 bits, as "%X" -- "0534" gives "534", an empty or
+// unparsable box gives "0".
+std::string IdentityTextForFile(std::string_view box_text);
 
 // Writes Recent/File Path, Config/VID, PID, Usage Page, Usage and
 // Disable User Input, keeping every other line of the file. The file is

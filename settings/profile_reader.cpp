@@ -1,0 +1,80 @@
+// Private-profile reading on SimpleIni (char interface, UTF-8 passed
+// through untouched).
+#include "settings/profile_reader.h"
+
+#define SI_NO_CONVERSION
+#include <SimpleIni.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "settings/settings_file_io.h"
+
+namespace torvane {
+
+struct ProfileReader::Impl {
+  CSimpleIniA ini;
+  Impl() {
+    ini.SetUnicode(true);
+    // Every occurrence is kept so that the first one can be chosen.
+    ini.SetMultiKey(true);
+    ini.SetMultiLine(false);
+    ini.SetQuotes(false);
+    ini.SetAllowKeyOnly(false);
+  }
+};
+
+ProfileReader::ProfileReader() : impl_(std::make_unique<Impl>()) {}
+ProfileReader::~ProfileReader() = default;
+ProfileReader::ProfileReader(ProfileReader&&) noexcept = default;
+ProfileReader& ProfileReader::operator=(ProfileReader&&) noexcept = default;
+
+ProfileReader ProfileReader::FromFile(const std::string& path) {
+  std::string text;
+  if (ReadSettingsFile(path, &text) != SettingsFileRead::Ok) return ProfileReader();
+  return FromText(text);
+}
+
+ProfileReader ProfileReader::FromText(std::string_view text) {
+  ProfileReader reader;
+  if (!text.empty() && reader.impl_->ini.LoadData(text.data(), text.size()) < 0) {
+    // Out of memory while parsing: nothing partial is kept.
+    reader.impl_->ini.Reset();
+  }
+  return reader;
+}
+
+bool ProfileReader::Lookup(const char* section, const char* key, std::string* value) const {
+  if (section == nullptr || key == nullptr) return false;
+  CSimpleIniA::TNamesDepend values;
+  if (!impl_->ini.GetAllValues(section, key, values) || values.empty()) return false;
+  // Sections of the same name are merged; the earliest line in the file wins.
+  const auto first = std::min_element(values.begin(), values.end(),
+                                      [](const CSimpleIniA::Entry& a, const CSimpleIniA::Entry& b) {
+                                        return a.nOrder < b.nOrder;
+                                      });
+  if (value != nullptr) value->assign(first->pItem != nullptr ? first->pItem : "");
+  return true;
+}
+
+bool ProfileReader::HasKey(const char* section, const char* key) const {
+  return Lookup(section, key, nullptr);
+}
+
+size_t ProfileReader::GetString(const char* section, const char* key, const char* default_value,
+                                char* buffer, size_t size) const {
+  if (buffer == nullptr || size == 0) return 0;
+  std::string value;
+  if (!Lookup(section, key, &value)) value = default_value != nullptr ? default_value : "";
+  const size_t count = std::min(value.size(), size - 1);
+  std::memcpy(buffer, value.data(), count);
+  buffer[count] = '\0';
+  return count;
+}
+
+size_t ReadProfileString(const char* section, const char* key, const char* default_value, char* buffer,
+                         size_t size, const std::string& file) {
+  return ProfileReader::FromFile(file).GetString(section, key, default_value, buffer, size);
+}
+
+}  // namespace torvane
