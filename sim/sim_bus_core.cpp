@@ -1,0 +1,252 @@
+// Arrivals, removals, report delivery and the timer thread of the simulated
+// bus.
+#include "sim/sim_bus_core.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "sim/report_descriptor_builder.h"
+
+namespace torvane::sim {
+
+std::string sim_interface_path(uint32_t arrival, size_t interface_index) {
+  char path[32];
+  std::snprintf(path, sizeof path, "sim:%04u:%02zu", arrival, interface_index);
+  return path;
+}
+
+SimDeviceEntry* SimBusCore::find_locked(SimDeviceId id) {
+  auto it = devices.find(id);
+  return it == devices.end() ? nullptr : &it->second;
+}
+
+void SimBusCore::arrive_locked(SimDeviceEntry& device, const SimIdentity* identity) {
+  device.present = true;
+  device.arrival = next_arrival++;
+  device.slots.clear();
+  device.last_report_due = {};
+  if (device.model && identity) {
+    SimInterfaceSlot slot;
+    HidInterfaceRecord& r = slot.record;
+    r.vendor_id = identity->vendor_id;
+    r.product_id = identity->product_id;
+    r.usage_page = identity->usage_page;
+    r.usage = identity->usage;
+    r.release_number = identity->release_number;
+    r.manufacturer_string = identity->manufacturer;
+    r.product_string = identity->product;
+    r.serial_number = identity->serial_number;
+    r.interface_number = 0;
+    slot.descriptor = build_vendor_report_descriptor(identity->usage_page, identity->usage,
+                                                     identity->report_id, identity->report_length);
+    device.slots.push_back(std::move(slot));
+  } else {
+    for (const SimInterfaceSpec& spec : device.inert) {
+      device.slots.push_back({spec.record, spec.report_descriptor, {}});
+    }
+  }
+  for (size_t i = 0; i < device.slots.size(); ++i) {
+    device.slots[i].record.path = sim_interface_path(device.arrival, i);
+    notifications.push_back({SimBusEventKind::kArrival, device.id, device.slots[i].record});
+  }
+  order.push_back(device.id);
+  wake.notify_all();
+}
+
+void SimBusCore::leave_locked(SimDeviceEntry& device) {
+  device.present = false;
+  for (SimInterfaceSlot& slot : device.slots) {
+    for (const auto& handle : slot.handles) {
+      handle->gone = true;
+      handle->ready.notify_all();
+    }
+    notifications.push_back({SimBusEventKind::kRemoval, device.id, slot.record});
+  }
+  device.slots.clear();
+  order.erase(std::remove(order.begin(), order.end(), device.id), order.end());
+  wake.notify_all();
+}
+
+void SimBusCore::deliver_locked(SimDeviceEntry& device, std::vector<uint8_t> report) {
+  if (device.slots.empty()) return;
+  // A model device has one interface; every handle open on it gets a copy.
+  for (const auto& handle : device.slots.front().handles) {
+    if (handle->reports.size() >= kSimHandleQueueLimit) {
+      ++handle->dropped;
+      continue;
+    }
+    handle->reports.push_back(report);
+    handle->ready.notify_all();
+  }
+}
+
+void SimBusCore::schedule_locked(SimClock::time_point due, SimScheduledEvent event) {
+  schedule.emplace(std::make_pair(due, next_sequence++), std::move(event));
+  wake.notify_all();
+}
+
+void SimBusCore::run_locked(SimScheduledEvent& event) {
+  SimDeviceEntry* device = find_locked(event.device);
+  if (!device) return;
+  switch (event.kind) {
+    case SimScheduledEvent::Kind::kReport:
+      if (device->reports_in_flight > 0) --device->reports_in_flight;
+      if (device->present && device->arrival == event.arrival) {
+        deliver_locked(*device, std::move(event.report));
+      }
+      break;
+    case SimScheduledEvent::Kind::kLeave:
+      if (device->present && device->generation == event.generation) leave_locked(*device);
+      break;
+    case SimScheduledEvent::Kind::kArrive:
+      if (!device->present && device->generation == event.generation) {
+        arrive_locked(*device, &event.identity);
+      }
+      break;
+  }
+}
+
+void SimBusCore::flush_notifications() {
+  std::lock_guard<std::recursive_mutex> dispatch(dispatch_mutex);
+  // A listener that changes the bus lands here again on its own thread; the
+  // outer loop delivers that change after the current one.
+  if (dispatch_depth > 0) return;
+  ++dispatch_depth;
+  for (;;) {
+    SimBusEvent event;
+    std::vector<uint64_t> targets;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (stopping || notifications.empty()) break;
+      event = std::move(notifications.front());
+      notifications.pop_front();
+      for (const auto& entry : listeners) targets.push_back(entry.first);
+    }
+    for (uint64_t id : targets) {
+      // Looked up again each time: a listener unsubscribed by an earlier one
+      // is not called any more.
+      SimBusListener listener;
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto it = listeners.find(id);
+        if (stopping || it == listeners.end()) continue;
+        listener = it->second;
+      }
+      listener(event);
+    }
+  }
+  --dispatch_depth;
+}
+
+void SimBusCore::timer_loop() {
+  std::unique_lock<std::mutex> lock(mutex);
+  while (!stopping) {
+    if (!notifications.empty()) {
+      lock.unlock();
+      flush_notifications();
+      lock.lock();
+      continue;
+    }
+    if (schedule.empty()) {
+      wake.wait(lock);
+      continue;
+    }
+    auto first = schedule.begin();
+    if (first->first.first > SimClock::now()) {
+      wake.wait_until(lock, first->first.first);
+      continue;
+    }
+    SimScheduledEvent event = std::move(first->second);
+    schedule.erase(first);
+    run_locked(event);
+  }
+}
+
+void SimBusCore::shut_down() {
+  std::vector<std::shared_ptr<BootloaderModel>> models;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    stopping = true;
+    for (auto& [id, device] : devices) {
+      if (device.model) models.push_back(device.model);
+      for (SimInterfaceSlot& slot : device.slots) {
+        for (const auto& handle : slot.handles) {
+          handle->gone = true;
+          handle->ready.notify_all();
+        }
+      }
+      device.slots.clear();
+      device.present = false;
+    }
+    order.clear();
+    schedule.clear();
+    notifications.clear();
+    wake.notify_all();
+  }
+  {
+    // Waits for a dispatch running on another thread (unless it is this one).
+    std::lock_guard<std::recursive_mutex> dispatch(dispatch_mutex);
+    std::lock_guard<std::mutex> lock(mutex);
+    listeners.clear();
+  }
+  for (const auto& model : models) model->set_transport(nullptr);
+}
+
+void SimBusTransport::send_input_report(std::vector<uint8_t> report, std::chrono::microseconds delay) {
+  std::lock_guard<std::mutex> lock(core_->mutex);
+  SimDeviceEntry* device = core_->find_locked(device_);
+  if (core_->stopping || !device || !device->present) return;
+  const SimClock::time_point now = SimClock::now();
+  // Reports keep their order even when a later one is due sooner.
+  const SimClock::time_point due = std::max(now + delay, device->last_report_due);
+  device->last_report_due = due;
+  if (due <= now && device->reports_in_flight == 0) {
+    core_->deliver_locked(*device, std::move(report));
+    return;
+  }
+  ++device->reports_in_flight;
+  SimScheduledEvent event;
+  event.kind = SimScheduledEvent::Kind::kReport;
+  event.device = device_;
+  event.arrival = device->arrival;
+  event.report = std::move(report);
+  core_->schedule_locked(due, std::move(event));
+}
+
+void SimBusTransport::unplug(std::chrono::microseconds delay) {
+  std::lock_guard<std::mutex> lock(core_->mutex);
+  SimDeviceEntry* device = core_->find_locked(device_);
+  if (core_->stopping || !device || !device->present) return;
+  ++device->generation;
+  if (delay.count() <= 0) {
+    // Gone at once; the listeners run on the timer thread.
+    core_->leave_locked(*device);
+    return;
+  }
+  SimScheduledEvent event;
+  event.kind = SimScheduledEvent::Kind::kLeave;
+  event.device = device_;
+  event.generation = device->generation;
+  core_->schedule_locked(SimClock::now() + delay, std::move(event));
+}
+
+void SimBusTransport::restart_as(const SimIdentity& identity, std::chrono::microseconds delay,
+                                 std::chrono::milliseconds off_time) {
+  std::lock_guard<std::mutex> lock(core_->mutex);
+  SimDeviceEntry* device = core_->find_locked(device_);
+  if (core_->stopping || !device || !device->present) return;
+  const SimClock::time_point leave = SimClock::now() + delay;
+  SimScheduledEvent gone;
+  gone.kind = SimScheduledEvent::Kind::kLeave;
+  gone.device = device_;
+  gone.generation = device->generation;
+  core_->schedule_locked(leave, std::move(gone));
+  SimScheduledEvent back;
+  back.kind = SimScheduledEvent::Kind::kArrive;
+  back.device = device_;
+  back.generation = device->generation;
+  back.identity = identity;
+  core_->schedule_locked(leave + off_time, std::move(back));
+}
+
+}  // namespace torvane::sim
