@@ -2,7 +2,10 @@
 // through untouched).
 #include "settings/profile_reader.h"
 
+// Debian's SimpleIni.h keeps the template bodies behind SI_IMPLEMENTATION;
+// this is the only file that includes it, so they are instantiated here.
 #define SI_NO_CONVERSION
+#define SI_IMPLEMENTATION
 #include <SimpleIni.h>
 
 #include <algorithm>

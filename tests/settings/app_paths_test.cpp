@@ -1,0 +1,62 @@
+#include "settings/app_paths.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+namespace torvane {
+namespace {
+
+TEST(GetAppDirectory, IsTheRunningExecutablesDirectory) {
+  const std::string dir = GetAppDirectory();
+  ASSERT_FALSE(dir.empty());
+  EXPECT_EQ(dir.back(), '/');
+  EXPECT_EQ(dir.front(), '/');
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe");
+  EXPECT_EQ(dir, exe.parent_path().string() + "/");
+}
+
+TEST(GetAppDirectory, TestOverrideReplacesAndRestores) {
+  const std::string real = GetAppDirectory();
+  SetAppDirectoryForTesting("/opt/elsewhere/");
+  EXPECT_EQ(GetAppDirectory(), "/opt/elsewhere/");
+  EXPECT_EQ(MakeAbsolutePath("Torvane.ini"), "/opt/elsewhere/Torvane.ini");
+  SetAppDirectoryForTesting(std::nullopt);
+  EXPECT_EQ(GetAppDirectory(), real);
+}
+
+TEST(MakeAbsolutePath, PutsRelativeNamesBehindTheDirectory) {
+  EXPECT_EQ(MakeAbsolutePath("Torvane.ini", "/opt/torvane/"), "/opt/torvane/Torvane.ini");
+  EXPECT_EQ(MakeAbsolutePath("sub/head.bin", "/opt/torvane/"), "/opt/torvane/sub/head.bin");
+  EXPECT_EQ(MakeAbsolutePath("", "/opt/torvane/"), "/opt/torvane/");
+  EXPECT_EQ(MakeAbsolutePath("Torvane.ini"), GetAppDirectory() + "Torvane.ini");
+}
+
+TEST(MakeAbsolutePath, LeavesAbsolutePathsAlone) {
+  // Into the directory itself.
+  EXPECT_EQ(MakeAbsolutePath("/opt/torvane/Torvane.ini", "/opt/torvane/"), "/opt/torvane/Torvane.ini");
+  // Into another directory: kept as given, never glued behind the
+  // executable's directory.
+  EXPECT_EQ(MakeAbsolutePath("/home/op/fw/app.bin", "/opt/torvane/"), "/home/op/fw/app.bin");
+  EXPECT_EQ(MakeAbsolutePath("/OPT/TORVANE/x.bin", "/opt/torvane/"), "/OPT/TORVANE/x.bin");
+  EXPECT_EQ(MakeAbsolutePath("/", "/opt/torvane/"), "/");
+}
+
+TEST(MakeAbsolutePath, PrefixComparisonIsCaseSensitive) {
+  // A directory given relative shows the prefix rule on its own.
+  EXPECT_EQ(MakeAbsolutePath("Rel/Dir/x.bin", "Rel/Dir/"), "Rel/Dir/x.bin");
+  EXPECT_EQ(MakeAbsolutePath("rel/dir/x.bin", "Rel/Dir/"), "Rel/Dir/rel/dir/x.bin");
+  // A name shorter than the directory is compared whole, so it is prefixed.
+  EXPECT_EQ(MakeAbsolutePath("Rel/", "Rel/Dir/"), "Rel/Dir/Rel/");
+}
+
+TEST(MakeAbsolutePath, UnknownDirectoryLeavesTheNameAlone) {
+  EXPECT_EQ(MakeAbsolutePath("Torvane.ini", ""), "Torvane.ini");
+  SetAppDirectoryForTesting(std::string());
+  EXPECT_EQ(MakeAbsolutePath("Torvane.ini"), "Torvane.ini");
+  SetAppDirectoryForTesting(std::nullopt);
+}
+
+}  // namespace
+}  // namespace torvane
