@@ -1,0 +1,26 @@
+// libFuzzer target for the report descriptor parser: the bytes come straight
+// from a device, so any input must give a clear result without touching
+// memory outside it. Besides the sanitizers, the summary's own invariants
+// are checked.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "device/report_descriptor.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // Copy into an exactly sized heap block so that ASan sees any overread.
+  std::vector<uint8_t> bytes(data, data + size);
+  const torvane::ReportDescriptorSummary s = torvane::parse_report_descriptor(bytes.data(), bytes.size());
+  if (!s.ok()) {
+    if (s.input_report_length != 0 || s.output_report_length != 0) std::abort();
+    return 0;
+  }
+  if (s.has_input != (s.input_report_length != 0)) std::abort();
+  if (s.has_output != (s.output_report_length != 0)) std::abort();
+  if (s.has_input && s.input_report_length < 2) std::abort();
+  if (s.has_output && s.output_report_length < 2) std::abort();
+  if (!s.uses_report_ids && (s.input_report_id != 0 || s.output_report_id != 0)) std::abort();
+  return 0;
+}
