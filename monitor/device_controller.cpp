@@ -308,7 +308,9 @@ void DeviceController::RequestEnumeration() {
 int DeviceController::OnEnumDone() {
   const long long now = TickCountMs();
   if (last_check_tick_ < 0) last_check_tick_ = now;
-  DebugOutput("CheckDevice@" + std::to_string(now - last_check_tick_));
+  // Each debugger message is a record of its own; on a stream a line end
+  // keeps the records apart.
+  DebugOutput("CheckDevice@" + std::to_string(now - last_check_tick_) + "\n");
   last_check_tick_ = now;
 
   const DeviceState detected = DetectDeviceState();
