@@ -1,0 +1,206 @@
+// Detection, the enumeration thread, hot-plug, the status report and the
+// enter-flashing-mode command, run as the window runs them against the
+// simulated bus.
+#include <gtest/gtest.h>
+
+#include "device/hid_link.h"
+#include "tests/support/controller_harness.h"
+
+namespace torvane {
+namespace {
+
+using testing::ControllerHarness;
+
+const std::string kBootHeader = "发现一个可烧录设备, 设备信息:";
+
+TEST(DeviceMonitor, StartUpWithNothingAttachedReportsNoDevice) {
+  ControllerHarness h;
+  EXPECT_EQ(h.ui.EnumDoneCount(), 1);
+  EXPECT_EQ(h.controller->State(), DS_NONE);
+  EXPECT_TRUE(h.ui.enter_enabled);
+  EXPECT_FALSE(h.ui.flash_enabled);
+  EXPECT_EQ(h.ui.log, "没有发现设备\r\n");
+}
+
+TEST(DeviceMonitor, EachKindIsReportedWithItsButtonsAndText) {
+  ControllerHarness h;
+  h.ui.log.clear();
+  const auto boot = h.Attach("boot,info=ZAVRO:0.3.0.0 12:33:39 Sep 13 2016");
+  ASSERT_TRUE(h.WaitState(DS_BOOT));
+  EXPECT_FALSE(h.ui.enter_enabled);
+  EXPECT_TRUE(h.ui.flash_enabled);
+  EXPECT_EQ(h.ui.flash_caption, "烧录");
+  EXPECT_EQ(h.ui.log, kBootHeader + "\nZAVRO:0.3.0.0 12:33:39 Sep 13 2016\r\n");
+  EXPECT_FALSE(h.controller->DeviceOpen());  // open only for the query
+
+  h.bus->unplug(boot);
+  ASSERT_TRUE(h.WaitState(DS_NONE));
+  EXPECT_TRUE(h.ui.enter_enabled);
+  EXPECT_FALSE(h.ui.flash_enabled);
+
+  h.ui.log.clear();
+  h.Attach("app,info=APP 2.1");
+  ASSERT_TRUE(h.WaitState(DS_APP));
+  EXPECT_TRUE(h.ui.enter_enabled);
+  EXPECT_FALSE(h.ui.flash_enabled);
+  EXPECT_EQ(h.ui.log, "发现一个HID设备, 设备信息:\nAPP 2.1\r\n");
+}
+
+TEST(DeviceMonitor, OldBootloaderWinsTiesAndDrawsTheAdvice) {
+  ControllerHarness h;
+  h.Attach("boot");
+  h.Attach("oldboot");
+  ASSERT_TRUE(h.WaitState(DS_OLDBOOT));
+  EXPECT_EQ(h.ui.flash_caption, "更新BOOT");
+  EXPECT_NE(h.ui.log.find("发现一个旧版本可烧录设备, 设备信息:\n"), std::string::npos);
+  EXPECT_NE(h.ui.log.find(" 升级期间请不要断开设备电源及USB！！\n========================================\n\r\n"),
+            std::string::npos);
+}
+
+TEST(DeviceMonitor, UnrelatedDeviceChangesNothingVisible) {
+  ControllerHarness h;
+  h.Attach("boot");
+  ASSERT_TRUE(h.WaitState(DS_BOOT));
+  const std::string log = h.ui.log;
+  const int enums = h.ui.EnumDoneCount();
+  sim::SimInterfaceSpec keyboard;
+  keyboard.record.vendor_id = 0x046D;
+  keyboard.record.product_id = 0xC31C;
+  keyboard.record.usage_page = 1;
+  keyboard.record.usage = 6;
+  keyboard.report_descriptor = {0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0x75, 0x08, 0x95, 0x08,
+                                0x81, 0x00, 0x95, 0x01, 0x91, 0x00, 0xC0};
+  h.bus->attach_interfaces({keyboard});
+  ASSERT_TRUE(h.WaitEnumDone(enums + 1));
+  EXPECT_EQ(h.controller->State(), DS_BOOT);
+  EXPECT_EQ(h.ui.log, log);
+}
+
+TEST(DeviceMonitor, IdentityBoxesAreReadWithTheHexRule) {
+  ControllerHarness h;
+  h.Attach("app");
+  ASSERT_TRUE(h.WaitState(DS_APP));
+  for (const char* text : {"534", "0x534", "0534", "  534"}) {
+    h.ui.identity.vid = text;
+    EXPECT_EQ(h.controller->DetectDeviceState(), DS_APP) << text;
+  }
+  h.ui.identity.vid = "xyz";  // reads as 0: any vendor with PID 0002
+  EXPECT_EQ(h.controller->DetectDeviceState(), DS_APP);
+  h.ui.identity.vid = "10534";  // low 16 bits
+  EXPECT_EQ(h.controller->DetectDeviceState(), DS_APP);
+  h.ui.identity.vid = "1234";
+  EXPECT_EQ(h.controller->DetectDeviceState(), DS_NONE);
+}
+
+TEST(DeviceMonitor, VendorZeroDetectsAnyVendorButOpensOnlyVendorZero) {
+  ControllerHarness h;
+  h.ui.identity.vid = "0";
+  h.Attach("app");
+  ASSERT_TRUE(h.WaitState(DS_APP));
+  // Found by PID alone, but the open compares the vendor exactly.
+  EXPECT_NE(h.ui.log.find("发现一个HID设备, 设备信息:未知\r\n"), std::string::npos) << h.ui.log;
+}
+
+TEST(DeviceMonitor, ChangedIdentityClosesTheOpenDevice) {
+  ControllerHarness h;
+  h.Attach("boot");
+  ASSERT_TRUE(h.WaitState(DS_BOOT));
+  h.controller->OnEnterFlashMode();  // leaves the bootloader open
+  ASSERT_TRUE(h.controller->DeviceOpen());
+  h.controller->ReadAppIdentity();  // same values: nothing closes
+  EXPECT_TRUE(h.controller->DeviceOpen());
+  h.ui.identity.pid = "0003";
+  h.controller->ReadAppIdentity();
+  EXPECT_FALSE(h.controller->DeviceOpen());
+}
+
+TEST(DeviceMonitor, BurstOfNotificationsFoldsIntoOneEnumeration) {
+  ControllerHarness h;
+  const int before = h.ui.EnumDoneCount();
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_TRUE(h.controller->OnDeviceChange(DBT_DEVICEARRIVAL));
+    EXPECT_TRUE(h.controller->OnDeviceChange(DBT_DEVICEREMOVECOMPLETE));
+  }
+  EXPECT_FALSE(h.controller->OnDeviceChange(0x0007));
+  EXPECT_EQ(h.controller->EnumRequests(), 1);
+  ASSERT_TRUE(h.WaitEnumDone(before + 1));
+  h.ui.ProcessFor(std::chrono::milliseconds(300));
+  EXPECT_EQ(h.ui.EnumDoneCount(), before + 1);
+}
+
+TEST(DeviceMonitor, FailedInfoQueryShowsUnknownAndKeepsTheAdviceFlag) {
+  Settings settings;
+  settings.boot_update_check = true;
+  ControllerHarness h(settings);
+  const auto old = h.Attach("boot,info=ZAVRO:0.1");
+  ASSERT_TRUE(h.WaitState(DS_BOOT));
+  EXPECT_EQ(h.controller->BootUpdateAdvised(), 1);
+  h.bus->unplug(old);
+  ASSERT_TRUE(h.WaitState(DS_NONE));
+  h.ui.log.clear();
+  h.Attach("app,info-status=1");
+  ASSERT_TRUE(h.WaitState(DS_APP));
+  EXPECT_EQ(h.controller->BootUpdateAdvised(), 1);
+  EXPECT_EQ(h.ui.log.rfind("发现一个HID设备, 设备信息:未知\n---", 0), 0u) << h.ui.log;
+  EXPECT_EQ(h.ui.flash_caption, "更新BOOT");
+}
+
+TEST(DeviceMonitor, EnterFlashModeRestartsTheApplicationIntoItsBootloader) {
+  ControllerHarness h;
+  h.Attach("app");
+  ASSERT_TRUE(h.WaitState(DS_APP));
+  h.ui.log.clear();
+  h.controller->OnEnterFlashMode();
+  EXPECT_EQ(h.ui.log, "进入烧录模式，等待设备重启\r\n设备等待烧录\r\n");
+  ASSERT_TRUE(h.WaitState(DS_BOOT));
+  EXPECT_TRUE(h.ui.flash_enabled);
+  EXPECT_FALSE(h.ui.enter_enabled);
+}
+
+TEST(DeviceMonitor, EnterFlashModeStatusesAndSilence) {
+  struct Case {
+    const char* knobs;
+    bool waiting;
+  };
+  for (const Case& c : {Case{"app,enter-status=4,no-restart", true}, Case{"app,enter-status=1", false},
+                        Case{"app,enter-silent", false}}) {
+    ControllerHarness h;
+    h.Attach(c.knobs);
+    ASSERT_TRUE(h.WaitState(DS_APP));
+    h.ui.log.clear();
+    h.controller->OnEnterFlashMode();
+    EXPECT_EQ(h.ui.log, std::string("进入烧录模式，等待设备重启\r\n") + (c.waiting ? "设备等待烧录\r\n" : ""))
+        << c.knobs;
+  }
+}
+
+TEST(DeviceMonitor, EnterFlashModeOnAnOldBootloaderFindsNoDevice) {
+  ControllerHarness h;
+  h.Attach("oldboot");
+  ASSERT_TRUE(h.WaitState(DS_OLDBOOT));
+  h.ui.log.clear();
+  h.controller->OnEnterFlashMode();
+  EXPECT_EQ(h.ui.log, "没有发现设备\r\n");
+}
+
+TEST(DeviceMonitor, ClickBetweenRebuildAndItsEnumDoneStoresTheNewStateAtOnce) {
+  ControllerHarness h;
+  h.Attach("app");
+  ASSERT_TRUE(h.WaitState(DS_APP));
+  const int enums = h.ui.EnumDoneCount();
+  // The device leaves; rebuild the cache before the message is handled.
+  for (int id = 1; id < 10; ++id) h.bus->unplug(static_cast<sim::SimDeviceId>(id));
+  hid_link_refresh();
+  h.ui.log.clear();
+  h.controller->OnEnterFlashMode();  // sees the rebuilt list
+  EXPECT_EQ(h.controller->State(), DS_NONE);
+  EXPECT_EQ(h.ui.log, "没有发现设备\r\n");
+  ASSERT_TRUE(h.WaitEnumDone(enums + 1));
+  h.ui.ProcessFor(std::chrono::milliseconds(200));
+  // That WM_ENUM_DONE found no change: no further report, buttons as before.
+  EXPECT_EQ(h.ui.log, "没有发现设备\r\n");
+  EXPECT_TRUE(h.ui.enter_enabled);
+}
+
+}  // namespace
+}  // namespace torvane
