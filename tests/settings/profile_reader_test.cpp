@@ -87,7 +87,7 @@ TEST(ProfileReader, FirstOccurrenceWinsAcrossRepeatedSections) {
 
 TEST(ProfileReader, CutsToCapacityMinusOne) {
   const ProfileReader r = ProfileReader::FromText("[S]\nK=abcdefgh\n");
-  char buffer[8] = {};
+  char buffer[16] = {};
   EXPECT_EQ(r.GetString("S", "K", nullptr, buffer, 8), 7u);
   EXPECT_STREQ(buffer, "abcdefg");
   EXPECT_EQ(r.GetString("S", "K", nullptr, buffer, 9), 8u);
