@@ -1,0 +1,32 @@
+#include "ui/dialog_font.h"
+
+#include <QStringList>
+
+#include "ui/dialog_template.h"
+
+namespace torvane {
+
+QStringList DialogFontFamilies() {
+  return {QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC"),
+          QStringLiteral("Noto Sans SC"), QStringLiteral("Droid Sans Fallback"),
+          QStringLiteral("DejaVu Sans")};
+}
+
+namespace {
+
+QFont DialogFont(int points) {
+  QFont font;
+  font.setFamilies(DialogFontFamilies());
+  font.setPointSize(points);
+  font.setWeight(QFont::Normal);
+  font.setStyleHint(QFont::SansSerif);
+  return font;
+}
+
+}  // namespace
+
+QFont MainDialogFont() { return DialogFont(kMainDialogFontPoints); }
+
+QFont AboutDialogFont() { return DialogFont(kAboutDialogFontPoints); }
+
+}  // namespace torvane

@@ -1,0 +1,41 @@
+#include "ui/dialog_poster.h"
+
+#include <QCoreApplication>
+
+#include "ui/dialog_messages.h"
+
+namespace torvane {
+
+bool DialogPoster::PostMessage(QEvent::Type type, qint64 wparam, qint64 lparam) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (target_ == nullptr) return false;
+  QCoreApplication::postEvent(target_, new DialogMessageEvent(type, wparam, lparam));
+  return true;
+}
+
+bool DialogPoster::PostLog(const QString& text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (target_ == nullptr) return false;
+  QCoreApplication::postEvent(target_, new LogTextEvent(text));
+  return true;
+}
+
+bool DialogPoster::PostLogUtf8(const std::string& text) { return PostLog(QString::fromStdString(text)); }
+
+bool DialogPoster::PostDownloadProgress(int kind, int value) {
+  return PostMessage(WM_DOWNLOAD_PROGRESS, kind, value);
+}
+
+bool DialogPoster::PostEnumDone() { return PostMessage(WM_ENUM_DONE, 0, 0); }
+
+void DialogPoster::Detach() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  target_ = nullptr;
+}
+
+bool DialogPoster::Attached() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return target_ != nullptr;
+}
+
+}  // namespace torvane

@@ -1,0 +1,40 @@
+// The one way a worker thread reaches the dialog: posting a message. Workers
+// hold the poster by shared_ptr; the dialog detaches it before it goes
+// away, after which posts are dropped. So a worker that is still running
+// (or was abandoned at shut-down) never posts to a destroyed window.
+#pragma once
+
+#include <QEvent>
+#include <QString>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class QObject;
+
+namespace torvane {
+
+class DialogPoster {
+ public:
+  explicit DialogPoster(QObject* target) : target_(target) {}
+  DialogPoster(const DialogPoster&) = delete;
+  DialogPoster& operator=(const DialogPoster&) = delete;
+
+  // Any thread. False when the dialog has gone and nothing was posted.
+  bool PostMessage(QEvent::Type type, qint64 wparam, qint64 lparam);
+  bool PostLog(const QString& text);
+  bool PostLogUtf8(const std::string& text);
+  bool PostDownloadProgress(int kind, int value);
+  bool PostEnumDone();
+
+  // UI thread, when the dialog is being destroyed. Waits for a post that
+  // is under way on another thread.
+  void Detach();
+  bool Attached() const;
+
+ private:
+  mutable std::mutex mutex_;
+  QObject* target_;
+};
+
+}  // namespace torvane

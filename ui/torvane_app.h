@@ -1,0 +1,28 @@
+// The application object: runs the main dialog modally and ends the
+// process when it has closed. One global instance (main.cpp); the
+// application is named after the executable file.
+#pragma once
+
+class QWidget;
+
+namespace torvane {
+
+class CTorvaneApp {
+ public:
+  CTorvaneApp() = default;
+  CTorvaneApp(const CTorvaneApp&) = delete;
+  CTorvaneApp& operator=(const CTorvaneApp&) = delete;
+
+  // Creates the Qt application, runs InitInstance and returns the
+  // process's exit code.
+  int Run(int argc, char** argv);
+
+  // Runs the whole tool; returns false, so that the application ends when
+  // the dialog has closed.
+  bool InitInstance();
+
+  // The main dialog while it runs, else null.
+  QWidget* m_pMainWnd = nullptr;
+};
+
+}  // namespace torvane

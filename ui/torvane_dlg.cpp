@@ -1,0 +1,370 @@
+#include "ui/torvane_dlg.h"
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QFile>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QtGlobal>
+
+#include "settings/app_paths.h"
+#include "ui/about_dlg.h"
+#include "ui/app_icon.h"
+#include "ui/dialog_font.h"
+#include "ui/dialog_messages.h"
+#include "ui/dialog_poster.h"
+#include "ui/dialog_template.h"
+#include "ui/image_file_dialog.h"
+#include "ui/log_pane.h"
+#include "ui/progress_text.h"
+
+namespace torvane {
+
+namespace {
+
+// The window-menu command that closes the window.
+constexpr unsigned kScClose = 0xF060;
+
+QString IdentityText(uint16_t value) { return QString::asprintf("%04X", static_cast<unsigned>(value)); }
+
+std::string BoxText(const QLineEdit* box) { return box->text().toStdString(); }
+
+bool IsEnterKey(const QKeyEvent* key) {
+  if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) return false;
+  const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+  return modifiers == Qt::NoModifier;
+}
+
+}  // namespace
+
+CTorvaneDlg::CTorvaneDlg(QWidget* parent, QString settings_file)
+    : QDialog(parent),
+      m_appIcon(MakeAppIcon()),
+      m_settingsFile(std::move(settings_file)),
+      m_poster(std::make_shared<DialogPoster>(this)) {
+  setWindowTitle(QString::fromUtf8(kMainDialogCaption));
+  // Caption and close button; no minimise, maximise or help button; a
+  // fixed frame.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowCloseButtonHint);
+  setFont(MainDialogFont());
+  setModal(true);
+  CreateControls();
+  BindControls();
+  RouteCommands();
+}
+
+CTorvaneDlg::~CTorvaneDlg() {
+  // A dialog destroyed without being closed still shuts down (settings
+  // saved while the boxes exist: the child widgets go after this body).
+  OnDestroy();
+  m_poster->Detach();
+}
+
+QWidget* CTorvaneDlg::GetDlgItem(int id) const {
+  return findChild<QWidget*>(QString::number(id), Qt::FindDirectChildrenOnly);
+}
+
+void CTorvaneDlg::CreateControls() {
+  const DialogBaseUnits base = DialogBaseUnitsOf(font());
+  setFixedSize(DialogUnitsToPixelsX(kMainDialogWidthDu, base), DialogUnitsToPixelsY(kMainDialogHeightDu, base));
+
+  QWidget* previous_tab_stop = nullptr;
+  QGroupBox* group = nullptr;
+  for (const TemplateControl& control : kMainDialogControls) {
+    const QString caption = QString::fromUtf8(control.caption);
+    QWidget* widget = nullptr;
+    switch (control.kind) {
+      case ControlKind::Edit:
+        widget = new QLineEdit(this);
+        break;
+      case ControlKind::PushButton: {
+        auto* button = new QPushButton(caption, this);
+        // Enter on a focused push button presses it; no button is the
+        // default otherwise (Enter elsewhere closes the window).
+        button->setAutoDefault(true);
+        widget = button;
+        break;
+      }
+      case ControlKind::Label:
+      case ControlKind::Text: {
+        auto* label = new QLabel(caption, this);
+        label->setAlignment((control.kind == ControlKind::Label ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
+        widget = label;
+        break;
+      }
+      case ControlKind::GroupBox:
+        group = new QGroupBox(caption, this);
+        widget = group;
+        break;
+      case ControlKind::LogPane:
+        widget = new LogPane(this);
+        break;
+      case ControlKind::Icon: {
+        auto* icon = new QLabel(this);
+        icon->setPixmap(m_appIcon.pixmap(32));
+        widget = icon;
+        break;
+      }
+    }
+    widget->setGeometry(DialogUnitsToPixelsX(control.rect.x, base), DialogUnitsToPixelsY(control.rect.y, base),
+                        DialogUnitsToPixelsX(control.rect.cx, base), DialogUnitsToPixelsY(control.rect.cy, base));
+    if (control.id != IDC_STATIC) widget->setObjectName(QString::number(control.id));
+    if (IsTabStop(control.kind)) {
+      widget->setFocusPolicy(Qt::StrongFocus);
+      if (previous_tab_stop != nullptr) QWidget::setTabOrder(previous_tab_stop, widget);
+      previous_tab_stop = widget;
+    } else {
+      widget->setFocusPolicy(Qt::NoFocus);
+    }
+  }
+  // The frame is drawn behind the controls it surrounds and must not take
+  // their mouse clicks.
+  if (group != nullptr) {
+    group->lower();
+    group->setAttribute(Qt::WA_TransparentForMouseEvents);
+  }
+}
+
+void CTorvaneDlg::BindControls() {
+  for (int id : kBoundControls) {
+    QWidget* widget = GetDlgItem(id);
+    switch (id) {
+      case IDC_LOG: m_log = qobject_cast<LogPane*>(widget); break;
+      case IDC_BTN_OPEN: m_btnOpen = qobject_cast<QPushButton*>(widget); break;
+      case IDC_BTN_ENTER_FLASH_MODE: m_btnEnterFlashMode = qobject_cast<QPushButton*>(widget); break;
+      case IDC_BTN_FLASH: m_btnFlash = qobject_cast<QPushButton*>(widget); break;
+      case IDC_EDIT_PATH: m_editPath = qobject_cast<QLineEdit*>(widget); break;
+      case IDC_EDIT_VID: m_editVid = qobject_cast<QLineEdit*>(widget); break;
+      case IDC_EDIT_PID: m_editPid = qobject_cast<QLineEdit*>(widget); break;
+      case IDC_EDIT_USAGE_PAGE: m_editUsagePage = qobject_cast<QLineEdit*>(widget); break;
+      case IDC_EDIT_USAGE: m_editUsage = qobject_cast<QLineEdit*>(widget); break;
+      default: break;
+    }
+  }
+  // Enter in an edit box or the log pane closes the window, and Escape
+  // closes it wherever the focus is.
+  for (QWidget* widget : {static_cast<QWidget*>(m_log), static_cast<QWidget*>(m_editPath),
+                          static_cast<QWidget*>(m_editVid), static_cast<QWidget*>(m_editPid),
+                          static_cast<QWidget*>(m_editUsagePage), static_cast<QWidget*>(m_editUsage)}) {
+    widget->installEventFilter(this);
+  }
+}
+
+void CTorvaneDlg::RouteCommands() {
+  connect(m_btnOpen, &QPushButton::clicked, this, [this] { OnOpenFile(); });
+  connect(m_btnEnterFlashMode, &QPushButton::clicked, this, [this] { OnEnterFlashMode(); });
+  connect(m_btnFlash, &QPushButton::clicked, this, [this] { OnFlash(); });
+  if (auto* clear = qobject_cast<QPushButton*>(GetDlgItem(IDC_BTN_CLEAR)); clear != nullptr) {
+    connect(clear, &QPushButton::clicked, this, [this] { OnClearLog(); });
+  }
+}
+
+void CTorvaneDlg::setVisible(bool visible) {
+  if (visible && !m_initialised && !m_destroyed) {
+    m_initialised = true;
+    OnInitDialog();
+  }
+  QDialog::setVisible(visible);
+}
+
+bool CTorvaneDlg::OnInitDialog() {
+  // 1. The controls were created and bound with the window.
+  // 2. The window-menu About item. Linux window managers keep their window
+  //    menu to themselves, so the item lives in the window's context menu
+  //    (also in the log pane's) and on F1.
+  const QString about_text = QString::fromUtf8(kAboutMenuText);
+  if (!about_text.isEmpty()) {
+    m_aboutAction = new QAction(about_text, this);
+    m_aboutAction->setShortcut(QKeySequence(Qt::Key_F1));
+    m_aboutAction->setShortcutContext(Qt::WindowShortcut);
+    connect(m_aboutAction, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX, 0); });
+    addAction(m_aboutAction);
+    m_log->SetExtraContextActions({m_aboutAction});
+  }
+  // 3. The icon, big and small.
+  setWindowIcon(m_appIcon);
+  // 4. The settings file beside the executable (or the one given).
+  m_ini.SetPathName(MakeAbsolutePath(QFile::encodeName(m_settingsFile).toStdString()));
+  // 5.
+  LoadSettings();
+  // 6. The log pane in the dialog's font.
+  m_log->setFont(font());
+  // 7. The operator-mode lock.
+  for (int id : kUserInputControls) {
+    if (QWidget* widget = GetDlgItem(id); widget != nullptr) widget->setEnabled(!m_disableUserInput);
+  }
+  // 8. - 12.
+  RegisterDeviceNotifications();
+  HidLinkInit();
+  ResetWorkerState();
+  StartDownloadThread();
+  StartEnumThread();
+  RequestEnumeration();
+  return true;
+}
+
+void CTorvaneDlg::done(int result) {
+  QDialog::done(result);
+  OnDestroy();
+}
+
+void CTorvaneDlg::OnDestroy() {
+  if (!m_initialised || m_destroyed) return;
+  m_destroyed = true;
+  SaveSettings();  // while the boxes exist and the workers still run
+  StopDownloadThread();
+  StopEnumThread();
+  CloseDevice();
+  HidLinkExit();
+}
+
+void CTorvaneDlg::LoadSettings() {
+  const Settings s = LoadSettingsFromIni(m_ini);
+  m_editPath->setText(QString::fromStdString(s.file_path));
+  m_appVid = s.app_vid;
+  m_editVid->setText(IdentityText(m_appVid));
+  m_appPid = s.app_pid;
+  m_editPid->setText(IdentityText(m_appPid));
+  m_appUsagePage = s.app_usage_page;
+  m_editUsagePage->setText(IdentityText(m_appUsagePage));
+  m_appUsage = s.app_usage;
+  m_editUsage->setText(IdentityText(m_appUsage));
+  m_appAddress = s.app_address;
+  m_disableUserInput = s.disable_user_input ? 1 : 0;
+  m_oldBootVid = s.old_boot_vid;
+  m_oldBootPid = s.old_boot_pid;
+  m_bootVid = s.boot_vid;
+  m_bootPid = s.boot_pid;
+  m_bootUsagePage = s.boot_usage_page;
+  m_bootUsage = s.boot_usage;
+  m_bootUpdateBin = s.boot_update_bin;
+  m_bootBinInfo = s.boot_bin_info;
+  m_bootUpdateBinHeader = s.boot_update_bin_header;
+  m_bootUpdateCheck = s.boot_update_check ? 1 : 0;
+}
+
+void CTorvaneDlg::SaveSettings() {
+  SavedSettings values;
+  values.file_path = BoxText(m_editPath);
+  values.vid_text = BoxText(m_editVid);
+  values.pid_text = BoxText(m_editPid);
+  values.usage_page_text = BoxText(m_editUsagePage);
+  values.usage_text = BoxText(m_editUsage);
+  values.disable_user_input = m_disableUserInput != 0;
+  if (!SaveSettingsToFile(m_ini.GetPathName(), values)) {
+    // Nothing is shown to the operator; developers see it on stderr.
+    qWarning("[%s] settings not saved to %s", qPrintable(QCoreApplication::applicationName()),
+             m_ini.GetPathName().c_str());
+  }
+}
+
+void CTorvaneDlg::OnSysCommand(unsigned id, qint64 /*param*/) {
+  if ((id & 0xFFF0u) == IDM_ABOUTBOX) {
+    CAboutDlg about(this);
+    about.exec();
+  } else if ((id & 0xFFF0u) == kScClose) {
+    close();
+  }
+}
+
+void CTorvaneDlg::OnOpenFile() {
+  const QString current = m_editPath->text();
+  QString chosen;
+  if (ChooseImageFile(current, &chosen)) m_editPath->setText(chosen);
+}
+
+bool CTorvaneDlg::ChooseImageFile(const QString& initial_dir, QString* path) {
+  ImageFileDialog chooser(this, initial_dir);
+  if (chooser.exec() != QDialog::Accepted) return false;
+  const QStringList files = chooser.selectedFiles();
+  if (files.isEmpty()) return false;
+  if (path != nullptr) *path = files.first();
+  return true;
+}
+
+void CTorvaneDlg::AppendLog(const QString& text, bool replace) {
+  if (replace) {
+    m_log->SetSel(m_log->LastTextLineStart(), -1);
+  } else {
+    const int end = m_log->TextLength();
+    m_log->SetSel(end, end);
+  }
+  m_log->ReplaceSel(text);
+}
+
+int CTorvaneDlg::OnDownloadProgress(qint64 kind, qint64 value) {
+  const auto entry = DownloadProgressEntry(static_cast<int>(kind), static_cast<int32_t>(value));
+  if (entry) AppendLog(QString::fromStdString(entry->text), entry->replace_last_line);
+  return 0;
+}
+
+void CTorvaneDlg::OnClearLog() {
+  m_log->SetSel(0, -1);
+  m_log->ReplaceSel(QString());
+}
+
+void CTorvaneDlg::PostLog(const QString& text) { m_poster->PostLog(text); }
+
+bool CTorvaneDlg::event(QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (type == WM_DOWNLOAD_PROGRESS) {
+    const auto* message = static_cast<DialogMessageEvent*>(event);
+    OnDownloadProgress(message->wParam(), message->lParam());
+    return true;
+  }
+  if (type == WM_ENUM_DONE) {
+    const auto* message = static_cast<DialogMessageEvent*>(event);
+    OnEnumDone(message->wParam(), message->lParam());
+    return true;
+  }
+  if (type == WM_APPEND_LOG) {
+    AppendLog(static_cast<LogTextEvent*>(event)->text(), false);
+    return true;
+  }
+  if (type == WM_DEVICECHANGE) {
+    const auto* message = static_cast<DialogMessageEvent*>(event);
+    OnDeviceChange(static_cast<unsigned>(message->wParam()), message->lParam());
+    return true;
+  }
+  return QDialog::event(event);
+}
+
+bool CTorvaneDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->matches(QKeySequence::Cancel)) {
+      reject();
+      return true;
+    }
+    if (IsEnterKey(key)) {
+      accept();
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void CTorvaneDlg::keyPressEvent(QKeyEvent* event) {
+  // A focused push button takes Enter itself; here it arrives from
+  // anywhere else and ends the window like the OK command.
+  if (IsEnterKey(event)) {
+    accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);  // Escape: reject()
+}
+
+void CTorvaneDlg::contextMenuEvent(QContextMenuEvent* event) {
+  if (m_aboutAction == nullptr) return;
+  QMenu menu(this);
+  menu.addAction(m_aboutAction);
+  menu.exec(event->globalPos());
+}
+
+}  // namespace torvane
