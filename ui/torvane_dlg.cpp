@@ -85,9 +85,11 @@ void CTorvaneDlg::CreateControls() {
         break;
       case ControlKind::PushButton: {
         auto* button = new QPushButton(caption, this);
-        // Enter on a focused push button presses it; no button is the
-        // default otherwise (Enter elsewhere closes the window).
-        button->setAutoDefault(true);
+        // No button is the default: Enter outside a button closes the
+        // window. Enter on a focused button presses it (eventFilter).
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        button->installEventFilter(this);
         widget = button;
         break;
       }
@@ -148,7 +150,7 @@ void CTorvaneDlg::BindControls() {
     }
   }
   // Enter in an edit box or the log pane closes the window, and Escape
-  // closes it wherever the focus is.
+  // closes it wherever the focus is (the buttons are watched too).
   for (QWidget* widget : {static_cast<QWidget*>(m_log), static_cast<QWidget*>(m_editPath),
                           static_cast<QWidget*>(m_editVid), static_cast<QWidget*>(m_editPid),
                           static_cast<QWidget*>(m_editUsagePage), static_cast<QWidget*>(m_editUsage)}) {
@@ -343,7 +345,11 @@ bool CTorvaneDlg::eventFilter(QObject* watched, QEvent* event) {
       return true;
     }
     if (IsEnterKey(key)) {
-      accept();
+      if (auto* button = qobject_cast<QPushButton*>(watched); button != nullptr) {
+        if (button->isEnabled()) button->click();
+      } else {
+        accept();
+      }
       return true;
     }
   }
@@ -351,8 +357,8 @@ bool CTorvaneDlg::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CTorvaneDlg::keyPressEvent(QKeyEvent* event) {
-  // A focused push button takes Enter itself; here it arrives from
-  // anywhere else and ends the window like the OK command.
+  // Enter that reaches the window itself (no control has the focus) ends
+  // it like the OK command.
   if (IsEnterKey(event)) {
     accept();
     return;

@@ -241,6 +241,11 @@ TEST_F(LifecycleTest, EnterOnAFocusedButtonPressesItInstead) {
   auto dlg = Open();
   PressKeyOn(*dlg, IDC_BTN_FLASH, Qt::Key_Return);
   EXPECT_EQ(dlg->flash_clicks, 1);
+  PressKeyOn(*dlg, IDC_BTN_ENTER_FLASH_MODE, Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_EQ(dlg->enter_flash_mode_clicks, 1);
+  dlg->AppendLog(QStringLiteral("x\r\n"), false);
+  PressKeyOn(*dlg, IDC_BTN_CLEAR, Qt::Key_Return);
+  EXPECT_TRUE(dlg->m_log->toPlainText().isEmpty());
   EXPECT_TRUE(dlg->isVisible());
   EXPECT_FALSE(dlg->Destroyed());
   // With a modifier Enter is no close command.

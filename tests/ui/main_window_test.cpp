@@ -178,6 +178,16 @@ TEST_F(MainWindowTest, TabKeyWalksTheTemplateOrder) {
   EXPECT_EQ(QApplication::focusWidget(), dlg->GetDlgItem(IDC_BTN_OPEN));
 }
 
+TEST_F(MainWindowTest, NoButtonIsTheDefault) {
+  // Enter in an edit box closes the window, so no button may look like
+  // the one Enter presses.
+  auto dlg = Open();
+  for (QPushButton* button : dlg->findChildren<QPushButton*>()) {
+    EXPECT_FALSE(button->isDefault()) << button->text().toStdString();
+    EXPECT_FALSE(button->autoDefault()) << button->text().toStdString();
+  }
+}
+
 TEST_F(MainWindowTest, EverythingEnabledByDefault) {
   auto dlg = Open();
   for (int id : {IDC_LOG, IDC_EDIT_PATH, IDC_BTN_FLASH, IDC_BTN_OPEN, IDC_BTN_CLEAR, IDC_BTN_ENTER_FLASH_MODE,
