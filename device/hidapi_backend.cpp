@@ -4,6 +4,7 @@
 #include <hidapi/hidapi.h>
 #include <linux/hidraw.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,71 +30,78 @@ std::optional<std::wstring> wide_or_null(const wchar_t* text) {
   return std::wstring(text);
 }
 
-// Reads the report descriptor of a hidraw node. The node is opened on its
-// own (read-write, else read-only), since hidapi does not expose its handle.
-std::optional<std::vector<uint8_t>> read_hidraw_descriptor(const std::string& path, std::string* error) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    *error = "cannot open " + path + ": " + std::strerror(errno);
-    return std::nullopt;
-  }
+// Reads the report descriptor from an open hidraw node.
+std::optional<std::vector<uint8_t>> read_descriptor(int fd, std::string* error) {
   int size = 0;
   if (::ioctl(fd, HIDIOCGRDESCSIZE, &size) < 0) {
     *error = std::string("HIDIOCGRDESCSIZE failed: ") + std::strerror(errno);
-    ::close(fd);
     return std::nullopt;
   }
   if (size < 0 || size > HID_MAX_DESCRIPTOR_SIZE) {
     *error = "report descriptor size out of range: " + std::to_string(size);
-    ::close(fd);
     return std::nullopt;
   }
   hidraw_report_descriptor descriptor{};
   descriptor.size = static_cast<uint32_t>(size);
   if (::ioctl(fd, HIDIOCGRDESC, &descriptor) < 0) {
     *error = std::string("HIDIOCGRDESC failed: ") + std::strerror(errno);
-    ::close(fd);
     return std::nullopt;
   }
-  ::close(fd);
   return std::vector<uint8_t>(descriptor.value, descriptor.value + size);
+}
+
+// Checks that `path` is a hidraw node this process may open read-write, and
+// takes its report descriptor. hidapi 0.13 must only ever see such paths:
+// its hid_open_path frees an uninitialised pointer when the node does not
+// answer the hidraw ioctls (a regular file, another character device).
+std::optional<std::vector<uint8_t>> probe_hidraw_node(const std::string& path, std::string* reason) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    const int err = errno;
+    *reason = "cannot open " + path + ": " + std::strerror(err);
+    // strerror follows the locale; the refusal must stay recognisable.
+    if ((err == EACCES || err == EPERM) && reason->find(kHidPermissionDeniedText) == std::string::npos) {
+      *reason += std::string(" (") + kHidPermissionDeniedText + ")";
+    }
+    return std::nullopt;
+  }
+  struct stat st {};
+  std::optional<std::vector<uint8_t>> descriptor;
+  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+    *reason = path + " is not a hidraw device";
+  } else {
+    std::string error;
+    descriptor = read_descriptor(fd, &error);
+    if (!descriptor) *reason = path + " is not a hidraw device: " + error;
+  }
+  ::close(fd);
+  return descriptor;
 }
 
 class HidapiDevice final : public HidBackendDevice {
  public:
-  HidapiDevice(hid_device* device, std::string path) : device_(device), path_(std::move(path)) {}
+  HidapiDevice(hid_device* device, std::vector<uint8_t> descriptor)
+      : device_(device), descriptor_(std::move(descriptor)) {}
   ~HidapiDevice() override { hid_close(device_); }
   HidapiDevice(const HidapiDevice&) = delete;
   HidapiDevice& operator=(const HidapiDevice&) = delete;
 
   int write(const uint8_t* data, size_t length) override {
-    own_error_.clear();
     return hid_write(device_, data, length);
   }
 
   int read(uint8_t* buffer, size_t capacity, int timeout_ms) override {
-    own_error_.clear();
     return hid_read_timeout(device_, buffer, capacity, timeout_ms);
   }
 
-  std::optional<std::vector<uint8_t>> report_descriptor() override {
-    own_error_.clear();
-    std::string error;
-    auto descriptor = read_hidraw_descriptor(path_, &error);
-    if (!descriptor) own_error_ = error;
-    return descriptor;
-  }
+  // Taken when the node was checked, just before hidapi opened it.
+  std::optional<std::vector<uint8_t>> report_descriptor() override { return descriptor_; }
 
-  std::string error_text() override {
-    if (!own_error_.empty()) return own_error_;
-    return hid_first_line(hid_wide_to_utf8(hid_error(device_)));
-  }
+  std::string error_text() override { return hid_first_line(hid_wide_to_utf8(hid_error(device_))); }
 
  private:
   hid_device* device_;
-  std::string path_;
-  std::string own_error_;  // set when the last failure was ours, not hidapi's
+  std::vector<uint8_t> descriptor_;
 };
 
 class HidapiBackend final : public HidBackend {
@@ -135,21 +143,18 @@ class HidapiBackend final : public HidBackend {
   }
 
   std::unique_ptr<HidBackendDevice> open_path(const std::string& path, std::string* error) override {
-    hid_device* device = nullptr;
     std::string reason;
-    {
+    std::optional<std::vector<uint8_t>> descriptor = probe_hidraw_node(path, &reason);
+    hid_device* device = nullptr;
+    if (descriptor) {
       std::lock_guard<std::mutex> guard(hidapi_global_mutex());
       device = hid_open_path(path.c_str());
-      if (device == nullptr) reason = hid_first_line(hid_wide_to_utf8(hid_error(nullptr)));
+      if (device == nullptr) {
+        reason = hid_first_line(hid_wide_to_utf8(hid_error(nullptr)));
+        if (reason.empty()) reason = "cannot open " + path;
+      }
     }
-    if (device != nullptr) return std::make_unique<HidapiDevice>(device, path);
-    // Make a refusal for lack of rights recognisable whatever hidapi wrote.
-    if (::access(path.c_str(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM) &&
-        reason.find(kHidPermissionDeniedText) == std::string::npos) {
-      reason += reason.empty() ? "" : ": ";
-      reason += kHidPermissionDeniedText;
-    }
-    if (reason.empty()) reason = "cannot open " + path;
+    if (device != nullptr) return std::make_unique<HidapiDevice>(device, std::move(*descriptor));
     if (error != nullptr) *error = reason;
     return nullptr;
   }
