@@ -5,16 +5,25 @@ namespace torvane {
 
 namespace {
 // Table-driven CRC-16/MODBUS (reflected polynomial 0xA001), same result as
-// the bitwise definition, about eight times faster on large images.
+// the bitwise definition. entries is the byte table; slice[k] advances a
+// byte that is followed by k more, so eight bytes are folded per step
+// (slicing-by-8, several times faster again on large images).
 struct Crc16Table {
   uint16_t entries[256];
-  constexpr Crc16Table() : entries{} {
+  uint16_t slice[8][256];
+  constexpr Crc16Table() : entries{}, slice{} {
     for (unsigned i = 0; i < 256; ++i) {
       uint16_t reg = static_cast<uint16_t>(i);
       for (int bit = 0; bit < 8; ++bit) {
         reg = (reg & 1) ? static_cast<uint16_t>((reg >> 1) ^ 0xA001) : static_cast<uint16_t>(reg >> 1);
       }
       entries[i] = reg;
+      slice[0][i] = reg;
+    }
+    for (unsigned i = 0; i < 256; ++i) {
+      for (int k = 1; k < 8; ++k) {
+        slice[k][i] = static_cast<uint16_t>((slice[k - 1][i] >> 8) ^ entries[slice[k - 1][i] & 0xFF]);
+      }
     }
   }
 };
@@ -23,7 +32,16 @@ constexpr Crc16Table kCrc16Table;
 
 uint16_t boot_crc16(const uint8_t* data, uint32_t count) {
   uint16_t reg = 0xFFFF;
-  for (uint32_t i = 0; i < count; ++i) {
+  uint32_t i = 0;
+  for (; count - i >= 8; i += 8) {
+    const uint8_t* p = data + i;
+    const unsigned low = (reg ^ p[0]) & 0xFF;
+    const unsigned high = ((reg >> 8) ^ p[1]) & 0xFF;
+    const auto& t = kCrc16Table.slice;
+    reg = static_cast<uint16_t>(t[7][low] ^ t[6][high] ^ t[5][p[2]] ^ t[4][p[3]] ^ t[3][p[4]] ^ t[2][p[5]] ^
+                                t[1][p[6]] ^ t[0][p[7]]);
+  }
+  for (; i < count; ++i) {
     reg = static_cast<uint16_t>((reg >> 8) ^ kCrc16Table.entries[(reg ^ data[i]) & 0xFF]);
   }
   return static_cast<uint16_t>(((reg & 0xFF) << 8) | (reg >> 8));
