@@ -60,7 +60,7 @@ def host_tsc_khz():
     return None
 
 
-def kernel_command_line(only):
+def kernel_command_line(only, verbose):
     # On a busy host the guest's calibration of its TSC against the emulated
     # PIT fails now and then, and the boot then stalls for good. Telling the
     # kernel the TSC rate skips that calibration, and tsc=reliable keeps the
@@ -71,12 +71,14 @@ def kernel_command_line(only):
         args += [f"tsc_early_khz={khz}", "tsc=reliable"]
     if only:
         args.append("torvane.only=" + ",".join(only))
+    if verbose:
+        args.append("torvane.verbose=1")
     return " ".join(args)
 
 
-def boot_guest(qemu, vmlinux, initrd, only, console_log, deadline):
+def boot_guest(qemu, vmlinux, initrd, only, verbose, console_log, deadline):
     """Boots the guest; yields (elapsed seconds, console line) as they come."""
-    append = kernel_command_line(only)
+    append = kernel_command_line(only, verbose)
     argv = ["timeout", "--kill-after=5", str(deadline), qemu,
             "-M", "microvm", "-m", "512", "-smp", "1", "-nographic", "-no-reboot",
             "-kernel", vmlinux, "-initrd", initrd, "-append", append]
@@ -107,6 +109,9 @@ def main():
                     help="a binary of ours to put into the guest's /usr/bin")
     ap.add_argument("--udev-rules", help="the project's udev rules file")
     ap.add_argument("--only", action="append", default=[], help="run only these scenarios")
+    ap.add_argument("--verbose", action="store_true",
+                    default=os.environ.get("TORVANE_KERNEL_VERBOSE") == "1",
+                    help="show every scenario's output, not only a failing one's")
     ap.add_argument("--timeout", type=int, default=240, help="limit for the whole guest run (s)")
     args = ap.parse_args()
 
@@ -144,7 +149,7 @@ def main():
     boot_seconds = None
     console_log = os.path.join(args.work_dir, "console.log")
     for elapsed, line in boot_guest(qemu, os.path.join(kernel_dir, "vmlinux"), initrd,
-                                    args.only, console_log, args.timeout):
+                                    args.only, args.verbose, console_log, args.timeout):
         if line.startswith("TORVANE-GUEST up") and boot_seconds is None:
             boot_seconds = elapsed
         elif line.startswith("TORVANE-RESULT "):

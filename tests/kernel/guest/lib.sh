@@ -29,7 +29,10 @@ run_one() {
   stop_helpers
   detail=$(grep -v '^$' "$log" | tail -n 1)
   case $rc in
-    0) echo "TORVANE-RESULT $name PASS ${secs}s" ;;
+    0)
+      grep -qw torvane.verbose=1 /proc/cmdline && sed 's/^/    | /' "$log"
+      echo "TORVANE-RESULT $name PASS ${secs}s"
+      ;;
     77) echo "TORVANE-RESULT $name SKIP ${detail:-skipped}" ;;
     *)
       [ "$rc" = 143 ] && detail="timed out after ${SCENARIO_TIMEOUT}s"
@@ -88,4 +91,26 @@ hidraw_of() {
     sleep 0.1
   done
   return 1
+}
+
+# Starts torvane-virtual-device with a knob text, its output in
+# /tmp/vdev-<tag>.log, and waits for its hidraw node (kernel name prefix
+# $3, e.g. 0003:484F:5048). Prints the node.
+start_virtual_device() {
+  tag=$1 knobs=$2 prefix=$3
+  shift 3
+  start_helper torvane-virtual-device "$@" "$knobs" >"/tmp/vdev-$tag.log" 2>&1 >/dev/null
+  node=$(hidraw_of "$prefix") || { cat "/tmp/vdev-$tag.log"; fail "no hidraw node for $prefix ($knobs)"; }
+  echo "$node"
+}
+
+# Waits until udevd has handled every event so far.
+udev_settle() {
+  [ -S /run/udev/control ] || skip "udevd is not running in this guest"
+  udevadm settle --timeout=10
+}
+
+# Fails unless the file holds a line matching the pattern (grep -E).
+expect_line() {
+  grep -Eq "$2" "$1" || { echo "--- $1:"; cat "$1"; fail "${3:-no line matching /$2/ in $1}"; }
 }

@@ -1,0 +1,74 @@
+// torvane-virtual-device: the simulator's device model as a real kernel HID
+// device, for trying the tool without hardware and for the kernel tests.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "virtual/virtual_device.h"
+#include "virtual/virtual_options.h"
+
+using namespace torvane::virt;
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  VirtualOptions options;
+  std::string error;
+  if (!parse_virtual_options(args, &options, &error)) {
+    std::fprintf(stderr, "torvane-virtual-device: %s\n\n%s", error.c_str(), virtual_usage_text().c_str());
+    return kExitUsage;
+  }
+  if (options.help) {
+    std::fputs(virtual_usage_text().c_str(), stdout);
+    return kExitOk;
+  }
+
+  // SIGINT and SIGTERM arrive through a descriptor the loop waits on, so
+  // the device is always destroyed on the way out.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  sigaddset(&stop_signals, SIGHUP);
+  if (sigprocmask(SIG_BLOCK, &stop_signals, nullptr) != 0) {
+    std::perror("torvane-virtual-device: sigprocmask");
+    return kExitUhid;
+  }
+  const int stop_fd = signalfd(-1, &stop_signals, SFD_CLOEXEC);
+  if (stop_fd < 0) {
+    std::perror("torvane-virtual-device: signalfd");
+    return kExitUhid;
+  }
+
+  const int uhid_fd = ::open(options.uhid_path.c_str(), O_RDWR | O_CLOEXEC);
+  if (uhid_fd < 0) {
+    const int err = errno;
+    std::fprintf(stderr, "torvane-virtual-device: cannot open %s: %s\n", options.uhid_path.c_str(),
+                 std::strerror(err));
+    if (err == ENOENT) std::fputs("  load the uhid module first: sudo modprobe uhid\n", stderr);
+    if (err == EACCES || err == EPERM) {
+      std::fputs("  /dev/uhid needs root (or a udev rule granting access to it)\n", stderr);
+    }
+    ::close(stop_fd);
+    return kExitUhid;
+  }
+
+  VirtualDevice device(options.knobs, uhid_fd, [](const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  });
+  device.set_image_path(options.image_path);
+  device.set_verbose(options.verbose);
+  const RunEnd end = device.run(stop_fd);
+  std::printf("verdict: %s\n", device.verdict().summary().c_str());
+  std::fflush(stdout);
+  ::close(uhid_fd);
+  ::close(stop_fd);
+  return end == RunEnd::kUhidError ? kExitUhid : kExitOk;
+}

@@ -1,0 +1,78 @@
+// Argument parsing of torvane-virtual-device.
+#include "virtual/virtual_options.h"
+
+#include "virtual/virtual_device.h"
+
+namespace torvane::virt {
+
+bool parse_virtual_options(const std::vector<std::string>& args, VirtualOptions* options,
+                           std::string* error) {
+  VirtualOptions parsed;
+  bool have_knobs = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= args.size() || args[i + 1].empty()) {
+        *error = a + " needs a value";
+        return false;
+      }
+      *out = args[++i];
+      return true;
+    };
+    if (a == "-h" || a == "--help") {
+      parsed.help = true;
+    } else if (a == "-v" || a == "--verbose") {
+      parsed.verbose = true;
+    } else if (a == "--save-image") {
+      if (!value(&parsed.image_path)) return false;
+    } else if (a == "--uhid") {
+      if (!value(&parsed.uhid_path)) return false;
+    } else if (a.size() > 1 && a[0] == '-') {
+      *error = "unknown option " + a;
+      return false;
+    } else if (have_knobs) {
+      *error = "one knob text only (join knobs with commas): " + a;
+      return false;
+    } else {
+      parsed.knob_text = a;
+      have_knobs = true;
+    }
+  }
+  std::string reason;
+  if (!sim::parse_sim_knobs(parsed.knob_text, &parsed.knobs, &reason)) {
+    *error = "knobs \"" + parsed.knob_text + "\": " + reason;
+    return false;
+  }
+  if (std::string limit = check_uhid_limits(parsed.knobs); !limit.empty()) {
+    *error = "knobs \"" + parsed.knob_text + "\": " + limit;
+    return false;
+  }
+  *options = std::move(parsed);
+  return true;
+}
+
+std::string virtual_usage_text() {
+  return "Usage: torvane-virtual-device [options] [KNOBS]\n"
+         "\n"
+         "Plays a USB HID device of the Torvane family on this machine through /dev/uhid:\n"
+         "the kernel lists it like a real device, and the device answers the boot\n"
+         "protocol as its firmware would. Stop it with Ctrl-C; the device then leaves.\n"
+         "\n"
+         "KNOBS is the simulator's knob text (default \"boot\"): the kind first (app,\n"
+         "boot or oldboot), then comma-separated settings and faults, e.g.\n"
+         "  app                         application firmware; ENTER_BOOT restarts it\n"
+         "                              as the bootloader\n"
+         "  boot,report-id=5            bootloader using report ID 5\n"
+         "  oldboot                     old bootloader (XOR checksums)\n"
+         "  boot,unplug-block=5         pulled out when block 5 arrives\n"
+         "\n"
+         "Options:\n"
+         "  --save-image FILE  write every image the device confirms to FILE\n"
+         "  --uhid PATH        the uhid node (default /dev/uhid)\n"
+         "  -v, --verbose      log every uhid event\n"
+         "  -h, --help         this text\n"
+         "\n"
+         "Exit status: 0 stopped or pulled out, 1 /dev/uhid failed, 2 bad arguments.\n";
+}
+
+}  // namespace torvane::virt
