@@ -42,8 +42,10 @@ struct Settings {
 enum class SettingSource { Default, File };
 using SettingSources = std::map<std::string, SettingSource>;
 
-// Reads every key in the fixed order; missing or empty values take their
-// defaults, unparsable numbers read as 0.
+// Reads every key in the fixed order. Missing keys take their defaults; so
+// do empty numbers (empty flags read false), while a text key present with
+// an empty value reads as empty. Unparsable numbers read as 0; numbers and
+// flags count only their first 64 characters.
 Settings LoadSettingsFromIni(const CIni& ini, SettingSources* sources = nullptr);
 
 // The part of the settings that is written back, as the dialog holds it:
@@ -66,7 +68,8 @@ std::string IdentityTextForFile(std::string_view box_text);
 // Writes Recent/File Path, Config/VID, PID, Usage Page, Usage and
 // Disable User Input, keeping every other line of the file. The file is
 // replaced atomically (temporary file + rename); failures are ignored and
-// leave the old file untouched. Returns whether the file was written.
+// leave the old file untouched. A file path holding a line break is cut
+// there (one line per value). Returns whether the file was written.
 bool SaveSettingsToFile(const std::string& ini_path, const SavedSettings& values);
 
 }  // namespace torvane
