@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -10,6 +11,8 @@
 namespace torvane {
 
 namespace {
+std::atomic<bool> g_enabled{true};
+
 std::mutex& output_mutex() {
   static std::mutex mutex;
   return mutex;
@@ -28,7 +31,10 @@ std::string ApplicationName() {
   return name;
 }
 
+void SetDebugTraceEnabled(bool enabled) { g_enabled = enabled; }
+
 void DebugOutput(const std::string& text) {
+  if (!g_enabled.load()) return;
   std::lock_guard<std::mutex> lock(output_mutex());
   std::fwrite(text.data(), 1, text.size(), stderr);
   std::fflush(stderr);

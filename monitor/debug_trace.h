@@ -15,6 +15,10 @@ void DebugOutput(const std::string& text);
 // The executable's file name without extension ("torvane").
 std::string ApplicationName();
 
+// Traces are on by default; a console tool whose standard error carries its
+// own messages turns them off unless asked for them.
+void SetDebugTraceEnabled(bool enabled);
+
 // Milliseconds of a monotonic clock, for timing traces.
 long long TickCountMs();
 

@@ -56,10 +56,19 @@ class FrontEndLink {
     std::lock_guard<std::mutex> lock(mutex_);
     if (ui_ != nullptr) ui_->PostDeviceChange(event);
   }
+  // Called after an open failed on the calling thread; tells the front end
+  // once when the reason was missing access rights.
+  void CheckOpenPermission() {
+    if (!hid_link_last_open_denied() || told_denied_.exchange(true)) return;
+    const std::string reason = hid_link_last_open_error();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (ui_ != nullptr) ui_->PostPermissionDenied(reason);
+  }
 
  private:
   std::mutex mutex_;
   FrontEnd* ui_;
+  std::atomic<bool> told_denied_{false};
 };
 
 struct DeviceController::Shared final : DownloadHost {
@@ -104,18 +113,19 @@ struct DeviceController::Shared final : DownloadHost {
   }
 
   // Opens the bootloader kinds; they use fixed identities from the settings.
-  std::shared_ptr<HidDevice> OpenBootloader(DeviceState s) const {
+  std::shared_ptr<HidDevice> OpenBootloader(DeviceState s) {
+    std::shared_ptr<HidDevice> opened;
     if (s == DS_OLDBOOT) {
-      return adopt(hid_link_open(settings.old_boot_vid, settings.old_boot_pid,
-                                 optional_usage(settings.boot_usage_page),
-                                 optional_usage(settings.boot_usage)));
+      opened = adopt(hid_link_open(settings.old_boot_vid, settings.old_boot_pid,
+                                   optional_usage(settings.boot_usage_page),
+                                   optional_usage(settings.boot_usage)));
+    } else if (s == DS_BOOT) {
+      opened = adopt(hid_link_open(settings.boot_vid, settings.boot_pid,
+                                   optional_usage(settings.boot_usage_page),
+                                   optional_usage(settings.boot_usage)));
     }
-    if (s == DS_BOOT) {
-      return adopt(hid_link_open(settings.boot_vid, settings.boot_pid,
-                                 optional_usage(settings.boot_usage_page),
-                                 optional_usage(settings.boot_usage)));
-    }
-    return nullptr;
+    if (!opened) link.CheckOpenPermission();
+    return opened;
   }
 
   // DownloadHost
@@ -290,6 +300,7 @@ bool DeviceController::OpenDeviceForState() {
     m_appUsagePage = static_cast<uint16_t>(ParseHexU32(texts.usage_page));
     opened = adopt(hid_link_open(m_appVid, m_appPid, optional_usage(m_appUsagePage),
                                  optional_usage(m_appUsage)));
+    if (!opened) shared_->link.CheckOpenPermission();
   }
   const bool ok = opened != nullptr;
   shared_->Store(std::move(opened));

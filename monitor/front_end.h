@@ -35,6 +35,9 @@ class FrontEnd {
   virtual void PostEnumDone() = 0;
   // A HID interface arrived or left: lands in the monitor's OnDeviceChange.
   virtual void PostDeviceChange(unsigned event) = 0;
+  // An open was refused for lack of access rights (posted once per run):
+  // the operator needs to be pointed at the udev rule.
+  virtual void PostPermissionDenied(const std::string& reason) { (void)reason; }
 };
 
 }  // namespace torvane

@@ -37,6 +37,11 @@ class QueuedFrontEnd : public FrontEnd {
     });
   }
 
+  void PostPermissionDenied(const std::string& reason) override {
+    Post([this, reason] { OnPermissionDenied(reason); });
+  }
+  virtual void OnPermissionDenied(const std::string& reason) { (void)reason; }
+
   // WM_DOWNLOAD_PROGRESS, on the draining thread.
   virtual void OnDownloadProgress(int kind, int value) = 0;
 

@@ -1,0 +1,95 @@
+#include "cli/cli_front_end.h"
+
+#include "cli/exit_codes.h"
+#include "download/download_result.h"
+
+namespace torvane::cli {
+
+namespace {
+// The log pane's line ends are "\r\n"; a terminal wants "\n".
+std::string to_terminal_lines(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+  }
+  return out;
+}
+}  // namespace
+
+CliFrontEnd::CliFrontEnd(std::FILE* out, std::FILE* progress, bool progress_is_terminal,
+                         IdentityTexts identity)
+    : out_(out), progress_(progress), terminal_(progress_is_terminal), identity_(std::move(identity)) {}
+
+void CliFrontEnd::AppendLog(const std::string& text, bool replace_last_line) {
+  (void)replace_last_line;  // a stream cannot rewrite; progress has its own rendering
+  log_ += text;
+  if (bar_shown_) {
+    std::fputs("\n", progress_);
+    bar_shown_ = false;
+  }
+  const std::string lines = to_terminal_lines(text);
+  std::fwrite(lines.data(), 1, lines.size(), out_);
+  std::fflush(out_);
+}
+
+void CliFrontEnd::DrawBar(int percent) {
+  constexpr int kWidth = 30;
+  const int filled = percent * kWidth / 100;
+  const uint64_t bytes = total_bytes_ * static_cast<uint64_t>(percent) / 100;
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+  const double rate = seconds > 0 ? static_cast<double>(bytes) / 1024.0 / seconds : 0.0;
+  std::string bar(static_cast<size_t>(filled), '#');
+  bar.append(static_cast<size_t>(kWidth - filled), '.');
+  std::fprintf(progress_, "\r[%s] %3d%%  %llu/%llu bytes  %.1f KiB/s", bar.c_str(), percent,
+               static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(total_bytes_),
+               rate);
+  std::fflush(progress_);
+  bar_shown_ = true;
+}
+
+void CliFrontEnd::OnDownloadProgress(int kind, int value) {
+  switch (kind) {
+    case PROGRESS_PREPARE:
+      started_ = std::chrono::steady_clock::now();
+      AppendLog("准备下载\r\n", false);
+      break;
+    case PROGRESS_PERCENT:
+      if (terminal_) {
+        DrawBar(value);
+      } else {
+        AppendLog("正在下载: " + std::to_string(value) + "\r\n", true);
+      }
+      break;
+    case PROGRESS_RESULT:
+      AppendLog(value == DL_OK ? "下载成功,设备即将重启\r\n" : "下载失败\r\n", false);
+      result_ = value;
+      break;
+    default:
+      break;
+  }
+}
+
+void CliFrontEnd::OnPermissionDenied(const std::string& reason) {
+  std::fprintf(stderr,
+               "cannot open the device: %s.\n"
+               "Non-root users need the udev rule that grants access to the device's hidraw node:\n"
+               "install it with `cmake --install` (it goes to /lib/udev/rules.d/70-torvane.rules)\n"
+               "or copy packaging/udev/70-torvane.rules there, then run\n"
+               "`udevadm control --reload && udevadm trigger` and plug the device in again.\n",
+               reason.c_str());
+}
+
+int ExitCodeForResult(int download_result) {
+  switch (download_result) {
+    case DL_OK: return kExitOk;
+    case DL_FILE_ERROR: return kExitFileError;
+    case DL_CANCELLED: return kExitCancelled;
+    case DL_START_BUSY: return kExitStartBusy;
+    default: return kExitProtocolError;
+  }
+}
+
+}  // namespace torvane::cli

@@ -1,0 +1,55 @@
+// torvane-cli's stand-in for the dialog: log texts go to standard output
+// (the same texts the window shows), download progress becomes a one-line
+// bar on a terminal or plain "正在下载: N" lines otherwise.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "monitor/queued_front_end.h"
+
+namespace torvane::cli {
+
+class CliFrontEnd final : public QueuedFrontEnd {
+ public:
+  CliFrontEnd(std::FILE* out, std::FILE* progress, bool progress_is_terminal, IdentityTexts identity);
+
+  void AppendLog(const std::string& text, bool replace_last_line) override;
+  IdentityTexts ReadIdentityTexts() override { return identity_; }
+  void SetEnterFlashModeEnabled(bool enabled) override { enter_enabled_ = enabled; }
+  void SetFlashEnabled(bool enabled) override { flash_enabled_ = enabled; }
+  void SetFlashCaption(const std::string& caption) override { flash_caption_ = caption; }
+  void OnDownloadProgress(int kind, int value) override;
+
+  // The total the bar shows bytes of (the prepared image's length).
+  void SetTransferTotal(uint64_t total_bytes) { total_bytes_ = total_bytes; }
+
+  std::optional<int> Result() const { return result_; }
+  // Everything appended to the log so far.
+  const std::string& LogText() const { return log_; }
+  void OnPermissionDenied(const std::string& reason) override;
+  bool FlashEnabled() const { return flash_enabled_; }
+  bool EnterFlashModeEnabled() const { return enter_enabled_; }
+  const std::string& FlashCaption() const { return flash_caption_; }
+
+ private:
+  void DrawBar(int percent);
+
+  std::FILE* out_;
+  std::FILE* progress_;
+  bool terminal_;
+  IdentityTexts identity_;
+  bool enter_enabled_ = true;
+  bool flash_enabled_ = true;
+  std::string flash_caption_ = "烧录";
+  std::optional<int> result_;
+  uint64_t total_bytes_ = 0;
+  bool bar_shown_ = false;
+  std::string log_;
+  std::chrono::steady_clock::time_point started_;
+};
+
+}  // namespace torvane::cli

@@ -1,0 +1,61 @@
+// What every torvane-cli command sets up: the settings from Torvane.ini
+// beside the executable, the HID layer on real hidraw devices or on a
+// simulated bus, and the device controller hosted by the console front end.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <optional>
+#include <string>
+
+#include "cli/cli_front_end.h"
+#include "monitor/device_controller.h"
+#include "settings/ini_file.h"
+#include "settings/settings_model.h"
+#include "sim/sim_bus.h"
+
+namespace torvane::cli {
+
+struct CliOptions {
+  std::string simulate;  // knob text; empty for real devices
+  int simulate_arrival_ms = 0;  // plug the simulated device in this late
+};
+
+class CliSession {
+ public:
+  // Loads the settings and brings the HID layer up. On a bad --simulate
+  // text, ok() is false and error() says why.
+  explicit CliSession(const CliOptions& options);
+  ~CliSession();
+
+  bool ok() const { return error_.empty(); }
+  const std::string& error() const { return error_; }
+
+  const std::string& ini_path() const { return ini_path_; }
+  const Settings& settings() const { return settings_; }
+  const SettingSources& sources() const { return sources_; }
+  bool simulated() const { return bus_ != nullptr; }
+  std::shared_ptr<sim::SimBus> bus() const { return bus_; }
+  sim::SimDeviceId sim_device() const { return sim_device_.load(); }
+
+  // Starts the controller: hot-plug source, worker threads, and the first
+  // enumeration, whose report is printed before this returns.
+  CliFrontEnd& Start();
+  DeviceController& controller() { return *controller_; }
+  CliFrontEnd& front_end() { return *front_end_; }
+
+ private:
+  std::string error_;
+  std::string ini_path_;
+  CIni ini_;
+  Settings settings_;
+  SettingSources sources_;
+  std::shared_ptr<sim::SimBus> bus_;
+  std::atomic<sim::SimDeviceId> sim_device_{0};
+  std::thread arrival_;
+  std::unique_ptr<CliFrontEnd> front_end_;
+  std::unique_ptr<DeviceController> controller_;
+};
+
+}  // namespace torvane::cli

@@ -1,0 +1,199 @@
+#include "cli/commands.h"
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+
+#include "cli/exit_codes.h"
+#include "device/hid_link.h"
+#include "download/download_worker.h"
+#include "monitor/status_report.h"
+#include "settings/app_paths.h"
+
+namespace torvane::cli {
+
+namespace {
+
+std::atomic<int> g_interrupts{0};
+extern "C" void on_interrupt(int) { g_interrupts.fetch_add(1); }
+
+std::string narrow(const std::optional<std::wstring>& text) {
+  if (!text) return "";
+  std::string out;
+  for (wchar_t c : *text) {
+    // UTF-8 of each code point.
+    const auto cp = static_cast<uint32_t>(c);
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
+}
+
+// The kind detection would take an interface for (same probe order).
+const char* KindOf(const Settings& s, uint16_t vid, uint16_t pid) {
+  auto matches = [&](uint16_t want_vid, uint16_t want_pid) {
+    return (want_vid == 0 || want_vid == vid) && (want_pid == 0 || want_pid == pid);
+  };
+  if (matches(s.old_boot_vid, s.old_boot_pid)) return "old bootloader";
+  if (matches(s.boot_vid, s.boot_pid)) return "bootloader";
+  if (matches(s.app_vid, s.app_pid)) return "application";
+  return "-";
+}
+
+bool IsBootloader(DeviceState state) { return state == DS_BOOT || state == DS_OLDBOOT; }
+
+uint64_t PaddedSize(const std::string& path) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(path, ec);
+  return ec ? 0 : (size + 3) & ~uint64_t{3};
+}
+
+void PrintVerdict(CliSession& session) {
+  if (!session.simulated()) return;
+  auto model = session.bus()->model(session.sim_device());
+  if (!model) return;
+  const sim::SimVerdict v = model->verdict();
+  std::printf("simulated device: %s\n", v.summary().c_str());
+}
+
+}  // namespace
+
+int RunList(CliSession& session) {
+  HidDeviceInfoList list(hid_link_find(0, 0));
+  const Settings& s = session.settings();
+  int count = 0;
+  std::printf("%-9s  %-9s  %-4s  %-16s  %-32s  %s\n", "VID:PID", "page:use", "if", "kind", "product", "path");
+  for (const HidDeviceInfo* d = list.get(); d != nullptr; d = d->next) {
+    std::printf("%04X:%04X  %04X:%04X  %-4d  %-16s  %-32s  %s\n", d->vendor_id, d->product_id,
+                d->usage_page, d->usage, d->interface_number, KindOf(s, d->vendor_id, d->product_id),
+                narrow(d->product_string).c_str(), d->path.c_str());
+    ++count;
+  }
+  if (count == 0) std::printf("no HID interfaces found\n");
+  return kExitOk;
+}
+
+int RunInfo(CliSession& session) {
+  session.Start();
+  const DeviceState state = session.controller().State();
+  return state == DS_NONE || state == DS_UNSET ? kExitNoDevice : kExitOk;
+}
+
+int RunEnterBoot(CliSession& session) {
+  CliFrontEnd& ui = session.Start();
+  DeviceController& controller = session.controller();
+  const std::string before = ui.LogText();
+  controller.OnEnterFlashMode();
+  const std::string said = ui.LogText().substr(before.size());
+  if (said.find(kTextWaiting) != std::string::npos) {
+    // Show the bootloader the device comes back as.
+    ui.ProcessUntil([&] { return IsBootloader(controller.State()); }, std::chrono::seconds(5));
+    return kExitOk;
+  }
+  if (said.find(kTextDeviceError) != std::string::npos) return kExitDeviceError;
+  if (said.find(kTextNoDevice) != std::string::npos) return kExitNoDevice;
+  if (controller.State() == DS_BOOT) return kExitOk;  // already a bootloader: opened, nothing sent
+  return kExitProtocolError;
+}
+
+int RunFlash(CliSession& session, const FlashOptions& options) {
+  CliFrontEnd& ui = session.Start();
+  DeviceController& controller = session.controller();
+  if (!IsBootloader(controller.State()) && options.wait_seconds > 0) {
+    std::fprintf(stderr, "waiting up to %.0f s for a flashable device...\n", options.wait_seconds);
+    ui.ProcessUntil([&] { return IsBootloader(controller.State()); },
+                    std::chrono::milliseconds(static_cast<long long>(options.wait_seconds * 1000)));
+  }
+  if (!IsBootloader(controller.State())) {
+    std::fprintf(stderr, "no flashable device (bootloader) is attached\n");
+    return kExitNoDevice;
+  }
+
+  const Settings& s = session.settings();
+  const DownloadJob job =
+      BuildDownloadJob(controller.State(), controller.BootUpdateAdvised() != 0, options.image,
+                       MakeAbsolutePath(s.boot_update_bin), MakeAbsolutePath(s.boot_update_bin_header));
+  ui.SetTransferTotal(PaddedSize(job.image_path) + (job.header_path.empty() ? 0 : PaddedSize(job.header_path)));
+
+  g_interrupts = 0;
+  struct sigaction action = {};
+  action.sa_handler = on_interrupt;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  controller.OnFlash(options.image);
+  bool cancel_sent = false;
+  while (!ui.Result()) {
+    ui.ProcessUntil([&] { return ui.Result().has_value() || g_interrupts.load() > 0; },
+                    std::chrono::milliseconds(200));
+    if (g_interrupts.load() > 0 && !cancel_sent) {
+      // The flash button's second press: the worker stops between frames,
+      // so the device never gets half a frame.
+      std::fprintf(stderr, "\ncancelling...\n");
+      controller.OnFlash("");
+      cancel_sent = true;
+    }
+  }
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
+  const int result = *ui.Result();
+  if (result == DL_OK && session.simulated()) {
+    // Give the simulated device the moment it needs to check and restart.
+    ui.ProcessFor(std::chrono::milliseconds(50));
+  }
+  PrintVerdict(session);
+  return ExitCodeForResult(result);
+}
+
+int RunConfig(CliSession& session) {
+  const Settings& s = session.settings();
+  const SettingSources& src = session.sources();
+  std::printf("settings file: %s%s\n", session.ini_path().c_str(),
+              std::filesystem::exists(session.ini_path()) ? "" : " (missing: defaults in use)");
+  auto origin = [&](const char* key) {
+    auto it = src.find(key);
+    return it != src.end() && it->second == SettingSource::File ? "file" : "default";
+  };
+  auto hex = [&](const char* key, uint32_t value, int width) {
+    std::printf("%-30s = %0*X  (%s)\n", key, width, value, origin(key));
+  };
+  auto text = [&](const char* key, const std::string& value) {
+    std::printf("%-30s = %s  (%s)\n", key, value.c_str(), origin(key));
+  };
+  auto flag = [&](const char* key, bool value) {
+    std::printf("%-30s = %d  (%s)\n", key, value ? 1 : 0, origin(key));
+  };
+  text("Recent/File Path", s.file_path);
+  hex("Config/VID", s.app_vid, 4);
+  hex("Config/PID", s.app_pid, 4);
+  hex("Config/Usage Page", s.app_usage_page, 4);
+  hex("Config/Usage", s.app_usage, 4);
+  hex("Config/App Address", s.app_address, 8);
+  flag("Config/Disable User Input", s.disable_user_input);
+  hex("OldBoot/VID", s.old_boot_vid, 4);
+  hex("OldBoot/PID", s.old_boot_pid, 4);
+  hex("Boot/VID", s.boot_vid, 4);
+  hex("Boot/PID", s.boot_pid, 4);
+  hex("Boot/Usage Page", s.boot_usage_page, 4);
+  hex("Boot/Usage", s.boot_usage, 4);
+  text("Boot/Boot Update Bin", s.boot_update_bin);
+  text("Boot/Boot Bin Info", s.boot_bin_info);
+  text("Boot/Boot Update Bin Header", s.boot_update_bin_header);
+  flag("Boot/Boot Update Check", s.boot_update_check);
+  return kExitOk;
+}
+
+}  // namespace torvane::cli

@@ -1,0 +1,62 @@
+// torvane-cli: the flasher without a window, for production lines, CI and
+// scripts. Prints the same log texts as the dialog.
+#include <CLI/CLI.hpp>
+
+#include <clocale>
+#include <cstdio>
+
+#include "cli/commands.h"
+#include "cli/exit_codes.h"
+#include "monitor/debug_trace.h"
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  using namespace torvane::cli;
+
+  CLI::App app{"Torvane: writes firmware images into USB HID devices through their bootloader"};
+  app.require_subcommand(1);
+  app.fallthrough();  // --simulate may also follow the command
+  CliOptions options;
+  app.add_option("--simulate", options.simulate,
+                 "Use the simulated bus with one device described by knob text, e.g. boot,busy-block=3:2");
+  bool debug = false;
+  app.add_flag("--debug", debug, "Print the timing traces of device detection on standard error");
+  app.add_option("--simulate-arrival-ms", options.simulate_arrival_ms,
+                 "Plug the simulated device in this many milliseconds after start")
+      ->check(CLI::NonNegativeNumber);
+
+  auto* list = app.add_subcommand("list", "List every HID interface and the kind it is taken for");
+  auto* info = app.add_subcommand("info", "Detect the device and print its report");
+  auto* enter = app.add_subcommand("enter-boot", "Send an application-mode device into its bootloader");
+  auto* config = app.add_subcommand("config", "Print the effective settings and where they came from");
+  auto* flash = app.add_subcommand("flash", "Flash IMAGE (or the boot update files when due)");
+  FlashOptions flash_options;
+  flash->add_option("IMAGE", flash_options.image, "Firmware image (.bin)");
+  flash->add_option("--wait", flash_options.wait_seconds, "Wait up to SECONDS for a device to appear")
+      ->check(CLI::NonNegativeNumber);
+  app.footer(
+      "Exit codes: 0 success, 1 file error, 2 usage error, 3 protocol error, 4 no device,\n"
+      "5 start command stayed busy, 6 cancelled, 7 device found but cannot be opened.");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return kExitUsage;
+  }
+
+  torvane::SetDebugTraceEnabled(debug);
+  CliSession session(options);
+  if (!session.ok()) {
+    std::fprintf(stderr, "--simulate: %s\n", session.error().c_str());
+    return kExitUsage;
+  }
+  if (*list) return RunList(session);
+  if (*info) return RunInfo(session);
+  if (*enter) return RunEnterBoot(session);
+  if (*config) return RunConfig(session);
+  if (*flash) return RunFlash(session, flash_options);
+  return kExitUsage;
+}
