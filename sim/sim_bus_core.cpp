@@ -153,7 +153,9 @@ void SimBusCore::timer_loop() {
     }
     auto first = schedule.begin();
     if (first->first.first > SimClock::now()) {
-      wake.wait_until(lock, first->first.first);
+      // A copy: the node may be erased while the wait has the lock released.
+      const SimClock::time_point deadline = first->first.first;
+      wake.wait_until(lock, deadline);
       continue;
     }
     SimScheduledEvent event = std::move(first->second);
