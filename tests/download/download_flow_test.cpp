@@ -22,6 +22,8 @@ std::vector<uint8_t> Padded(std::vector<uint8_t> bytes) {
   return bytes;
 }
 
+// The simulated devices below stay in their bootloader after a good flash
+// (no-restart): a restart would race the test's look at the log.
 class DownloadFlow : public ::testing::Test {
  protected:
   TempDir files;
@@ -29,7 +31,7 @@ class DownloadFlow : public ::testing::Test {
 
 TEST_F(DownloadFlow, SmallImageGoesOutInTwoBlocksAndTheDeviceConfirmsIt) {
   ControllerHarness h;
-  const auto id = h.Attach("boot");
+  const auto id = h.Attach("boot,no-restart");
   ASSERT_TRUE(h.WaitState(DS_BOOT));
   const auto image = PatternBytes(50);
   EXPECT_EQ(h.Flash(files.Write("app.bin", image)), DL_OK);
@@ -47,7 +49,7 @@ TEST_F(DownloadFlow, SmallImageGoesOutInTwoBlocksAndTheDeviceConfirmsIt) {
 
 TEST_F(DownloadFlow, ExactMultipleOfTheBlockSizeSendsNoEmptyBlock) {
   ControllerHarness h;
-  const auto id = h.Attach("boot");
+  const auto id = h.Attach("boot,no-restart");
   ASSERT_TRUE(h.WaitState(DS_BOOT));
   EXPECT_EQ(h.Flash(files.Write("app.bin", PatternBytes(96))), DL_OK);
   EXPECT_EQ(h.Verdict(id).data_blocks, 2u);
@@ -56,7 +58,7 @@ TEST_F(DownloadFlow, ExactMultipleOfTheBlockSizeSendsNoEmptyBlock) {
 
 TEST_F(DownloadFlow, ReportIdsAndLongerReportsCarryTheSameBytes) {
   ControllerHarness h;
-  const auto id = h.Attach("boot,report-id=5,report-length=129");
+  const auto id = h.Attach("boot,report-id=5,report-length=129,no-restart");
   ASSERT_TRUE(h.WaitState(DS_BOOT));
   const auto image = PatternBytes(1000, 9);
   EXPECT_EQ(h.Flash(files.Write("app.bin", image)), DL_OK);
@@ -70,7 +72,7 @@ TEST_F(DownloadFlow, OldBootloaderGetsTheBootUpdateImageWithXorSums) {
   files.Write("burn_boot_0.3.0.0.bin", update);
   {
     ControllerHarness h;
-    const auto id = h.Attach("oldboot");
+    const auto id = h.Attach("oldboot,no-restart");
     ASSERT_TRUE(h.WaitState(DS_OLDBOOT));
     EXPECT_EQ(h.ui.flash_caption, "更新BOOT");
     // Whatever the path box names, the boot update image is sent.
@@ -93,7 +95,7 @@ TEST_F(DownloadFlow, AdvisedUpdateSendsTheBootImageBehindItsHeader) {
   settings.boot_update_check = true;
   {
     ControllerHarness h(settings);
-    const auto id = h.Attach("boot,info=ZAVRO:0.2.0.0 old");
+    const auto id = h.Attach("boot,info=ZAVRO:0.2.0.0 old,no-restart");
     ASSERT_TRUE(h.WaitState(DS_BOOT));
     EXPECT_EQ(h.controller->BootUpdateAdvised(), 1);
     EXPECT_EQ(h.Flash(""), DL_OK);
@@ -108,7 +110,7 @@ TEST_F(DownloadFlow, AdvisedUpdateSendsTheBootImageBehindItsHeader) {
     // The same advice with the header missing: a file error, nothing sent.
     std::filesystem::remove(files.path() + "/head_1.0_2016_04_22.bin");
     ControllerHarness h(settings);
-    const auto id = h.Attach("boot,info=other");
+    const auto id = h.Attach("boot,info=other,no-restart");
     ASSERT_TRUE(h.WaitState(DS_BOOT));
     EXPECT_EQ(h.Flash(""), DL_FILE_ERROR);
     EXPECT_EQ(h.Verdict(id).start_commands, 0u);
@@ -120,14 +122,14 @@ TEST_F(DownloadFlow, StartBusyIsRetriedUpToFiveSends) {
   const std::string image = files.Write("app.bin", PatternBytes(100));
   {
     ControllerHarness h;
-    const auto id = h.Attach("boot,busy-start=4");
+    const auto id = h.Attach("boot,busy-start=4,no-restart");
     ASSERT_TRUE(h.WaitState(DS_BOOT));
     EXPECT_EQ(h.Flash(image), DL_OK);
     EXPECT_EQ(h.Verdict(id).start_commands, 5u);
   }
   {
     ControllerHarness h;
-    const auto id = h.Attach("boot,busy-start=5");
+    const auto id = h.Attach("boot,busy-start=5,no-restart");
     ASSERT_TRUE(h.WaitState(DS_BOOT));
     EXPECT_EQ(h.Flash(image), DL_START_BUSY);
     EXPECT_EQ(h.Verdict(id).start_commands, 5u);
@@ -136,7 +138,7 @@ TEST_F(DownloadFlow, StartBusyIsRetriedUpToFiveSends) {
   {
     // Status 1 is retried for blocks only.
     ControllerHarness h;
-    const auto id = h.Attach("boot,start-status=1");
+    const auto id = h.Attach("boot,start-status=1,no-restart");
     ASSERT_TRUE(h.WaitState(DS_BOOT));
     EXPECT_EQ(h.Flash(image), DL_PROTOCOL_ERROR);
     EXPECT_EQ(h.Verdict(id).start_commands, 1u);
@@ -147,7 +149,7 @@ TEST_F(DownloadFlow, BlockBusyIsRetriedUpToFiveSendsOfThatBlock) {
   const std::string image = files.Write("app.bin", PatternBytes(48 * 6));
   {
     ControllerHarness h;
-    const auto id = h.Attach("boot,busy-block=3:4:1");
+    const auto id = h.Attach("boot,busy-block=3:4:1,no-restart");
     ASSERT_TRUE(h.WaitState(DS_BOOT));
     EXPECT_EQ(h.Flash(image), DL_OK);
     EXPECT_EQ(h.Verdict(id).data_blocks, 6u + 4u);
@@ -155,7 +157,7 @@ TEST_F(DownloadFlow, BlockBusyIsRetriedUpToFiveSendsOfThatBlock) {
   }
   {
     ControllerHarness h;
-    const auto id = h.Attach("boot,busy-block=3:5");
+    const auto id = h.Attach("boot,busy-block=3:5,no-restart");
     ASSERT_TRUE(h.WaitState(DS_BOOT));
     EXPECT_EQ(h.Flash(image), DL_PROTOCOL_ERROR);
     // Blocks 0..2 once, block 3 five times, never a sixth.
@@ -165,7 +167,7 @@ TEST_F(DownloadFlow, BlockBusyIsRetriedUpToFiveSendsOfThatBlock) {
 
 TEST_F(DownloadFlow, NoReplyOrWrongEchoFailsAtOnce) {
   const std::string image = files.Write("app.bin", PatternBytes(48 * 4));
-  for (const char* knobs : {"boot,silent-block=2", "boot,wrong-echo-block=2"}) {
+  for (const char* knobs : {"boot,silent-block=2,no-restart", "boot,wrong-echo-block=2,no-restart"}) {
     ControllerHarness h;
     const auto id = h.Attach(knobs);
     ASSERT_TRUE(h.WaitState(DS_BOOT));
@@ -177,7 +179,7 @@ TEST_F(DownloadFlow, NoReplyOrWrongEchoFailsAtOnce) {
 
 TEST_F(DownloadFlow, SecondPressCancelsBeforeAnyBlock) {
   ControllerHarness h;
-  const auto id = h.Attach("boot,busy-start=2");
+  const auto id = h.Attach("boot,busy-start=2,no-restart");
   ASSERT_TRUE(h.WaitState(DS_BOOT));
   const size_t before = h.ui.results.size();
   h.controller->OnFlash(files.Write("app.bin", PatternBytes(480)));
@@ -194,7 +196,7 @@ TEST_F(DownloadFlow, SecondPressCancelsBeforeAnyBlock) {
 
 TEST_F(DownloadFlow, EmptyPathIsAFileErrorWithoutPrepareAndTheNextPressWorks) {
   ControllerHarness h;
-  const auto id = h.Attach("boot");
+  const auto id = h.Attach("boot,no-restart");
   ASSERT_TRUE(h.WaitState(DS_BOOT));
   h.ui.log.clear();
   EXPECT_EQ(h.Flash(""), DL_FILE_ERROR);
@@ -205,7 +207,7 @@ TEST_F(DownloadFlow, EmptyPathIsAFileErrorWithoutPrepareAndTheNextPressWorks) {
 
 TEST_F(DownloadFlow, LateReplyDoesNotPoisonTheNextDownload) {
   ControllerHarness h;
-  const auto id = h.Attach("boot,late-block=2");
+  const auto id = h.Attach("boot,late-block=2,no-restart");
   ASSERT_TRUE(h.WaitState(DS_BOOT));
   const std::string image = files.Write("app.bin", PatternBytes(48 * 5));
   EXPECT_EQ(h.Flash(image), DL_PROTOCOL_ERROR);
@@ -220,7 +222,7 @@ TEST_F(DownloadFlow, UnplugMidTransferEndsCleanlyEveryTime) {
   const std::string image = files.Write("app.bin", PatternBytes(48 * 40));
   for (int round = 0; round < 8; ++round) {
     ControllerHarness h;
-    const auto id = h.Attach("boot,latency-us=300");
+    const auto id = h.Attach("boot,latency-us=300,no-restart");
     ASSERT_TRUE(h.WaitState(DS_BOOT));
     const size_t before = h.ui.results.size();
     h.controller->OnFlash(image);
@@ -237,7 +239,7 @@ TEST_F(DownloadFlow, UnplugMidTransferEndsCleanlyEveryTime) {
 
 TEST_F(DownloadFlow, ClosingDuringATransferStopsTheWorkerPromptly) {
   ControllerHarness h;
-  h.Attach("boot,latency-us=2000");
+  h.Attach("boot,latency-us=2000,no-restart");
   ASSERT_TRUE(h.WaitState(DS_BOOT));
   h.controller->OnFlash(files.Write("app.bin", PatternBytes(48 * 500)));
   ASSERT_TRUE(h.ui.ProcessUntil([&] { return !h.ui.percents.empty(); }, std::chrono::seconds(10)));
