@@ -23,20 +23,32 @@ CliSession::CliSession(const CliOptions& options) {
   ini_.SetPathName(ini_path_);
   settings_ = LoadSettingsFromIni(ini_, &sources_);
   if (!options.simulate.empty()) {
-    sim::SimKnobs knobs;
-    if (!sim::parse_sim_knobs(options.simulate, &knobs, &error_)) {
-      if (error_.empty()) error_ = "bad --simulate text";
-      return;
+    std::vector<sim::SimKnobs> devices;
+    for (const std::string& text : options.simulate) {
+      sim::SimKnobs knobs;
+      if (!sim::parse_sim_knobs(text, &knobs, &error_)) {
+        if (error_.empty()) error_ = "bad --simulate text";
+        error_ = "'" + text + "': " + error_;
+        return;
+      }
+      devices.push_back(knobs);
     }
     bus_ = std::make_shared<sim::SimBus>();
+    auto attach_all = [this, devices] {
+      for (const sim::SimKnobs& knobs : devices) {
+        const sim::SimDeviceId id = bus_->attach_model(knobs);
+        std::lock_guard<std::mutex> lock(sim_mutex_);
+        sim_devices_.push_back(id);
+      }
+    };
     if (options.simulate_arrival_ms <= 0) {
-      sim_device_ = bus_->attach_model(knobs);
+      attach_all();
     } else {
-      // The device is plugged in later, from a thread of its own, as an
-      // operator would plug it in while the tool waits.
-      arrival_ = std::thread([bus = bus_, knobs, delay = options.simulate_arrival_ms, this] {
+      // The devices are plugged in later, from a thread of their own, as an
+      // operator plugs a device in while the tool waits.
+      arrival_ = std::thread([attach_all, delay = options.simulate_arrival_ms] {
         std::this_thread::sleep_for(std::chrono::milliseconds(delay));
-        sim_device_ = bus->attach_model(knobs);
+        attach_all();
       });
     }
     hid_link_set_backend(bus_);
@@ -51,6 +63,11 @@ CliSession::~CliSession() {
   // A thread left running may still be inside the HID layer.
   if (!abandoned) hid_link_exit();
   hid_link_set_backend(nullptr);
+}
+
+std::vector<sim::SimDeviceId> CliSession::sim_devices() const {
+  std::lock_guard<std::mutex> lock(sim_mutex_);
+  return sim_devices_;
 }
 
 CliFrontEnd& CliSession::Start() {

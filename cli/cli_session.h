@@ -4,8 +4,10 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <memory>
 #include <thread>
+#include <vector>
 #include <optional>
 #include <string>
 
@@ -18,7 +20,8 @@
 namespace torvane::cli {
 
 struct CliOptions {
-  std::string simulate;  // knob text; empty for real devices
+  // Knob texts, one simulated device each; empty for real devices.
+  std::vector<std::string> simulate;
   int simulate_arrival_ms = 0;  // plug the simulated device in this late
 };
 
@@ -37,7 +40,8 @@ class CliSession {
   const SettingSources& sources() const { return sources_; }
   bool simulated() const { return bus_ != nullptr; }
   std::shared_ptr<sim::SimBus> bus() const { return bus_; }
-  sim::SimDeviceId sim_device() const { return sim_device_.load(); }
+  // The simulated devices (attached so far), in the order given.
+  std::vector<sim::SimDeviceId> sim_devices() const;
 
   // Starts the controller: hot-plug source, worker threads, and the first
   // enumeration, whose report is printed before this returns.
@@ -52,7 +56,8 @@ class CliSession {
   Settings settings_;
   SettingSources sources_;
   std::shared_ptr<sim::SimBus> bus_;
-  std::atomic<sim::SimDeviceId> sim_device_{0};
+  mutable std::mutex sim_mutex_;
+  std::vector<sim::SimDeviceId> sim_devices_;
   std::thread arrival_;
   std::unique_ptr<CliFrontEnd> front_end_;
   std::unique_ptr<DeviceController> controller_;

@@ -63,10 +63,12 @@ uint64_t PaddedSize(const std::string& path) {
 
 void PrintVerdict(CliSession& session) {
   if (!session.simulated()) return;
-  auto model = session.bus()->model(session.sim_device());
-  if (!model) return;
-  const sim::SimVerdict v = model->verdict();
-  std::printf("simulated device: %s\n", v.summary().c_str());
+  for (const sim::SimDeviceId id : session.sim_devices()) {
+    auto model = session.bus()->model(id);
+    if (!model) continue;
+    const sim::SimVerdict v = model->verdict();
+    if (v.transfer_started) std::printf("simulated device: %s\n", v.summary().c_str());
+  }
 }
 
 }  // namespace

@@ -18,7 +18,8 @@ int main(int argc, char** argv) {
   app.fallthrough();  // --simulate may also follow the command
   CliOptions options;
   app.add_option("--simulate", options.simulate,
-                 "Use the simulated bus with one device described by knob text, e.g. boot,busy-block=3:2");
+                 "Use the simulated bus with a device described by knob text, e.g. boot,busy-block=3:2 "
+                 "(repeat for several devices)");
   bool debug = false;
   app.add_flag("--debug", debug, "Print the timing traces of device detection on standard error");
   app.add_option("--simulate-arrival-ms", options.simulate_arrival_ms,
