@@ -27,7 +27,7 @@ def find_udevadm():
     return None
 
 
-def build(out_path, *, busybox, kernel_dir, guest_dir, binaries, udev_rules, log):
+def build(out_path, *, busybox, kernel_dir, guest_dir, binaries, files, udev_rules, log):
     image = Archive()
     for d in ("proc", "sys", "dev", "run", "tmp", "bin", "sbin", "usr/bin", "usr/sbin", "etc"):
         image.add_dir(d)
@@ -53,6 +53,9 @@ def build(out_path, *, busybox, kernel_dir, guest_dir, binaries, udev_rules, log
 
     for name, path in sorted(binaries.items()):
         add_binary_with_libraries(image, f"usr/bin/{name}", path)
+
+    for guest_path, host_path in sorted(files.items()):
+        image.add_host_file(guest_path, host_path, 0o644)
 
     image.write_gzip(out_path)
     log(f"initramfs {os.path.getsize(out_path) // 1024} KiB with {', '.join(sorted(binaries)) or 'no binaries of ours'}")

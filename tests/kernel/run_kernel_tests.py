@@ -107,6 +107,8 @@ def main():
                     help="where the kernel package's files are kept between runs")
     ap.add_argument("--bin", action="append", default=[], metavar="NAME=PATH",
                     help="a binary of ours to put into the guest's /usr/bin")
+    ap.add_argument("--file", action="append", default=[], metavar="GUEST_PATH=HOST_PATH",
+                    help="a data file to put into the guest")
     ap.add_argument("--udev-rules", help="the project's udev rules file")
     ap.add_argument("--only", action="append", default=[], help="run only these scenarios")
     ap.add_argument("--verbose", action="store_true",
@@ -137,10 +139,17 @@ def main():
             binaries[name] = path
         else:
             log(f"{name} not built ({path}); scenarios needing it will be skipped")
+    files = {}
+    for spec in args.file:
+        guest_path, _, host_path = spec.partition("=")
+        if os.path.isfile(host_path):
+            files[guest_path] = host_path
+        else:
+            log(f"data file {host_path} missing; scenarios needing {guest_path} will fail")
     os.makedirs(args.work_dir, exist_ok=True)
     initrd = os.path.join(args.work_dir, "initrd.gz")
     guest_image.build(initrd, busybox=busybox, kernel_dir=kernel_dir,
-                      guest_dir=os.path.join(here, "guest"), binaries=binaries,
+                      guest_dir=os.path.join(here, "guest"), binaries=binaries, files=files,
                       udev_rules=args.udev_rules, log=log)
     t_image = time.monotonic()
 

@@ -60,9 +60,14 @@ wait_for_path() {
 
 # Background helpers (virtual devices) started by a scenario are recorded
 # here so that the runner can stop them when the scenario ends.
+# start_helper LOG COMMAND... runs the command in the background with its
+# output in LOG and prints its process id. Its output never goes to the
+# caller's stdout, so $(start_helper ...) returns at once.
 HELPERS=/tmp/helpers.pids
 start_helper() {
-  "$@" &
+  helper_log=$1
+  shift
+  "$@" >"$helper_log" 2>&1 </dev/null &
   echo $! >>"$HELPERS"
   echo $!
 }
@@ -99,7 +104,7 @@ hidraw_of() {
 start_virtual_device() {
   tag=$1 knobs=$2 prefix=$3
   shift 3
-  start_helper torvane-virtual-device "$@" "$knobs" >"/tmp/vdev-$tag.log" 2>&1 >/dev/null
+  start_helper "/tmp/vdev-$tag.log" torvane-virtual-device "$@" "$knobs" >/dev/null
   node=$(hidraw_of "$prefix") || { cat "/tmp/vdev-$tag.log"; fail "no hidraw node for $prefix ($knobs)"; }
   echo "$node"
 }

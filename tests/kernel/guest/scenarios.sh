@@ -3,7 +3,9 @@
 
 run_scenarios() {
   for s in kernel_modules virtual_boot_device report_id_5 udev_rule_tags app_enter_boot_probe \
-           virtual_device_stops_cleanly; do
+           virtual_device_stops_cleanly cli_list_three_kinds cli_enter_boot_then_flash \
+           cli_flash_report_id_5 cli_boot_update_old_bootloader cli_unplug_mid_flash \
+           cli_device_killed_mid_flash; do
     run_one "$s"
   done
 }
@@ -93,4 +95,119 @@ scenario_virtual_device_stops_cleanly() {
   while [ -e "$node" ] && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
   [ -e "$node" ] && fail "$node still present after the device stopped"
   expect_line /tmp/vdev-stop.log '^device removed \(stopped\)$'
+}
+
+# --- torvane-cli against virtual devices -------------------------------
+
+# Runs torvane-cli with a time limit, output in /tmp/cli-<tag>.log; prints
+# its exit status. A hang shows as 124 (timeout) instead of a stuck guest.
+cli() {
+  tag=$1
+  shift
+  timeout 60 torvane-cli "$@" >"/tmp/cli-$tag.log" 2>&1
+  rc=$?
+  echo "--- torvane-cli $* (exit $rc)" >&2
+  cat "/tmp/cli-$tag.log" >&2
+  echo "$rc"
+}
+
+# The three kinds at once, each recognised by its identity.
+scenario_cli_list_three_kinds() {
+  need torvane-virtual-device
+  need torvane-cli
+  start_virtual_device app app 0003:0534:0002 >/dev/null || exit 1
+  start_virtual_device boot boot 0003:484F:5048 >/dev/null || exit 1
+  start_virtual_device oldboot oldboot 0003:484F:5045 >/dev/null || exit 1
+  rc=$(cli list list)
+  [ "$rc" = 0 ] || fail "list exit $rc"
+  expect_line /tmp/cli-list.log '^0534:0002  0001:0000 .* application '
+  expect_line /tmp/cli-list.log '^484F:5048  FF00:0001 .* bootloader '
+  expect_line /tmp/cli-list.log '^484F:5045  FF00:0001 .* old bootloader '
+}
+
+# The operator's path: an application device sent into its bootloader, then
+# flashed; the device confirms the image byte for byte.
+scenario_cli_enter_boot_then_flash() {
+  need torvane-virtual-device
+  need torvane-cli
+  start_virtual_device app "app" 0003:0534:0002 --save-image /tmp/flashed.bin >/dev/null || exit 1
+  rc=$(cli enter enter-boot)
+  [ "$rc" = 0 ] || fail "enter-boot exit $rc"
+  expect_line /tmp/cli-enter.log '进入烧录模式'
+  rc=$(cli flash flash --wait 20 /data/app.bin)
+  cat /tmp/vdev-app.log
+  [ "$rc" = 0 ] || fail "flash exit $rc"
+  expect_line /tmp/cli-flash.log '下载成功'
+  expect_line /tmp/vdev-app.log '^image confirmed: 20000 bytes, CRC-16 ok, load address 0x00001000$'
+  cmp /tmp/flashed.bin /data/app.bin || fail "the device holds other bytes than app.bin"
+  # After a good flash the device restarts into its application.
+  hidraw_of 0003:0534:0002 >/dev/null || fail "the application did not come back"
+}
+
+# Report ID 5 through the whole download.
+scenario_cli_flash_report_id_5() {
+  need torvane-virtual-device
+  need torvane-cli
+  start_virtual_device rid5 boot,report-id=5 0003:484F:5048 --save-image /tmp/flashed5.bin >/dev/null || exit 1
+  rc=$(cli flash5 flash --wait 20 /data/app.bin)
+  cat /tmp/vdev-rid5.log
+  [ "$rc" = 0 ] || fail "flash exit $rc"
+  expect_line /tmp/vdev-rid5.log '^image confirmed: 20000 bytes, CRC-16 ok'
+  cmp /tmp/flashed5.bin /data/app.bin || fail "the device holds other bytes than app.bin"
+}
+
+# An old bootloader always gets the boot update, with the XOR checksums.
+scenario_cli_boot_update_old_bootloader() {
+  need torvane-virtual-device
+  need torvane-cli
+  [ -f /usr/bin/burn_boot_0.3.0.0.bin ] || skip "no boot update image in this image"
+  start_virtual_device old oldboot 0003:484F:5045 --save-image /tmp/boot-update.bin >/dev/null || exit 1
+  rc=$(cli update flash --wait 20 /data/app.bin)
+  cat /tmp/vdev-old.log
+  [ "$rc" = 0 ] || fail "flash exit $rc"
+  expect_line /tmp/vdev-old.log '^image confirmed: 12288 bytes, XOR-32 ok'
+  cmp /tmp/boot-update.bin /usr/bin/burn_boot_0.3.0.0.bin || fail "the device holds other bytes than the boot update"
+}
+
+# The device drops off the bus at block 50: the download fails cleanly
+# (no success reported, no hang) and the tool exits with a failure code.
+scenario_cli_unplug_mid_flash() {
+  need torvane-virtual-device
+  need torvane-cli
+  start_virtual_device unplug boot,unplug-block=50 0003:484F:5048 >/dev/null || exit 1
+  rc=$(cli unplug flash --wait 20 /data/app.bin)
+  cat /tmp/vdev-unplug.log
+  expect_line /tmp/vdev-unplug.log 'pulled out'
+  case $rc in
+    3 | 6) ;;
+    *) fail "flash exit $rc after the device left (wanted 3 or 6)" ;;
+  esac
+  expect_line /tmp/cli-unplug.log '下载失败'
+  grep -q '下载成功' /tmp/cli-unplug.log && fail "success reported for a removed device"
+  [ -z "$(ls /sys/class/hidraw/)" ] || fail "a hidraw node is left behind"
+}
+
+# The device process dies mid-flash (SIGKILL): the kernel removes the uhid
+# device when its descriptor closes, and the tool fails cleanly.
+scenario_cli_device_killed_mid_flash() {
+  need torvane-virtual-device
+  need torvane-cli
+  pid=$(start_helper /tmp/vdev-killed.log torvane-virtual-device boot)
+  hidraw_of 0003:484F:5048 >/dev/null || fail "no hidraw node"
+  timeout 60 torvane-cli flash --wait 20 /data/app.bin >/tmp/cli-killed.log 2>&1 &
+  cli_pid=$!
+  # Kill once the download is under way.
+  i=0
+  until grep -q '正在下载' /tmp/cli-killed.log || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
+  kill -KILL "$pid"
+  wait "$cli_pid"
+  rc=$?
+  cat /tmp/cli-killed.log
+  grep -q '正在下载' /tmp/cli-killed.log || fail "the download never started"
+  case $rc in
+    3 | 6) ;;
+    *) fail "flash exit $rc after the device was killed (wanted 3 or 6)" ;;
+  esac
+  grep -q '下载成功' /tmp/cli-killed.log && fail "success reported for a removed device"
+  expect_line /tmp/cli-killed.log '下载失败'
 }
