@@ -163,6 +163,8 @@ struct ClosePath {
   std::function<void(ProbeDlg&)> close;
 };
 
+void PrintTo(const ClosePath& path, std::ostream* os) { *os << path.name; }
+
 class ClosePathTest : public LifecycleTest, public ::testing::WithParamInterface<ClosePath> {};
 
 void PressKeyOn(ProbeDlg& dlg, int id, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
