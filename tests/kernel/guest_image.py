@@ -2,21 +2,38 @@
 
 import os
 import shutil
-import subprocess
+import struct
 
-from initramfs import Archive, add_binary_with_libraries
+from initramfs import Archive, MissingLibrary, add_binary_with_libraries  # noqa: F401
 
 UDEVD_PATH = "usr/lib/systemd/systemd-udevd"
 
 
+def is_static_elf(path):
+    """True for an x86-64 ELF executable without a program interpreter."""
+    try:
+        with open(path, "rb") as f:
+            header = f.read(64)
+            if len(header) < 64 or header[:4] != b"\x7fELF" or header[4] != 2:
+                return False
+            phoff, = struct.unpack_from("<Q", header, 32)
+            phentsize, phnum = struct.unpack_from("<HH", header, 54)
+            for i in range(phnum):
+                f.seek(phoff + i * phentsize)
+                p_type, = struct.unpack("<I", f.read(4))
+                if p_type == 3:  # PT_INTERP: needs a dynamic loader
+                    return False
+            return True
+    except (OSError, struct.error):
+        return False
+
+
 def find_static_busybox():
-    """The busybox-static binary: dynamically linked busybox cannot run in
+    """The busybox-static binary: a dynamically linked busybox cannot run in
     the guest without its libraries, so only a static one is taken."""
     for path in ("/bin/busybox", "/usr/bin/busybox", shutil.which("busybox") or ""):
-        if path and os.path.isfile(path):
-            res = subprocess.run(["file", "-L", path], capture_output=True, text=True)
-            if res.returncode != 0 or "statically linked" in res.stdout or "static-pie" in res.stdout:
-                return path
+        if path and os.path.isfile(path) and is_static_elf(path):
+            return path
     return None
 
 
@@ -49,7 +66,7 @@ def build(out_path, *, busybox, kernel_dir, guest_dir, binaries, files, udev_rul
     else:
         log("udevadm not found (install udev); the guest runs without udevd")
     if udev_rules:
-        image.add_host_file("etc/udev/rules.d/" + os.path.basename(udev_rules), udev_rules, 0o644)
+        image.add_host_file("etc/udev/rules.d/70-torvane.rules", udev_rules, 0o644)
 
     for name, path in sorted(binaries.items()):
         add_binary_with_libraries(image, f"usr/bin/{name}", path)

@@ -71,6 +71,10 @@ class Archive:
             f.write(b"".join(chunks))
 
 
+class MissingLibrary(Exception):
+    """A binary needs a shared library the host does not have."""
+
+
 def shared_libraries(binary):
     """Host paths of the shared libraries and loader a dynamic binary needs."""
     res = subprocess.run(["ldd", binary], capture_output=True, text=True)
@@ -82,7 +86,7 @@ def shared_libraries(binary):
         if m:
             paths.append(m.group(1))
         elif "not found" in line:
-            raise RuntimeError(f"{binary}: {line.strip()}")
+            raise MissingLibrary(f"{binary}: {line.strip()}")
     return paths
 
 

@@ -152,4 +152,9 @@ def obtain_kernel(cache_dir, log):
             raise Unavailable(f"apt-get download {package} failed: "
                               f"{(res.stderr or res.stdout).strip().splitlines()[-1:] or ['?']}")
         _unpack(os.path.join(dl, debs[0]), target, log)
+    # Only the current kernel is kept.
+    for other in os.listdir(cache_dir):
+        path = os.path.join(cache_dir, other)
+        if path != target and os.path.isdir(path) and _kernel_complete(path):
+            shutil.rmtree(path, ignore_errors=True)
     return target

@@ -148,9 +148,14 @@ def main():
             log(f"data file {host_path} missing; scenarios needing {guest_path} will fail")
     os.makedirs(args.work_dir, exist_ok=True)
     initrd = os.path.join(args.work_dir, "initrd.gz")
-    guest_image.build(initrd, busybox=busybox, kernel_dir=kernel_dir,
-                      guest_dir=os.path.join(here, "guest"), binaries=binaries, files=files,
-                      udev_rules=args.udev_rules, log=log)
+    try:
+        guest_image.build(initrd, busybox=busybox, kernel_dir=kernel_dir,
+                          guest_dir=os.path.join(here, "guest"), binaries=binaries, files=files,
+                          udev_rules=args.udev_rules, log=log)
+    except (OSError, guest_image.MissingLibrary) as exc:
+        print(f"FAIL cannot build the guest's initramfs: {exc}", flush=True)
+        print("0 passed, 1 failed", flush=True)
+        return 1
     t_image = time.monotonic()
 
     results = []  # (name, verdict, detail)

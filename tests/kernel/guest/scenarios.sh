@@ -4,7 +4,8 @@
 run_scenarios() {
   for s in kernel_modules virtual_boot_device report_id_5 udev_rule_tags app_enter_boot_probe \
            virtual_device_stops_cleanly cli_list_three_kinds cli_enter_boot_then_flash \
-           cli_flash_report_id_5 cli_boot_update_old_bootloader cli_unplug_mid_flash \
+           cli_flash_waits_for_hotplug cli_flash_report_id_5 cli_boot_update_old_bootloader \
+           cli_unplug_mid_flash \
            cli_device_killed_mid_flash; do
     run_one "$s"
   done
@@ -142,6 +143,23 @@ scenario_cli_enter_boot_then_flash() {
   cmp /tmp/flashed.bin /data/app.bin || fail "the device holds other bytes than app.bin"
   # After a good flash the device restarts into its application.
   hidraw_of 0003:0534:0002 >/dev/null || fail "the application did not come back"
+}
+
+# The tool is started first and the bootloader plugged in later: the tool
+# learns of it through udevd's hot-plug events.
+scenario_cli_flash_waits_for_hotplug() {
+  need torvane-virtual-device
+  need torvane-cli
+  timeout 60 torvane-cli flash --wait 30 /data/app.bin >/tmp/cli-hotplug.log 2>&1 &
+  cli_pid=$!
+  sleep 1
+  start_virtual_device late boot 0003:484F:5048 >/dev/null || exit 1
+  wait "$cli_pid"
+  rc=$?
+  cat /tmp/cli-hotplug.log /tmp/vdev-late.log
+  [ "$rc" = 0 ] || fail "flash exit $rc"
+  expect_line /tmp/cli-hotplug.log '下载成功'
+  expect_line /tmp/vdev-late.log '^image confirmed: 20000 bytes'
 }
 
 # Report ID 5 through the whole download.
