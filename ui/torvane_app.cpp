@@ -4,6 +4,7 @@
 
 #include "ui/app_icon.h"
 #include "ui/dialog_template.h"
+#include "ui/termination_signals.h"
 #include "ui/torvane_dlg.h"
 
 namespace torvane {
@@ -12,7 +13,9 @@ int CTorvaneApp::Run(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationVersion(QString::fromUtf8(kVersionText));
   QApplication::setWindowIcon(MakeAppIcon());
+  InstallTerminationHandler();
   InitInstance();
+  RemoveTerminationHandler();
   return 0;  // the dialog's result is not examined
 }
 

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <csignal>
 #include <memory>
 
 #include "settings/app_paths.h"
@@ -14,6 +15,7 @@
 #include "tests/ui/qt_test_app.h"
 #include "ui/control_ids.h"
 #include "ui/log_pane.h"
+#include "ui/termination_signals.h"
 
 namespace torvane::test {
 namespace {
@@ -221,6 +223,19 @@ INSTANTIATE_TEST_SUITE_P(
                     (void)d;
                   }}),
     [](const ::testing::TestParamInfo<ClosePath>& info) { return std::string(info.param.name); });
+
+TEST_F(LifecycleTest, TerminationSignalClosesThroughShutDown) {
+  auto dlg = Open();
+  SetBox(*dlg, IDC_EDIT_VID, QStringLiteral("C0DE"));
+  ASSERT_TRUE(InstallTerminationHandler());
+  QTimer::singleShot(0, [] { std::raise(SIGTERM); });
+  QTimer::singleShot(5000, [] { QCoreApplication::exit(1); });
+  EXPECT_EQ(QCoreApplication::exec(), 0);
+  RemoveTerminationHandler();
+  EXPECT_TRUE(dlg->Destroyed());
+  EXPECT_NE(Ini().find("VID=C0DE"), std::string::npos) << Ini();
+  EXPECT_EQ(std::count(dlg->calls.begin(), dlg->calls.end(), "StopDownloadThread"), 1);
+}
 
 TEST_F(LifecycleTest, DestroyingAnOpenWindowStillSaves) {
   auto dlg = Open();
