@@ -210,7 +210,9 @@ scenario_cli_unplug_mid_flash() {
 scenario_cli_device_killed_mid_flash() {
   need torvane-virtual-device
   need torvane-cli
-  pid=$(start_helper /tmp/vdev-killed.log torvane-virtual-device boot)
+  # 5 ms per reply keeps the download running for about 2 s, long enough
+  # to be caught in the middle on any machine.
+  pid=$(start_helper /tmp/vdev-killed.log torvane-virtual-device boot,latency-us=5000)
   hidraw_of 0003:484F:5048 >/dev/null || fail "no hidraw node"
   timeout 60 torvane-cli flash --wait 20 /data/app.bin >/tmp/cli-killed.log 2>&1 &
   cli_pid=$!
