@@ -37,14 +37,18 @@ class DialogMessageEvent : public QEvent {
   qint64 lparam_;
 };
 
-// WM_APPEND_LOG: the text, with the "\r\n" line ends the tool writes.
+// WM_APPEND_LOG: the text, with the "\r\n" line ends the tool writes, and
+// whether it replaces the last line.
 class LogTextEvent : public QEvent {
  public:
-  explicit LogTextEvent(QString text) : QEvent(WM_APPEND_LOG), text_(std::move(text)) {}
+  explicit LogTextEvent(QString text, bool replace_last_line = false)
+      : QEvent(WM_APPEND_LOG), text_(std::move(text)), replace_(replace_last_line) {}
   const QString& text() const { return text_; }
+  bool replaceLastLine() const { return replace_; }
 
  private:
   QString text_;
+  bool replace_;
 };
 
 }  // namespace torvane

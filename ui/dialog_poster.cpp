@@ -13,10 +13,10 @@ bool DialogPoster::PostMessage(QEvent::Type type, qint64 wparam, qint64 lparam) 
   return true;
 }
 
-bool DialogPoster::PostLog(const QString& text) {
+bool DialogPoster::PostLog(const QString& text, bool replace_last_line) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (target_ == nullptr) return false;
-  QCoreApplication::postEvent(target_, new LogTextEvent(text));
+  QCoreApplication::postEvent(target_, new LogTextEvent(text, replace_last_line));
   return true;
 }
 

@@ -22,7 +22,7 @@ class DialogPoster {
 
   // Any thread. False when the dialog has gone and nothing was posted.
   bool PostMessage(QEvent::Type type, qint64 wparam, qint64 lparam);
-  bool PostLog(const QString& text);
+  bool PostLog(const QString& text, bool replace_last_line = false);
   bool PostLogUtf8(const std::string& text);
   bool PostDownloadProgress(int kind, int value);
   bool PostEnumDone();

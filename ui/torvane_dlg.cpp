@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QThread>
 #include <QtGlobal>
 
 #include "settings/app_paths.h"
@@ -291,6 +292,12 @@ bool CTorvaneDlg::ChooseImageFile(const QString& initial_dir, QString* path) {
 }
 
 void CTorvaneDlg::AppendLog(const QString& text, bool replace) {
+  if (QThread::currentThread() != thread()) {
+    // The pane belongs to the UI thread; a call from elsewhere is queued
+    // there, in order with the other posted entries.
+    m_poster->PostLog(text, replace);
+    return;
+  }
   if (replace) {
     m_log->SetSel(m_log->LastTextLineStart(), -1);
   } else {
@@ -326,7 +333,8 @@ bool CTorvaneDlg::event(QEvent* event) {
     return true;
   }
   if (type == WM_APPEND_LOG) {
-    AppendLog(static_cast<LogTextEvent*>(event)->text(), false);
+    const auto* entry = static_cast<LogTextEvent*>(event);
+    AppendLog(entry->text(), entry->replaceLastLine());
     return true;
   }
   if (type == WM_DEVICECHANGE) {

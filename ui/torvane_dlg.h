@@ -63,7 +63,8 @@ class CTorvaneDlg : public QDialog {
   void OnClearLog();
   int OnDownloadProgress(qint64 kind, qint64 value);
   // The only way text enters the log pane: appended at the end, or
-  // replacing the last line that holds text. UI thread only.
+  // replacing the last line that holds text. Meant for the UI thread; a
+  // call from another thread is queued to it like PostLog.
   void AppendLog(const QString& text, bool replace);
 
   // Routed from the flash button (1002), the enter-flashing-mode button

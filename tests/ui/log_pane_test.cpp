@@ -226,6 +226,19 @@ TEST_F(LogPaneTest, PostLogFromSeveralThreadsLosesNothing) {
   }
 }
 
+TEST_F(LogPaneTest, AppendLogFromAnotherThreadIsQueuedToTheUiThread) {
+  dlg_->AppendLog(QStringLiteral("准备下载\r\n"), false);
+  std::thread worker([this] {
+    dlg_->AppendLog(QStringLiteral("设备异常\r\n"), false);
+    dlg_->AppendLog(QStringLiteral("正在下载: 1\r\n"), true);
+    dlg_->Poster()->PostEnumDone();
+  });
+  worker.join();
+  EXPECT_EQ(Text(), QStringLiteral("准备下载\r\n"));  // nothing touched off the UI thread
+  ASSERT_TRUE(ProcessEventsUntil([&] { return !dlg_->enum_done.empty(); }));
+  EXPECT_EQ(Text(), QStringLiteral("准备下载\r\n正在下载: 1\r\n"));
+}
+
 TEST(DialogPoster, PostsAfterTheDialogIsGoneAreDropped) {
   QTemporaryDir dir;
   std::shared_ptr<DialogPoster> poster;
