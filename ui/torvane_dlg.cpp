@@ -194,7 +194,7 @@ bool CTorvaneDlg::OnInitDialog() {
   setWindowIcon(m_appIcon);
   // 4. The settings file beside the executable (or the one given).
   m_ini.SetPathName(MakeAbsolutePath(QFile::encodeName(m_settingsFile).toStdString()));
-  // 5.
+  // 5. Values into the members and the boxes.
   LoadSettings();
   // 6. The log pane in the dialog's font.
   m_log->setFont(font());
@@ -202,7 +202,8 @@ bool CTorvaneDlg::OnInitDialog() {
   for (int id : kUserInputControls) {
     if (QWidget* widget = GetDlgItem(id); widget != nullptr) widget->setEnabled(!m_disableUserInput);
   }
-  // 8. - 12.
+  // 8. - 12. Device notifications, HID layer, worker state, the two
+  //    worker threads and the first enumeration request.
   RegisterDeviceNotifications();
   HidLinkInit();
   ResetWorkerState();
