@@ -46,8 +46,10 @@ CliSession::CliSession(const CliOptions& options) {
     } else {
       // The devices are plugged in later, from a thread of their own, as an
       // operator plugs a device in while the tool waits.
-      arrival_ = std::thread([attach_all, delay = options.simulate_arrival_ms] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+      arrival_ = std::thread([this, attach_all, delay = options.simulate_arrival_ms] {
+        std::unique_lock<std::mutex> lock(arrival_mutex_);
+        if (arrival_cv_.wait_for(lock, std::chrono::milliseconds(delay), [this] { return quitting_; })) return;
+        lock.unlock();
         attach_all();
       });
     }
@@ -57,7 +59,14 @@ CliSession::CliSession(const CliOptions& options) {
 }
 
 CliSession::~CliSession() {
-  if (arrival_.joinable()) arrival_.join();
+  if (arrival_.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(arrival_mutex_);
+      quitting_ = true;
+    }
+    arrival_cv_.notify_all();
+    arrival_.join();
+  }
   const bool abandoned = controller_ && controller_->AnyThreadAbandoned();
   controller_.reset();
   // A thread left running may still be inside the HID layer.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <memory>
 #include <thread>
@@ -59,6 +60,9 @@ class CliSession {
   mutable std::mutex sim_mutex_;
   std::vector<sim::SimDeviceId> sim_devices_;
   std::thread arrival_;
+  std::mutex arrival_mutex_;
+  std::condition_variable arrival_cv_;
+  bool quitting_ = false;
   std::unique_ptr<CliFrontEnd> front_end_;
   std::unique_ptr<DeviceController> controller_;
 };

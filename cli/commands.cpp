@@ -137,16 +137,22 @@ int RunFlash(CliSession& session, const FlashOptions& options) {
   sigaction(SIGTERM, &action, nullptr);
 
   controller.OnFlash(options.image);
-  bool cancel_sent = false;
+  int interrupts_seen = 0;
   while (!ui.Result()) {
-    ui.ProcessUntil([&] { return ui.Result().has_value() || g_interrupts.load() > 0; },
+    ui.ProcessUntil([&] { return ui.Result().has_value() || g_interrupts.load() != interrupts_seen; },
                     std::chrono::milliseconds(200));
-    if (g_interrupts.load() > 0 && !cancel_sent) {
-      // The flash button's second press: the worker stops between frames,
-      // so the device never gets half a frame.
-      std::fprintf(stderr, "\ncancelling...\n");
-      controller.OnFlash("");
-      cancel_sent = true;
+    const int interrupts = g_interrupts.load();
+    if (interrupts != interrupts_seen) {
+      if (interrupts_seen == 0) {
+        // The flash button's second press: the worker stops between frames,
+        // so the device never gets half a frame.
+        std::fprintf(stderr, "\ncancelling... (interrupt again to quit at once)\n");
+        controller.OnFlash("");
+        // A further interrupt ends the process the default way.
+        signal(SIGINT, SIG_DFL);
+        signal(SIGTERM, SIG_DFL);
+      }
+      interrupts_seen = interrupts;
     }
   }
   signal(SIGINT, SIG_DFL);

@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
   CliOptions options;
   app.add_option("--simulate", options.simulate,
                  "Use the simulated bus with a device described by knob text, e.g. boot,busy-block=3:2 "
-                 "(repeat for several devices)");
+                 "(repeat for several devices)")
+      ->allow_extra_args(false);  // one text per --simulate, so IMAGE stays positional
   bool debug = false;
   app.add_flag("--debug", debug, "Print the timing traces of device detection on standard error");
   app.add_option("--simulate-arrival-ms", options.simulate_arrival_ms,

@@ -1,0 +1,188 @@
+// torvane-cli as operators and scripts use it: run as a child process,
+// judged by its exit status and its output.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/exit_codes.h"
+#include "tests/support/temp_dir.h"
+
+extern char** environ;
+
+namespace torvane::cli {
+namespace {
+
+using testing::PatternBytes;
+using testing::TempDir;
+
+struct CliRun {
+  int status = -1;
+  std::string out;
+};
+
+std::string ReadAll(int fd) {
+  std::string text;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(fd, buffer, sizeof(buffer))) > 0) text.append(buffer, static_cast<size_t>(n));
+  return text;
+}
+
+// Runs the tool with stdout and stderr into one pipe. When interrupt_on is
+// set, SIGINT is sent once that text has appeared in the output.
+CliRun RunCli(const std::string& exe, std::vector<std::string> args, const std::string& interrupt_on = "") {
+  int pipe_fds[2];
+  if (pipe(pipe_fds) != 0) return {};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 2);
+  posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
+  args.insert(args.begin(), exe);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipe_fds[1]);
+  CliRun run;
+  if (rc != 0) {
+    close(pipe_fds[0]);
+    return run;
+  }
+  if (interrupt_on.empty()) {
+    run.out = ReadAll(pipe_fds[0]);
+  } else {
+    char buffer[512];
+    ssize_t n;
+    bool sent = false;
+    while ((n = read(pipe_fds[0], buffer, sizeof(buffer))) > 0) {
+      run.out.append(buffer, static_cast<size_t>(n));
+      if (!sent && run.out.find(interrupt_on) != std::string::npos) {
+        kill(pid, SIGINT);
+        sent = true;
+      }
+    }
+  }
+  close(pipe_fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return run;
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* exe = std::getenv("TORVANE_CLI");
+    const char* samples = std::getenv("TORVANE_SAMPLES");
+    ASSERT_NE(exe, nullptr);
+    ASSERT_NE(samples, nullptr);
+    // A copy of the tool in a folder of its own: its settings file and the
+    // boot update files live beside it.
+    cli_ = dir_.path() + "/torvane-cli";
+    std::filesystem::copy_file(exe, cli_);
+    samples_ = samples;
+    for (const char* name : {"burn_boot_0.3.0.0.bin", "head_1.0_2016_04_22.bin"}) {
+      std::filesystem::copy_file(samples_ + "/" + name, dir_.path() + "/" + name);
+    }
+  }
+  CliRun Invoke(std::vector<std::string> args, const std::string& interrupt_on = "") {
+    return RunCli(cli_, std::move(args), interrupt_on);
+  }
+  std::string App() const { return samples_ + "/app.bin"; }
+
+  TempDir dir_;
+  std::string cli_;
+  std::string samples_;
+};
+
+TEST_F(Cli, SimulatedFlashSucceedsAndTheDeviceConfirmsTheImage) {
+  const CliRun r = Invoke({"flash", "--simulate", "boot", App()});
+  EXPECT_EQ(r.status, kExitOk) << r.out;
+  EXPECT_NE(r.out.find("发现一个可烧录设备, 设备信息:\nZAVRO:0.3.0.0 12:33:39 Sep 13 2016\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("准备下载\n"), std::string::npos);
+  EXPECT_NE(r.out.find("正在下载: 100\n下载成功,设备即将重启\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("COMPLETED"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("bytes=20000/20000"), std::string::npos) << r.out;
+}
+
+TEST_F(Cli, ExitStatusNamesEachOutcome) {
+  EXPECT_EQ(Invoke({"flash", "--simulate", "boot", dir_.path() + "/missing.bin"}).status, kExitFileError);
+  EXPECT_EQ(Invoke({"flash", "--simulate", "boot,silent-block=2", App()}).status, kExitProtocolError);
+  EXPECT_EQ(Invoke({"flash", "--simulate", "boot,busy-start=5", App()}).status, kExitStartBusy);
+  EXPECT_EQ(Invoke({"flash", "--simulate", "app", App()}).status, kExitNoDevice);
+  EXPECT_EQ(Invoke({"flash", "--simulate", "boot,bogus-knob=1", App()}).status, kExitUsage);
+  EXPECT_EQ(Invoke({"frobnicate"}).status, kExitUsage);
+}
+
+TEST_F(Cli, OldBootloaderGetsTheBootUpdateFromBesideTheTool) {
+  const CliRun r = Invoke({"flash", "--simulate", "oldboot", "/does/not/matter.bin"});
+  EXPECT_EQ(r.status, kExitOk) << r.out;
+  EXPECT_NE(r.out.find("scheme=xor"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("bytes=12288/12288"), std::string::npos) << r.out;
+}
+
+TEST_F(Cli, WaitTakesADeviceThatArrivesLateAndGivesUpOnOneThatNeverDoes) {
+  CliRun r = Invoke({"flash", "--wait", "10", "--simulate", "boot", "--simulate-arrival-ms", "400", App()});
+  EXPECT_EQ(r.status, kExitOk) << r.out;
+  EXPECT_NE(r.out.find("没有发现设备\n"), std::string::npos) << r.out;  // the first look found nothing
+  r = Invoke({"flash", "--wait", "1", "--simulate", "boot", "--simulate-arrival-ms", "5000", App()});
+  EXPECT_EQ(r.status, kExitNoDevice) << r.out;
+}
+
+TEST_F(Cli, InterruptCancelsBetweenFrames) {
+  const CliRun r = Invoke({"flash", "--simulate", "boot,latency-us=3000", App()}, "正在下载: 2");
+  EXPECT_EQ(r.status, kExitCancelled) << r.out;
+  EXPECT_NE(r.out.find("下载失败"), std::string::npos);
+  // The device saw only whole frames.
+  EXPECT_NE(r.out.find("violations=0"), std::string::npos) << r.out;
+}
+
+TEST_F(Cli, EnterBootRestartsTheApplicationIntoItsBootloader) {
+  const CliRun r = Invoke({"enter-boot", "--simulate", "app"});
+  EXPECT_EQ(r.status, kExitOk) << r.out;
+  EXPECT_NE(r.out.find("进入烧录模式，等待设备重启\n设备等待烧录\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("发现一个可烧录设备"), std::string::npos) << r.out;
+  EXPECT_EQ(Invoke({"enter-boot", "--simulate", "oldboot"}).status, kExitNoDevice);
+}
+
+TEST_F(Cli, ListShowsEveryInterfaceWithItsKind) {
+  const CliRun r = Invoke({"list", "--simulate", "app", "--simulate", "boot", "--simulate", "oldboot"});
+  EXPECT_EQ(r.status, kExitOk);
+  EXPECT_NE(r.out.find("0534:0002  0001:0000"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("application"), std::string::npos);
+  EXPECT_NE(r.out.find("484F:5048"), std::string::npos);
+  EXPECT_NE(r.out.find("old bootloader"), std::string::npos);
+}
+
+TEST_F(Cli, ConfigShowsDefaultsAndHandEditedValues) {
+  CliRun r = Invoke({"config"});
+  EXPECT_EQ(r.status, kExitOk);
+  EXPECT_NE(r.out.find("(missing: defaults in use)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Boot/PID                       = 5048  (default)"), std::string::npos) << r.out;
+  {
+    std::ofstream ini(dir_.path() + "/Torvane.ini", std::ios::binary);
+    ini << "\xEF\xBB\xBF; edited by hand\r\n[boot]\r\npid = 5049\r\n[Config]\r\nApp Address=8000\r\n";
+  }
+  r = Invoke({"config"});
+  EXPECT_NE(r.out.find("Boot/PID                       = 5049  (file)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Config/App Address             = 00008000  (file)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Config/VID                     = 0534  (default)"), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace torvane::cli
