@@ -36,5 +36,6 @@ inline constexpr int kMsgDownloadProgress = 0x0500;  // WM_DOWNLOAD_PROGRESS
 inline constexpr int kMsgEnumDone = 0x0501;          // WM_ENUM_DONE
 inline constexpr int kMsgAppendLog = 0x0502;         // a worker's log text
 inline constexpr int kMsgDeviceChange = 0x0503;      // a HID interface came or went
+inline constexpr int kMsgPermissionDenied = 0x0504;  // a device could not be opened for lack of rights
 
 }  // namespace torvane

@@ -24,6 +24,10 @@ inline constexpr QEvent::Type WM_APPEND_LOG = static_cast<QEvent::Type>(QEvent::
 // A HID interface arrived or was removed: the event code and its data.
 inline constexpr QEvent::Type WM_DEVICECHANGE = static_cast<QEvent::Type>(QEvent::User + kMsgDeviceChange);
 
+// A device could not be opened for lack of access rights (once per run).
+inline constexpr QEvent::Type WM_PERMISSION_DENIED =
+    static_cast<QEvent::Type>(QEvent::User + kMsgPermissionDenied);
+
 // A posted message with its two parameters.
 class DialogMessageEvent : public QEvent {
  public:

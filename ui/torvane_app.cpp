@@ -1,6 +1,11 @@
 #include "ui/torvane_app.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <cstdio>
+
+#include "sim/sim_bus.h"
+#include "sim/sim_knobs.h"
 
 #include "ui/app_icon.h"
 #include "ui/dialog_template.h"
@@ -13,6 +18,32 @@ int CTorvaneApp::Run(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationVersion(QString::fromUtf8(kVersionText));
   QApplication::setWindowIcon(MakeAppIcon());
+  // Without options the tool behaves as it always does; --simulate runs it
+  // on a simulated bus for demos, screenshots and manual testing.
+  QCommandLineParser parser;
+  parser.setApplicationDescription("Torvane: writes firmware images into USB HID devices through their bootloader");
+  parser.addHelpOption();
+  parser.addVersionOption();
+  const QCommandLineOption simulate(
+      "simulate", "Run on a simulated bus with a device described by knob text, e.g. boot,busy-block=3:2 "
+                  "(repeat for several devices).",
+      "spec");
+  parser.addOption(simulate);
+  parser.process(app);
+  const QStringList specs = parser.values(simulate);
+  if (!specs.isEmpty()) {
+    auto bus = std::make_shared<sim::SimBus>();
+    for (const QString& spec : specs) {
+      sim::SimKnobs knobs;
+      std::string error;
+      if (!sim::parse_sim_knobs(spec.toStdString(), &knobs, &error)) {
+        std::fprintf(stderr, "--simulate '%s': %s\n", qPrintable(spec), error.c_str());
+        return 2;
+      }
+      bus->attach_model(knobs);
+    }
+    m_simBus = bus;
+  }
   InstallTerminationHandler();
   InitInstance();
   RemoveTerminationHandler();
@@ -23,6 +54,7 @@ bool CTorvaneApp::InitInstance() {
   // Qt registers its own widget classes (the common controls, the log
   // pane's text control) and needs no shell manager.
   CTorvaneDlg dlg;
+  if (m_simBus) dlg.SetSimulatedBus(m_simBus);
   m_pMainWnd = &dlg;
   // Modal run in the application's own event loop, so that quitting the
   // application (session end, QApplication::quit) closes the dialog

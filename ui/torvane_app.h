@@ -3,9 +3,15 @@
 // application is named after the executable file.
 #pragma once
 
+#include <memory>
+
 class QWidget;
 
 namespace torvane {
+
+namespace sim {
+class SimBus;
+}
 
 class CTorvaneApp {
  public:
@@ -23,6 +29,8 @@ class CTorvaneApp {
 
   // The main dialog while it runs, else null.
   QWidget* m_pMainWnd = nullptr;
+  // The simulated bus given with --simulate, else null.
+  std::shared_ptr<sim::SimBus> m_simBus;
 };
 
 }  // namespace torvane

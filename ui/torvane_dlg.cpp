@@ -13,7 +13,14 @@
 #include <QThread>
 #include <QtGlobal>
 
+#include <QMessageBox>
+
+#include "device/hid_link.h"
+#include "monitor/device_controller.h"
+#include "monitor/sim_hotplug_source.h"
 #include "settings/app_paths.h"
+#include "sim/sim_bus.h"
+#include "ui/dialog_front_end.h"
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
 #include "ui/dialog_font.h"
@@ -228,8 +235,96 @@ void CTorvaneDlg::OnDestroy() {
   HidLinkExit();
 }
 
+void CTorvaneDlg::SetSimulatedBus(std::shared_ptr<sim::SimBus> bus) { m_simBus = std::move(bus); }
+
+void CTorvaneDlg::EnsureController() {
+  if (m_controller) return;
+  m_frontEnd = std::make_unique<DialogFrontEnd>(*this, m_poster);
+  m_controller = std::make_unique<DeviceController>(*m_frontEnd, m_settings);
+}
+
+void CTorvaneDlg::RegisterDeviceNotifications() {
+  EnsureController();
+  // hidraw arrivals and removals through udev, or the simulated bus's own.
+  m_controller->RegisterDeviceNotifications(m_simBus ? MakeSimHotplugSource(m_simBus) : MakeUdevHotplugSource());
+}
+
+void CTorvaneDlg::HidLinkInit() {
+  if (m_simBus) hid_link_set_backend(m_simBus);
+  hid_link_init();
+}
+
+void CTorvaneDlg::ResetWorkerState() {
+  // A fresh controller starts with no device, DS_UNSET, counters at 0 and
+  // no threads.
+  EnsureController();
+}
+
+void CTorvaneDlg::StartDownloadThread() {
+  if (m_controller) m_controller->StartDownloadThread();
+}
+
+void CTorvaneDlg::StartEnumThread() {
+  if (m_controller) m_controller->StartEnumThread();
+}
+
+void CTorvaneDlg::RequestEnumeration() {
+  if (m_controller) m_controller->RequestEnumeration();
+}
+
+void CTorvaneDlg::StopDownloadThread() {
+  if (m_controller) m_controller->StopDownloadThread();
+}
+
+void CTorvaneDlg::StopEnumThread() {
+  if (!m_controller) return;
+  // No more arrivals: nothing would serve their enumeration requests.
+  m_controller->UnregisterDeviceNotifications();
+  m_controller->StopEnumThread();
+}
+
+void CTorvaneDlg::CloseDevice() {
+  if (m_controller) m_controller->CloseDevice();
+}
+
+void CTorvaneDlg::HidLinkExit() {
+  // A worker that missed its stop deadline may still be inside the HID
+  // layer; it is then left up until the process ends.
+  if (m_controller && m_controller->AnyThreadAbandoned()) return;
+  hid_link_exit();
+  if (m_simBus) hid_link_set_backend(nullptr);
+}
+
+void CTorvaneDlg::OnFlash() {
+  if (m_controller) m_controller->OnFlash(m_editPath->text().toStdString());
+}
+
+void CTorvaneDlg::OnEnterFlashMode() {
+  if (m_controller) m_controller->OnEnterFlashMode();
+}
+
+int CTorvaneDlg::OnEnumDone(qint64 /*wparam*/, qint64 /*lparam*/) {
+  return m_controller && !m_destroyed ? m_controller->OnEnumDone() : 0;
+}
+
+bool CTorvaneDlg::OnDeviceChange(unsigned event, qint64 /*data*/) {
+  return m_controller && !m_destroyed ? m_controller->OnDeviceChange(event) : false;
+}
+
+void CTorvaneDlg::ShowPermissionHint() {
+  const QString reason = m_frontEnd ? QString::fromStdString(m_frontEnd->PermissionDeniedReason()) : QString();
+  QMessageBox::warning(
+      this, windowTitle(),
+      QStringLiteral("The device cannot be opened: %1.\n\n"
+                     "Access to USB HID devices needs the udev rule that comes with Torvane "
+                     "(70-torvane.rules in /lib/udev/rules.d). Install it, run "
+                     "\"udevadm control --reload && udevadm trigger\" and plug the device in again.")
+          .arg(reason));
+}
+
 void CTorvaneDlg::LoadSettings() {
   const Settings s = LoadSettingsFromIni(m_ini);
+  m_settings = s;
   m_editPath->setText(QString::fromStdString(s.file_path));
   m_appVid = s.app_vid;
   m_editVid->setText(IdentityText(m_appVid));
@@ -336,6 +431,10 @@ bool CTorvaneDlg::event(QEvent* event) {
   if (type == WM_APPEND_LOG) {
     const auto* entry = static_cast<LogTextEvent*>(event);
     AppendLog(entry->text(), entry->replaceLastLine());
+    return true;
+  }
+  if (type == WM_PERMISSION_DENIED) {
+    ShowPermissionHint();
     return true;
   }
   if (type == WM_DEVICECHANGE) {

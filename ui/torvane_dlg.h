@@ -21,6 +21,11 @@ class QPushButton;
 
 namespace torvane {
 
+namespace sim {
+class SimBus;
+}
+class DeviceController;
+class DialogFrontEnd;
 class DialogPoster;
 class LogPane;
 
@@ -68,12 +73,18 @@ class CTorvaneDlg : public QDialog {
   void AppendLog(const QString& text, bool replace);
 
   // Routed from the flash button (1002), the enter-flashing-mode button
-  // (1005), WM_ENUM_DONE and WM_DEVICECHANGE. Filled in by the download
-  // worker and the device monitor.
-  virtual void OnFlash() {}
-  virtual void OnEnterFlashMode() {}
-  virtual int OnEnumDone(qint64 /*wparam*/, qint64 /*lparam*/) { return 0; }
-  virtual bool OnDeviceChange(unsigned /*event*/, qint64 /*data*/) { return false; }
+  // (1005), WM_ENUM_DONE and WM_DEVICECHANGE to the device monitor and the
+  // download worker.
+  virtual void OnFlash();
+  virtual void OnEnterFlashMode();
+  virtual int OnEnumDone(qint64 wparam, qint64 lparam);
+  virtual bool OnDeviceChange(unsigned event, qint64 data);
+
+  // Simulated mode (demos, tests): the HID layer runs on this bus instead
+  // of the system's hidraw devices. Set before the window is shown.
+  void SetSimulatedBus(std::shared_ptr<sim::SimBus> bus);
+  // The device monitor and download worker, once start-up has created them.
+  DeviceController* Controller() const { return m_controller.get(); }
 
  protected:
   bool OnInitDialog();
@@ -81,22 +92,21 @@ class CTorvaneDlg : public QDialog {
   void LoadSettings();
   void SaveSettings();
 
-  // --- start-up and shut-down steps owned by the device monitor, the
-  // download worker and the HID layer. Empty here; filled in by the
-  // device monitor / download worker. Called in the fixed order of
-  // OnInitDialog and OnDestroy. ---
-  virtual void RegisterDeviceNotifications() {}
-  virtual void HidLinkInit() {}
+  // --- start-up and shut-down steps of the device monitor, the download
+  // worker and the HID layer, called in the fixed order of OnInitDialog
+  // and OnDestroy. ---
+  virtual void RegisterDeviceNotifications();
+  virtual void HidLinkInit();
   // m_device none, m_state DS_UNSET, the request counters and
   // m_bootUpdateAdvised 0, no threads or events.
-  virtual void ResetWorkerState() {}
-  virtual void StartDownloadThread() {}
-  virtual void StartEnumThread() {}
-  virtual void RequestEnumeration() {}
-  virtual void StopDownloadThread() {}
-  virtual void StopEnumThread() {}
-  virtual void CloseDevice() {}
-  virtual void HidLinkExit() {}
+  virtual void ResetWorkerState();
+  virtual void StartDownloadThread();
+  virtual void StartEnumThread();
+  virtual void RequestEnumeration();
+  virtual void StopDownloadThread();
+  virtual void StopEnumThread();
+  virtual void CloseDevice();
+  virtual void HidLinkExit();
 
   bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -107,8 +117,8 @@ class CTorvaneDlg : public QDialog {
   QIcon m_appIcon;  // resource 128
   CIni m_ini;
   // m_device, the two worker threads with their events and stop flags, the
-  // request counters, m_state, m_imagePath and m_bootUpdateAdvised belong
-  // to the device monitor and the download worker the dialog hosts.
+  // request counters, m_state, m_imagePath and m_bootUpdateAdvised live in
+  // the device controller (m_controller, below), which owns the threads.
   int m_disableUserInput = 0;
   uint32_t m_appAddress = 0;
   uint16_t m_appPid = 0;
@@ -138,11 +148,18 @@ class CTorvaneDlg : public QDialog {
   QLineEdit* m_editUsage = nullptr;          // 1009
 
  private:
+  friend class DialogFrontEnd;
+  void EnsureController();
+  void ShowPermissionHint();
   void CreateControls();
   void BindControls();
   void RouteCommands();
 
   QString m_settingsFile;
+  Settings m_settings;  // as loaded, for the device controller
+  std::shared_ptr<sim::SimBus> m_simBus;
+  std::unique_ptr<DialogFrontEnd> m_frontEnd;
+  std::unique_ptr<DeviceController> m_controller;
   std::shared_ptr<DialogPoster> m_poster;
   QAction* m_aboutAction = nullptr;
   bool m_initialised = false;
