@@ -6,12 +6,14 @@
 # the packaged torvane-cli from an unpacked copy: it must find the boot update
 # files beside its real executable through the link in usr/bin, and flash a
 # simulated bootloader.
-#   packaging/check-deb.sh [FILE.deb]   (default: the newest build/packages/torvane_*.deb)
+#   packaging/check-deb.sh [FILE.deb]   (default: the newest build*/packages/torvane_*.deb)
 set -euo pipefail
 
 deb=${1:-}
 if [[ -z "$deb" ]]; then
-  deb=$(ls -t "$(dirname "$0")"/../build/packages/torvane_*.deb 2>/dev/null | head -n 1 || true)
+  for candidate in "$(dirname "$0")"/../build*/packages/torvane_*.deb; do
+    [[ -f "$candidate" && ( -z "$deb" || "$candidate" -nt "$deb" ) ]] && deb=$candidate
+  done
 fi
 if [[ -z "$deb" || ! -f "$deb" ]]; then
   echo "check-deb: no package file${deb:+ at $deb}" >&2
@@ -73,8 +75,9 @@ unpacked=$(mktemp -d)
 trap 'rm -rf "$control_dir" "$unpacked"' EXIT
 dpkg-deb -e "$deb" "$control_dir"
 grep -qxF /etc/torvane/Torvane.ini "$control_dir/conffiles" 2>/dev/null || fail "Torvane.ini is not a conffile"
-[[ -x "$control_dir/postinst" ]] && grep -q "udevadm control --reload-rules" "$control_dir/postinst" ||
+if [[ ! -x "$control_dir/postinst" ]] || ! grep -q "udevadm control --reload-rules" "$control_dir/postinst"; then
   fail "postinst does not reload the udev rules"
+fi
 
 echo "== packaged torvane-cli, unpacked"
 dpkg-deb -x "$deb" "$unpacked"
