@@ -25,14 +25,12 @@ std::optional<SimDeviceKind> sim_kind_from_name(std::string_view name) {
 SimIdentity sim_default_identity(SimDeviceKind kind) {
   SimIdentity id;
   id.kind = kind;
-  id.manufacturer = L"Torvane Simulator";
   switch (kind) {
     case SimDeviceKind::kApp:
       id.vendor_id = 0x0534;
       id.product_id = 0x0002;
       id.usage_page = 0x0001;
       id.usage = 0x0000;
-      id.release_number = 0x0200;
       id.product = L"Simulated Application";
       id.serial_number = L"SIM-APP-0001";
       break;
@@ -41,7 +39,6 @@ SimIdentity sim_default_identity(SimDeviceKind kind) {
       id.product_id = 0x5048;
       id.usage_page = 0xFF00;
       id.usage = 0x0001;
-      id.release_number = 0x0300;
       id.product = L"Simulated Bootloader";
       id.serial_number = L"SIM-BOOT-0001";
       break;
@@ -50,7 +47,6 @@ SimIdentity sim_default_identity(SimDeviceKind kind) {
       id.product_id = 0x5045;
       id.usage_page = 0xFF00;
       id.usage = 0x0001;
-      id.release_number = 0x0200;
       id.product = L"Simulated Old Bootloader";
       id.serial_number = L"SIM-OLDBOOT-0001";
       break;

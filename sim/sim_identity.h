@@ -26,7 +26,11 @@ struct SimIdentity {
   uint16_t product_id = 0;
   uint16_t usage_page = 0;
   uint16_t usage = 0;
-  uint16_t release_number = 0x0100;
+  // What hidapi on hidraw lists for a device without a USB interface (uhid,
+  // the stack the kernel tests run on): release 0, interface -1 and a
+  // manufacturer string that is present but empty.
+  uint16_t release_number = 0;
+  int32_t interface_number = -1;
   std::wstring manufacturer;
   std::wstring product;
   std::wstring serial_number;
@@ -39,7 +43,8 @@ struct SimIdentity {
 // Factory identities: bootloader 484F:5048 and old bootloader 484F:5045 on
 // the vendor usage page FF00 usage 1; application 0534:0002 on usage page 1
 // usage 0 (the identity the tool looks for by default). 65-byte reports
-// without report IDs.
+// without report IDs. Release 0, interface -1 and an empty manufacturer, as
+// hidapi lists a uhid device.
 SimIdentity sim_default_identity(SimDeviceKind kind);
 
 // The info text each kind answers INFO with unless told otherwise. The

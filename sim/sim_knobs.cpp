@@ -179,6 +179,7 @@ bool KnobParser::item(std::string_view raw, std::string* error) {
                                                     "wrong-echo-block"};
   static const std::set<std::string> kKnown = {
       "info",         "vid",           "pid",         "usage-page",   "usage",
+      "release",      "interface",
       "report-id",    "report-length", "busy-start",  "busy-block",   "busy-block-status",
       "silent-block", "late-block",    "late-ms",     "wrong-echo-block", "unplug-block",
       "latency-us",   "info-status",   "enter-status", "start-status", "restart-ms"};
@@ -209,6 +210,12 @@ bool KnobParser::item(std::string_view raw, std::string* error) {
   if (k == "pid") return hex16(k, value, &k_.product_id, error);
   if (k == "usage-page") return hex16(k, value, &k_.usage_page, error);
   if (k == "usage") return hex16(k, value, &k_.usage, error);
+  if (k == "release") return hex16(k, value, &k_.release_number, error);
+  if (k == "interface") {
+    if (!number(k, value, 0, kSimMaxInterfaceNumber, &n, error)) return false;
+    k_.interface_number = static_cast<int32_t>(n);
+    return true;
+  }
   if (k == "report-id") {
     if (!number(k, value, 0, 255, &n, error)) return false;
     k_.report_id = static_cast<uint8_t>(n);
@@ -325,6 +332,8 @@ std::string format_sim_knobs(const SimKnobs& k) {
   if (k.product_id) add("pid=" + hex(*k.product_id));
   if (k.usage_page) add("usage-page=" + hex(*k.usage_page));
   if (k.usage) add("usage=" + hex(*k.usage));
+  if (k.release_number) add("release=" + hex(*k.release_number));
+  if (k.interface_number >= 0) add("interface=" + std::to_string(k.interface_number));
   add_num("report-id", k.report_id, d.report_id);
   add_num("report-length", k.report_length, d.report_length);
   add_num("busy-start", k.busy_start, d.busy_start);
@@ -356,7 +365,9 @@ SimIdentity sim_identity_for(const SimKnobs& knobs, SimDeviceKind kind) {
     if (knobs.product_id) id.product_id = *knobs.product_id;
     if (knobs.usage_page) id.usage_page = *knobs.usage_page;
     if (knobs.usage) id.usage = *knobs.usage;
+    if (knobs.release_number) id.release_number = *knobs.release_number;
   }
+  id.interface_number = knobs.interface_number;
   id.report_id = knobs.report_id;
   id.report_length = knobs.report_length;
   return id;

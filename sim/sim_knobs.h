@@ -27,6 +27,8 @@ inline constexpr uint32_t kSimMinReportLength = 8;
 inline constexpr uint32_t kSimMaxReportLength = 12289;
 inline constexpr uint32_t kSimMaxLatencyUs = 10'000'000;
 inline constexpr uint32_t kSimMaxDelayMs = 60'000;
+// bInterfaceNumber is one byte.
+inline constexpr int32_t kSimMaxInterfaceNumber = 255;
 
 // Block `index` is answered busy `count` times before it is taken.
 struct SimBusyBlock {
@@ -44,6 +46,10 @@ struct SimKnobs {
   std::optional<uint16_t> product_id;
   std::optional<uint16_t> usage_page;
   std::optional<uint16_t> usage;
+  std::optional<uint16_t> release_number;  // of the starting kind; 0 otherwise
+  // USB interface number listed in every mode; -1 (no USB interface, as for
+  // a uhid device) unless set.
+  int32_t interface_number = -1;
   uint8_t report_id = 0;
   uint32_t report_length = 65;
   uint32_t busy_start = 0;
@@ -76,7 +82,7 @@ std::string format_sim_knobs(const SimKnobs& knobs);
 
 // The identity a device built from these knobs shows in `kind`: factory
 // values, with the identity knobs applied when `kind` is the starting kind,
-// and the report layout knobs applied to every kind.
+// and the report layout and interface knobs applied to every kind.
 SimIdentity sim_identity_for(const SimKnobs& knobs, SimDeviceKind kind);
 
 // The info text answered in `kind`.

@@ -99,6 +99,13 @@ TEST(SimKnobsParse, RangesAtTheirLimits) {
   parse_error("boot,latency-us=10000001");
   parse_error("boot,busy-start=4294967296");
   parse_error("boot,info-status=65536");
+  EXPECT_EQ(parse_ok("boot,interface=0").interface_number, 0);
+  EXPECT_EQ(parse_ok("boot,interface=255").interface_number, 255);
+  EXPECT_NE(parse_error("boot,interface=256").find("0..255"), std::string::npos);
+  EXPECT_NE(parse_error("boot,interface=-1").find("decimal"), std::string::npos);
+  EXPECT_EQ(parse_ok("boot,release=FFFF").release_number, 0xFFFF);
+  EXPECT_NE(parse_error("boot,release=10000").find("hexadecimal"), std::string::npos);
+  EXPECT_NE(parse_error("boot,release=1,release=2").find("twice"), std::string::npos);
 }
 
 TEST(SimKnobsParse, RefusalsSayWhatIsWrong) {
@@ -149,7 +156,8 @@ TEST(SimKnobsFormat, CanonicalTextReadsBackToTheSameKnobs) {
         "app,vid=1,pid=2,usage-page=3,usage=4,enter-status=4,enter-silent,no-restart,restart-ms=0",
         "oldboot,info=a\\,b\\\\c,busy-block=1:2:1,busy-block-status=1,silent-block=4,late-block=5,"
         "late-ms=20,wrong-echo-block=6,unplug-block=7,latency-us=9,info-status=1,start-status=3,"
-        "report-length=129"}) {
+        "report-length=129",
+        "boot,release=0x0102,interface=0", "app,interface=255,release=FFFF"}) {
     const SimKnobs k = parse_ok(text);
     const std::string canonical = format_sim_knobs(k);
     EXPECT_EQ(parse_ok(canonical), k) << canonical;
@@ -172,6 +180,21 @@ TEST(SimKnobsIdentity, OverridesApplyToTheStartingKindOnly) {
   // The report layout is the device's, whatever firmware runs.
   EXPECT_EQ(boot.report_id, 7);
   EXPECT_EQ(boot.report_length, 33u);
+}
+
+TEST(SimKnobsIdentity, ReleaseIsTheStartingFirmwaresInterfaceTheDevicesAll) {
+  const SimKnobs k = parse_ok("app,release=0x0210,interface=1");
+  EXPECT_EQ(sim_identity_for(k, SimDeviceKind::kApp).release_number, 0x0210);
+  EXPECT_EQ(sim_identity_for(k, SimDeviceKind::kBoot).release_number, 0);
+  EXPECT_EQ(sim_identity_for(k, SimDeviceKind::kApp).interface_number, 1);
+  EXPECT_EQ(sim_identity_for(k, SimDeviceKind::kOldBoot).interface_number, 1);
+  // Unset, every kind looks like a uhid device to hidapi.
+  for (SimDeviceKind kind : {SimDeviceKind::kApp, SimDeviceKind::kBoot, SimDeviceKind::kOldBoot}) {
+    const SimIdentity id = sim_identity_for(SimKnobs{}, kind);
+    EXPECT_EQ(id.release_number, 0);
+    EXPECT_EQ(id.interface_number, -1);
+    EXPECT_EQ(id.manufacturer, L"");
+  }
 }
 
 TEST(SimKnobsIdentity, FactoryIdentitiesAndInfoTexts) {
