@@ -40,9 +40,9 @@ std::unique_ptr<HidBackendDevice> SimBus::open_path(const std::string& path, std
       if (slot.record.path != path) continue;
       auto queue = std::make_shared<SimHandleQueue>();
       slot.handles.push_back(queue);
-      const uint8_t report_id = device.model ? device.model->knobs().report_id : 0;
-      return std::make_unique<SimBusHandle>(core_, id, device.arrival, i, std::move(queue),
-                                            device.model, report_id, slot.descriptor);
+      core_->hold_node_locked(slot.node);
+      return std::make_unique<SimBusHandle>(core_, id, device.arrival, i, slot.node, std::move(queue),
+                                            device.model, slot.descriptor);
     }
   }
   if (error) *error = "no such device on the simulated bus: " + path;

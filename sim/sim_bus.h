@@ -9,7 +9,10 @@
 // IDs; every open handle receives its own copy of each input report, queued
 // (at most 64) until read, also across read time-outs. When a device leaves
 // the bus, reports already queued can still be read; after that, and for
-// every write, the handle fails with -1.
+// every write, the handle fails with -1. A leading 0 of a write is dropped
+// even for a device with report IDs, as the kernel's USB HID driver does.
+// Interfaces are listed as hidapi lists a uhid device: interface -1,
+// release 0, an empty manufacturer (knobs may set the first two).
 #pragma once
 
 #include <cstdint>
@@ -27,7 +30,9 @@
 namespace torvane::sim {
 
 // Names one physical device on the bus; it stays the same across restarts
-// and re-plugs, while its interface paths change with every arrival.
+// and re-plugs. Its interface paths do not: every arrival takes the lowest
+// free path numbers, as the kernel numbers hidraw nodes, so a path may come
+// back to the same device or go to another one. A path is not a device.
 using SimDeviceId = uint32_t;
 
 // One interface of an inert device (a keyboard, a second interface of some
@@ -76,7 +81,8 @@ class SimBus : public HidBackend {
   bool replug(SimDeviceId device);
 
   bool is_present(SimDeviceId device) const;
-  // Paths of the device's interfaces while present, in interface order.
+  // Paths of the device's interfaces while present, in interface order
+  // ("sim:hidrawN", N the lowest number free at its arrival).
   std::vector<std::string> interface_paths(SimDeviceId device) const;
   // The device's model, or null for an inert device or an unknown id.
   std::shared_ptr<BootloaderModel> model(SimDeviceId device) const;

@@ -3,21 +3,38 @@
 #include "sim/sim_bus_core.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "sim/report_descriptor_builder.h"
 
 namespace torvane::sim {
 
-std::string sim_interface_path(uint32_t arrival, size_t interface_index) {
-  char path[32];
-  std::snprintf(path, sizeof path, "sim:%04u:%02zu", arrival, interface_index);
-  return path;
-}
+std::string sim_interface_path(uint32_t node) { return "sim:hidraw" + std::to_string(node); }
 
 SimDeviceEntry* SimBusCore::find_locked(SimDeviceId id) {
   auto it = devices.find(id);
   return it == devices.end() ? nullptr : &it->second;
+}
+
+// Numbers are handed out as the kernel hands out hidraw minors: the lowest
+// one free. A number stays taken while a handle opened on the interface is
+// still open, even after the interface has left the bus, so a device that
+// restarts gets its old path back only if nobody kept the old one open.
+uint32_t SimBusCore::take_node_locked() {
+  uint32_t node = 0;
+  for (const auto& entry : node_holders) {
+    if (entry.first != node) break;
+    ++node;
+  }
+  node_holders.emplace(node, 1);
+  return node;
+}
+
+void SimBusCore::hold_node_locked(uint32_t node) { ++node_holders[node]; }
+
+void SimBusCore::release_node_locked(uint32_t node) {
+  auto it = node_holders.find(node);
+  if (it == node_holders.end()) return;
+  if (--it->second == 0) node_holders.erase(it);
 }
 
 void SimBusCore::arrive_locked(SimDeviceEntry& device, const SimIdentity* identity) {
@@ -36,18 +53,19 @@ void SimBusCore::arrive_locked(SimDeviceEntry& device, const SimIdentity* identi
     r.manufacturer_string = identity->manufacturer;
     r.product_string = identity->product;
     r.serial_number = identity->serial_number;
-    r.interface_number = 0;
+    r.interface_number = identity->interface_number;
     slot.descriptor = build_vendor_report_descriptor(identity->usage_page, identity->usage,
                                                      identity->report_id, identity->report_length);
     device.slots.push_back(std::move(slot));
   } else {
     for (const SimInterfaceSpec& spec : device.inert) {
-      device.slots.push_back({spec.record, spec.report_descriptor, {}});
+      device.slots.push_back({0, spec.record, spec.report_descriptor, {}});
     }
   }
-  for (size_t i = 0; i < device.slots.size(); ++i) {
-    device.slots[i].record.path = sim_interface_path(device.arrival, i);
-    notifications.push_back({SimBusEventKind::kArrival, device.id, device.slots[i].record});
+  for (SimInterfaceSlot& slot : device.slots) {
+    slot.node = take_node_locked();
+    slot.record.path = sim_interface_path(slot.node);
+    notifications.push_back({SimBusEventKind::kArrival, device.id, slot.record});
   }
   order.push_back(device.id);
   wake.notify_all();
@@ -61,6 +79,7 @@ void SimBusCore::leave_locked(SimDeviceEntry& device) {
       handle->ready.notify_all();
     }
     notifications.push_back({SimBusEventKind::kRemoval, device.id, slot.record});
+    release_node_locked(slot.node);
   }
   device.slots.clear();
   order.erase(std::remove(order.begin(), order.end(), device.id), order.end());
@@ -181,6 +200,7 @@ void SimBusCore::shut_down() {
       device.present = false;
     }
     order.clear();
+    node_holders.clear();
     schedule.clear();
     notifications.clear();
     wake.notify_all();

@@ -33,6 +33,7 @@ struct SimHandleQueue {
 
 // One interface of a device that is on the bus.
 struct SimInterfaceSlot {
+  uint32_t node = 0;  // the number in its path, as a hidraw minor
   HidInterfaceRecord record;
   std::vector<uint8_t> descriptor;
   std::vector<std::shared_ptr<SimHandleQueue>> handles;
@@ -46,7 +47,7 @@ struct SimDeviceEntry {
   std::unique_ptr<SimBusTransport> transport;
   std::vector<SimInterfaceSpec> inert;
   bool present = false;
-  uint32_t arrival = 0;     // numbers the paths; new at every arrival
+  uint32_t arrival = 0;     // new at every arrival: tells handles and reports of earlier ones apart
   uint64_t generation = 0;  // bumped by unplug/replug: planned leaves and returns go stale
   std::vector<SimInterfaceSlot> slots;
   SimClock::time_point last_report_due{};
@@ -83,6 +84,9 @@ struct SimBusCore {
   std::vector<SimDeviceId> order;  // present devices in order of arrival
   SimDeviceId next_device = 1;
   uint32_t next_arrival = 1;
+  // Path numbers in use and how many holders each has: the interface while
+  // it is on the bus, and every handle opened on it until it is closed.
+  std::map<uint32_t, size_t> node_holders;
   std::map<std::pair<SimClock::time_point, uint64_t>, SimScheduledEvent> schedule;
   uint64_t next_sequence = 0;
   std::condition_variable wake;  // the timer thread
@@ -101,6 +105,10 @@ struct SimBusCore {
   void schedule_locked(SimClock::time_point due, SimScheduledEvent event);
   void run_locked(SimScheduledEvent& event);
   SimDeviceEntry* find_locked(SimDeviceId id);
+  // The lowest path number nobody holds, now held once.
+  uint32_t take_node_locked();
+  void hold_node_locked(uint32_t node);
+  void release_node_locked(uint32_t node);
 
   // Runs the listeners for every queued change, in order. Without `mutex`.
   void flush_notifications();
@@ -111,6 +119,7 @@ struct SimBusCore {
   void shut_down();
 };
 
-std::string sim_interface_path(uint32_t arrival, size_t interface_index);
+// "sim:hidrawN".
+std::string sim_interface_path(uint32_t node);
 
 }  // namespace torvane::sim

@@ -11,20 +11,20 @@ constexpr const char* kRemovedText = "device has been removed from the simulated
 }
 
 SimBusHandle::SimBusHandle(std::shared_ptr<SimBusCore> core, SimDeviceId device, uint32_t arrival,
-                           size_t slot, std::shared_ptr<SimHandleQueue> queue,
-                           std::shared_ptr<BootloaderModel> model, uint8_t report_id,
-                           std::vector<uint8_t> descriptor)
+                           size_t slot, uint32_t node, std::shared_ptr<SimHandleQueue> queue,
+                           std::shared_ptr<BootloaderModel> model, std::vector<uint8_t> descriptor)
     : core_(std::move(core)),
       device_(device),
       arrival_(arrival),
       slot_(slot),
+      node_(node),
       queue_(std::move(queue)),
       model_(std::move(model)),
-      report_id_(report_id),
       descriptor_(std::move(descriptor)) {}
 
 SimBusHandle::~SimBusHandle() {
   std::lock_guard<std::mutex> lock(core_->mutex);
+  core_->release_node_locked(node_);
   if (!still_there_locked()) return;
   auto& handles = core_->find_locked(device_)->slots[slot_].handles;
   handles.erase(std::remove(handles.begin(), handles.end(), queue_), handles.end());
@@ -52,9 +52,11 @@ int SimBusHandle::write(const uint8_t* data, size_t length) {
     }
   }
   if (model_) {
-    // Without report IDs a leading 0 only says so and does not travel; any
-    // other first byte travels with the report, as the kernel sends it.
-    if (report_id_ == 0 && data[0] == 0) {
+    // The kernel's USB HID driver takes a leading 0 for "no report ID" and
+    // does not send it, whether or not the device uses report IDs: a frame
+    // starting with 0 reaches a report-ID device one byte short. Any other
+    // first byte travels with the report.
+    if (data[0] == 0) {
       model_->on_output_report(data + 1, length - 1);
     } else {
       model_->on_output_report(data, length);

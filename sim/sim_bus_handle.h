@@ -14,9 +14,8 @@ inline constexpr size_t kSimMaxWriteLength = 16384;
 class SimBusHandle : public HidBackendDevice {
  public:
   SimBusHandle(std::shared_ptr<SimBusCore> core, SimDeviceId device, uint32_t arrival,
-               size_t slot, std::shared_ptr<SimHandleQueue> queue,
-               std::shared_ptr<BootloaderModel> model, uint8_t report_id,
-               std::vector<uint8_t> descriptor);
+               size_t slot, uint32_t node, std::shared_ptr<SimHandleQueue> queue,
+               std::shared_ptr<BootloaderModel> model, std::vector<uint8_t> descriptor);
   ~SimBusHandle() override;
 
   int write(const uint8_t* data, size_t length) override;
@@ -31,9 +30,9 @@ class SimBusHandle : public HidBackendDevice {
   SimDeviceId device_;
   uint32_t arrival_;
   size_t slot_;
+  uint32_t node_;  // held until this handle is closed
   std::shared_ptr<SimHandleQueue> queue_;
   std::shared_ptr<BootloaderModel> model_;
-  uint8_t report_id_;
   std::vector<uint8_t> descriptor_;
   std::string error_;
 };

@@ -56,18 +56,18 @@ TEST(SimBusList, InterfacesInArrivalOrderWithTheirRecords) {
   const SimDeviceId boot = bus.attach_model(knobs("boot"));
   const std::vector<HidInterfaceRecord> list = bus.enumerate();
   ASSERT_EQ(list.size(), 3u);
-  EXPECT_EQ(list[0].path, "sim:0001:00");
-  EXPECT_EQ(list[1].path, "sim:0001:01");
+  EXPECT_EQ(list[0].path, "sim:hidraw0");
+  EXPECT_EQ(list[1].path, "sim:hidraw1");
   EXPECT_EQ(list[1].interface_number, 1);
   EXPECT_EQ(list[0].product_string, L"USB Keyboard");
-  EXPECT_EQ(list[2].path, "sim:0002:00");
+  EXPECT_EQ(list[2].path, "sim:hidraw2");
   EXPECT_EQ(list[2].vendor_id, 0x484F);
   EXPECT_EQ(list[2].product_id, 0x5048);
   EXPECT_EQ(list[2].usage_page, 0xFF00);
   EXPECT_EQ(list[2].usage, 0x0001);
-  EXPECT_EQ(list[2].interface_number, 0);
+  EXPECT_EQ(list[2].interface_number, -1) << "no USB interface, as hidapi lists uhid";
   EXPECT_TRUE(list[2].serial_number.has_value());
-  EXPECT_EQ(bus.interface_paths(keyboard), (std::vector<std::string>{"sim:0001:00", "sim:0001:01"}));
+  EXPECT_EQ(bus.interface_paths(keyboard), (std::vector<std::string>{"sim:hidraw0", "sim:hidraw1"}));
   EXPECT_TRUE(bus.is_present(boot));
   EXPECT_TRUE(bus.model(boot));
   EXPECT_FALSE(bus.model(keyboard));
@@ -86,11 +86,47 @@ TEST(SimBusList, ApplicationShowsTheUsageTheToolLooksFor) {
   EXPECT_EQ(list[0].usage, 0x0000);
 }
 
+// hidapi on hidraw lists a uhid device (no USB device above it) with
+// release 0, interface -1 and a manufacturer that is present but empty.
+TEST(SimBusList, DevicesAreListedAsHidapiListsAUhidDevice) {
+  SimBus bus;
+  bus.attach_model(knobs("boot"));
+  bus.attach_model(knobs("oldboot"));
+  bus.attach_model(knobs("app"));
+  for (const HidInterfaceRecord& r : bus.enumerate()) {
+    EXPECT_EQ(r.release_number, 0) << r.path;
+    EXPECT_EQ(r.interface_number, -1) << r.path;
+    ASSERT_TRUE(r.manufacturer_string.has_value()) << r.path;
+    EXPECT_EQ(*r.manufacturer_string, L"") << r.path;
+    EXPECT_TRUE(r.product_string.has_value() && !r.product_string->empty()) << r.path;
+    EXPECT_TRUE(r.serial_number.has_value() && !r.serial_number->empty()) << r.path;
+  }
+}
+
+TEST(SimBusList, KnobsListARealUsbInterfaceNumberAndRelease) {
+  SimBus bus;
+  EventRecorder events(bus);
+  const SimDeviceId id = bus.attach_model(knobs("app,interface=2,release=0x0123,restart-ms=0"));
+  auto list = bus.enumerate();
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].interface_number, 2);
+  EXPECT_EQ(list[0].release_number, 0x0123);
+  auto h = open(bus, id);
+  ASSERT_TRUE(h);
+  EXPECT_EQ(test::exchange(*h, test::command_write(0, 65, BOOT_CMD_ENTER_BOOT), 0).status, 0);
+  ASSERT_TRUE(events.wait_for_count(3));
+  list = bus.enumerate();
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].product_id, 0x5048);
+  EXPECT_EQ(list[0].interface_number, 2) << "the interface is the device's, in every mode";
+  EXPECT_EQ(list[0].release_number, 0) << "the release knob is the starting firmware's";
+}
+
 TEST(SimBusOpen, UnknownPathFailsWithAReason) {
   SimBus bus;
   std::string error;
-  EXPECT_FALSE(bus.open_path("sim:0042:00", &error));
-  EXPECT_NE(error.find("sim:0042:00"), std::string::npos);
+  EXPECT_FALSE(bus.open_path("sim:hidraw42", &error));
+  EXPECT_NE(error.find("sim:hidraw42"), std::string::npos);
   EXPECT_FALSE(bus.open_path("", nullptr));
 }
 
@@ -129,6 +165,31 @@ TEST(SimBusReports, WithReportIdsTheIdByteLeadsBothWays) {
   EXPECT_EQ(in[0], 5);
   EXPECT_EQ(in[1], 0xD7);
   EXPECT_EQ(bus.model(id)->verdict().protocol_violations, 0u);
+}
+
+// The kernel's USB HID driver drops a leading 0 whether or not the device
+// uses report IDs: a report-ID device gets such a frame one byte short.
+TEST(SimBusReports, LeadingZeroIsDroppedEvenForAReportIdDevice) {
+  SimBus bus;
+  const SimDeviceId id = bus.attach_model(knobs("boot,report-id=5"));
+  auto h = open(bus, id);
+  ASSERT_TRUE(h);
+  EXPECT_EQ(write(*h, info_write(0)), 65);
+  uint8_t in[128];
+  EXPECT_EQ(h->read(in, sizeof in, 0), 0) << "a 64-byte frame gets no answer";
+  const SimVerdict v = bus.model(id)->verdict();
+  EXPECT_EQ(v.protocol_violations, 1u);
+  EXPECT_NE(v.last_violation.find("frame of 64 bytes"), std::string::npos) << v.last_violation;
+
+  // A 0 put in front of a whole report with its ID is dropped too, and the
+  // report arrives intact.
+  std::vector<uint8_t> padded = info_write(5);
+  padded.insert(padded.begin(), 0);
+  EXPECT_EQ(write(*h, padded), 66);
+  ASSERT_EQ(h->read(in, sizeof in, 5000), 65);
+  EXPECT_EQ(in[0], 5);
+  EXPECT_EQ(test::decode_reply(in, 65, 5).status, 0);
+  EXPECT_EQ(bus.model(id)->verdict().protocol_violations, 1u);
 }
 
 TEST(SimBusReports, NonZeroFirstByteOnADeviceWithoutIdsTravelsAndIsIgnored) {
@@ -202,7 +263,7 @@ TEST(SimBusReports, BadArgumentsFailClearly) {
   EXPECT_EQ(h->read(in, 0, 0), -1);
 }
 
-TEST(SimBusPlug, UnplugFailsHandlesAndReplugGivesNewPaths) {
+TEST(SimBusPlug, UnplugFailsHandlesAndAHandleKeptOpenHoldsItsPath) {
   SimBus bus;
   EventRecorder events(bus);
   const SimDeviceId id = bus.attach_model(knobs("boot"));
@@ -227,6 +288,7 @@ TEST(SimBusPlug, UnplugFailsHandlesAndReplugGivesNewPaths) {
 
   EXPECT_TRUE(bus.replug(id));
   EXPECT_FALSE(bus.replug(id));
+  // The old handle is still open and holds the old number.
   const std::string second_path = bus.interface_paths(id).at(0);
   EXPECT_NE(second_path, first_path);
   EXPECT_EQ(write(*h, info_write()), -1) << "a handle belongs to one arrival";
@@ -242,6 +304,74 @@ TEST(SimBusPlug, UnplugFailsHandlesAndReplugGivesNewPaths) {
   EXPECT_EQ(e[2].kind, SimBusEventKind::kArrival);
   EXPECT_EQ(e[2].record.path, second_path);
   EXPECT_EQ(e[2].device, id);
+}
+
+// Paths are numbered as the kernel numbers hidraw nodes: the lowest number
+// that neither an interface on the bus nor a handle still open holds.
+TEST(SimBusPaths, ArrivalsTakeTheLowestFreeNumber) {
+  SimBus bus;
+  const SimDeviceId a = bus.attach_model(knobs("boot"));
+  const SimDeviceId b = bus.attach_model(knobs("boot"));
+  const SimDeviceId c = bus.attach_interfaces({keyboard_interface(0), keyboard_interface(1)});
+  EXPECT_EQ(bus.interface_paths(a), std::vector<std::string>{"sim:hidraw0"});
+  EXPECT_EQ(bus.interface_paths(b), std::vector<std::string>{"sim:hidraw1"});
+  EXPECT_EQ(bus.interface_paths(c), (std::vector<std::string>{"sim:hidraw2", "sim:hidraw3"}));
+
+  // A freed number goes to whoever arrives next, another device included.
+  ASSERT_TRUE(bus.unplug(b));
+  const SimDeviceId d = bus.attach_model(knobs("oldboot"));
+  EXPECT_EQ(bus.interface_paths(d), std::vector<std::string>{"sim:hidraw1"});
+  for (const HidInterfaceRecord& r : bus.enumerate()) {
+    if (r.path == "sim:hidraw1") {
+      EXPECT_EQ(r.product_id, 0x5045) << "same path, another device";
+    }
+  }
+
+  // A handle left open keeps its number taken after the device has gone.
+  auto held = open(bus, a);
+  ASSERT_TRUE(held);
+  ASSERT_TRUE(bus.unplug(a));
+  ASSERT_TRUE(bus.replug(b));
+  EXPECT_EQ(bus.interface_paths(b), std::vector<std::string>{"sim:hidraw4"});
+  held.reset();
+  ASSERT_TRUE(bus.replug(a));
+  EXPECT_EQ(bus.interface_paths(a), std::vector<std::string>{"sim:hidraw0"});
+
+  // An interface leaving in the middle frees its number alone.
+  ASSERT_TRUE(bus.unplug(c));
+  const SimDeviceId e = bus.attach_model(knobs("app"));
+  EXPECT_EQ(bus.interface_paths(e), std::vector<std::string>{"sim:hidraw2"});
+}
+
+TEST(SimBusPaths, RestartedDeviceComesBackOnItsOldPathOnceTheHandleIsClosed) {
+  SimBus bus;
+  EventRecorder events(bus);
+  const SimDeviceId id = bus.attach_model(knobs("app,restart-ms=20"));
+  const std::string first_path = bus.interface_paths(id).at(0);
+  {
+    auto h = open(bus, id);
+    ASSERT_TRUE(h);
+    EXPECT_EQ(test::exchange(*h, test::command_write(0, 65, BOOT_CMD_ENTER_BOOT), 0).status, 0);
+  }
+  ASSERT_TRUE(events.wait_for_count(3));
+  const auto e = events.events();
+  EXPECT_EQ(e[1].kind, SimBusEventKind::kRemoval);
+  EXPECT_EQ(e[2].kind, SimBusEventKind::kArrival);
+  EXPECT_EQ(e[2].record.path, first_path);
+  EXPECT_EQ(e[2].record.product_id, 0x5048) << "the same path now leads to the bootloader";
+}
+
+TEST(SimBusPaths, RestartedDeviceGetsAnotherPathWhileTheOldHandleIsOpen) {
+  SimBus bus;
+  EventRecorder events(bus);
+  const SimDeviceId id = bus.attach_model(knobs("app,restart-ms=20"));
+  const std::string first_path = bus.interface_paths(id).at(0);
+  auto h = open(bus, id);
+  ASSERT_TRUE(h);
+  EXPECT_EQ(test::exchange(*h, test::command_write(0, 65, BOOT_CMD_ENTER_BOOT), 0).status, 0);
+  ASSERT_TRUE(events.wait_for_count(3));
+  EXPECT_NE(bus.interface_paths(id).at(0), first_path);
+  EXPECT_EQ(write(*h, info_write()), -1) << "the old handle stays with the old arrival";
 }
 
 TEST(SimBusPlug, ReportsQueuedBeforeTheUnplugCanStillBeRead) {

@@ -231,10 +231,10 @@ TEST_F(HidLinkOnSimBus, OpenPicksTheFirstMatchingInterface) {
   bus_->attach_interfaces({other});
   plug("boot");
   ASSERT_TRUE(open(0x484F, 0x5048));
-  EXPECT_EQ(device_->path, "sim:0001:00");
+  EXPECT_EQ(device_->path, "sim:hidraw0");
   EXPECT_EQ(device_->output_report_length, 2) << "the keyboard interface was opened";
   ASSERT_TRUE(open(0x484F, 0x5048, 0xFF00));
-  EXPECT_EQ(device_->path, "sim:0002:00");
+  EXPECT_EQ(device_->path, "sim:hidraw1");
   int status = 0;
   query_info(&status);
   EXPECT_EQ(status, 0);
