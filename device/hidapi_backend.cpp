@@ -13,13 +13,14 @@
 
 #include "device/hid_error_text.h"
 #include "device/hid_link.h"
+#include "device/hidraw_report_io.h"
 
 namespace torvane {
 
 namespace {
 
-// hidapi keeps its library-wide error text (enumeration, open) in one global;
-// calls that touch it are serialised here. Per-device calls need no lock.
+// hidapi keeps its library-wide error text (start-up, enumeration) in one
+// global; calls that touch it are serialised here.
 std::mutex& hidapi_global_mutex() {
   static std::mutex mutex;
   return mutex;
@@ -50,11 +51,18 @@ std::optional<std::vector<uint8_t>> read_descriptor(int fd, std::string* error) 
   return std::vector<uint8_t>(descriptor.value, descriptor.value + size);
 }
 
-// Checks that `path` is a hidraw node this process may open read-write, and
-// takes its report descriptor. hidapi 0.13 must only ever see such paths:
-// its hid_open_path frees an uninitialised pointer when the node does not
-// answer the hidraw ioctls (a regular file, another character device).
-std::optional<std::vector<uint8_t>> probe_hidraw_node(const std::string& path, std::string* reason) {
+// An open hidraw node with its report descriptor.
+struct HidrawNode {
+  int fd = -1;
+  std::vector<uint8_t> descriptor;
+};
+
+// Opens `path` read-write and non-blocking, checks that it is a hidraw node
+// and takes its report descriptor. Only such nodes are ever used: hidapi
+// 0.13's own open frees an uninitialised pointer when a node does not answer
+// the hidraw ioctls (a regular file, another character device), so it is
+// never handed a path at all.
+std::optional<HidrawNode> open_hidraw_node(const std::string& path, std::string* reason) {
   const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     const int err = errno;
@@ -74,34 +82,40 @@ std::optional<std::vector<uint8_t>> probe_hidraw_node(const std::string& path, s
     descriptor = read_descriptor(fd, &error);
     if (!descriptor) *reason = path + " is not a hidraw device: " + error;
   }
-  ::close(fd);
-  return descriptor;
+  if (!descriptor) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  return HidrawNode{fd, std::move(*descriptor)};
 }
 
-class HidapiDevice final : public HidBackendDevice {
+// Reports move on the backend's own file descriptor of the node, not
+// through hidapi's hid_read_timeout: hidapi 0.13 polls first and fails as
+// soon as the node has hung up, dropping an input report still queued in it
+// (the answer to the last block of a bootloader that resets at once).
+class HidrawDevice final : public HidBackendDevice {
  public:
-  HidapiDevice(hid_device* device, std::vector<uint8_t> descriptor)
-      : device_(device), descriptor_(std::move(descriptor)) {}
-  ~HidapiDevice() override { hid_close(device_); }
-  HidapiDevice(const HidapiDevice&) = delete;
-  HidapiDevice& operator=(const HidapiDevice&) = delete;
+  explicit HidrawDevice(HidrawNode node) : node_(std::move(node)) {}
+  ~HidrawDevice() override { ::close(node_.fd); }
+  HidrawDevice(const HidrawDevice&) = delete;
+  HidrawDevice& operator=(const HidrawDevice&) = delete;
 
   int write(const uint8_t* data, size_t length) override {
-    return hid_write(device_, data, length);
+    return hidraw_write_report(node_.fd, data, length, &error_);
   }
 
   int read(uint8_t* buffer, size_t capacity, int timeout_ms) override {
-    return hid_read_timeout(device_, buffer, capacity, timeout_ms);
+    return hidraw_read_report(node_.fd, buffer, capacity, timeout_ms, &error_);
   }
 
-  // Taken when the node was checked, just before hidapi opened it.
-  std::optional<std::vector<uint8_t>> report_descriptor() override { return descriptor_; }
+  // Taken when the node was opened.
+  std::optional<std::vector<uint8_t>> report_descriptor() override { return node_.descriptor; }
 
-  std::string error_text() override { return hid_first_line(hid_wide_to_utf8(hid_error(device_))); }
+  std::string error_text() override { return hid_first_line(error_); }
 
  private:
-  hid_device* device_;
-  std::vector<uint8_t> descriptor_;
+  HidrawNode node_;
+  std::string error_;
 };
 
 class HidapiBackend final : public HidBackend {
@@ -144,18 +158,9 @@ class HidapiBackend final : public HidBackend {
 
   std::unique_ptr<HidBackendDevice> open_path(const std::string& path, std::string* error) override {
     std::string reason;
-    std::optional<std::vector<uint8_t>> descriptor = probe_hidraw_node(path, &reason);
-    hid_device* device = nullptr;
-    if (descriptor) {
-      std::lock_guard<std::mutex> guard(hidapi_global_mutex());
-      device = hid_open_path(path.c_str());
-      if (device == nullptr) {
-        reason = hid_first_line(hid_wide_to_utf8(hid_error(nullptr)));
-        if (reason.empty()) reason = "cannot open " + path;
-      }
-    }
-    if (device != nullptr) return std::make_unique<HidapiDevice>(device, std::move(*descriptor));
-    if (error != nullptr) *error = reason;
+    std::optional<HidrawNode> node = open_hidraw_node(path, &reason);
+    if (node) return std::make_unique<HidrawDevice>(std::move(*node));
+    if (error != nullptr) *error = reason.empty() ? "cannot open " + path : reason;
     return nullptr;
   }
 };

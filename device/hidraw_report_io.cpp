@@ -1,0 +1,105 @@
+#include "device/hidraw_report_io.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstring>
+
+namespace torvane {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int fail(std::string* error, std::string text) {
+  if (error != nullptr) *error = std::move(text);
+  return -1;
+}
+
+int fail_errno(std::string* error, const char* what, int err) {
+  if (err == EIO || err == ENODEV || err == EPIPE) {
+    return fail(error, std::string(kHidrawDisconnectedText) + " (" + what + ": " + std::strerror(err) + ")");
+  }
+  return fail(error, std::string(what) + ": " + std::strerror(err));
+}
+
+// Milliseconds left until `deadline`, rounded up so a wait never ends early.
+int ms_left(Clock::time_point deadline) {
+  const auto left = deadline - Clock::now();
+  if (left <= Clock::duration::zero()) return 0;
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  return static_cast<int>(std::min<decltype(ms)>(ms, INT_MAX));
+}
+
+}  // namespace
+
+int hidraw_read_report(int fd, uint8_t* buffer, size_t capacity, int timeout_ms, std::string* error) {
+  if (buffer == nullptr || capacity == 0) return fail(error, "read without room for a report");
+  if (fd < 0) return fail(error, "read on a device that is not open");
+  capacity = std::min<size_t>(capacity, INT_MAX);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(timeout_ms, 0));
+  bool polled = false;
+  bool hung_up = false;
+  for (;;) {
+    // The queue first: a report that arrived before a hang-up is still there.
+    const ssize_t n = ::read(fd, buffer, capacity);
+    if (n > 0) return static_cast<int>(n);
+    if (n == 0) return fail(error, std::string(kHidrawDisconnectedText) + " (end of file)");
+    const int err = errno;
+    if (err == EINTR) continue;
+    if (err != EAGAIN && err != EWOULDBLOCK) return fail_errno(error, "read", err);
+    // Nothing queued. A node that has hung up will not queue anything more.
+    if (hung_up) return fail(error, kHidrawDisconnectedText);
+
+    int wait_ms = -1;
+    if (timeout_ms >= 0) {
+      wait_ms = ms_left(deadline);
+      // One poll at least, even for a zero time-out, to notice a hang-up.
+      if (wait_ms == 0 && polled) return 0;
+    }
+    pollfd p{};
+    p.fd = fd;
+    p.events = POLLIN;
+    const int ready = ::poll(&p, 1, wait_ms);
+    polled = true;
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return fail_errno(error, "poll", errno);
+    }
+    if (ready == 0) continue;  // time's up, unless the wait ended early: checked above
+    if (p.revents & POLLNVAL) return fail(error, "read on a device that is not open");
+    if (p.revents & (POLLHUP | POLLERR)) hung_up = true;
+    // POLLIN, POLLHUP or POLLERR: read again, whatever is queued comes first.
+  }
+}
+
+int hidraw_write_report(int fd, const uint8_t* data, size_t length, std::string* error) {
+  if (data == nullptr || length == 0) return fail(error, "write of an empty report");
+  if (fd < 0) return fail(error, "write on a device that is not open");
+  if (length > INT_MAX) return fail(error, "write of an oversized report");
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kHidrawWriteWaitMs);
+  for (;;) {
+    const ssize_t n = ::write(fd, data, length);
+    if (n >= 0) return static_cast<int>(n);
+    const int err = errno;
+    if (err == EINTR) continue;
+    if (err != EAGAIN && err != EWOULDBLOCK) return fail_errno(error, "write", err);
+    const int wait_ms = ms_left(deadline);
+    if (wait_ms == 0) return fail(error, "write: the device takes no output report");
+    pollfd p{};
+    p.fd = fd;
+    p.events = POLLOUT;
+    const int ready = ::poll(&p, 1, wait_ms);
+    if (ready < 0 && errno != EINTR) return fail_errno(error, "poll", errno);
+    if (ready > 0 && (p.revents & POLLNVAL)) return fail(error, "write on a device that is not open");
+    if (ready > 0 && (p.revents & (POLLHUP | POLLERR)) && !(p.revents & POLLOUT)) {
+      return fail(error, kHidrawDisconnectedText);
+    }
+  }
+}
+
+}  // namespace torvane
