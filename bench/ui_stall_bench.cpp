@@ -3,17 +3,23 @@
 // pressed, and a 1 ms timer on the UI thread ticks until the download's
 // result has been shown. The figure is the longest gap between two ticks
 // (the event loop was kept from turning that long); goal under 50 ms.
+// Beside it, the UI thread's CPU time inside that gap and the most CPU time
+// it spent inside any one gap: on a busy machine a long gap with little CPU
+// time is the scheduler's doing, a gap full of CPU time is the tool's.
 //
 // The window is measured from the press to the shown result, so the report
 // of the found device (one exchange on the UI thread when the device
 // arrives) lies before the window. The device stays in its bootloader after
 // the flash ("no-restart"), so nothing else reaches the UI thread meanwhile.
 //
-// Argument: the simulated device's reply latency in µs. 0 is the worst case
-// for the UI thread (the worker posts a percentage per block as fast as the
-// engine runs); 125 is the polling interval of a high-speed USB HID
-// endpoint, 1000 that of a full-speed one.
+// Arguments: the simulated device's reply latency in µs (0 is the worst
+// case for the UI thread: the worker posts a percentage per block as fast
+// as the engine runs; 125 is the polling interval of a high-speed USB HID
+// endpoint, 1000 that of a full-speed one), and whether a percentage equal
+// to the one before is dropped on arrival instead of being shown again (a
+// diagnosis: it shows how much of a stall is the showing of repeats).
 #include <benchmark/benchmark.h>
+#include <time.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -53,13 +59,19 @@ class ProgressWatch : public QObject {
  public:
   int64_t percents = 0;
   int64_t result = INT64_MIN;
+  bool drop_repeats = false;
   std::function<void()> on_result;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() == torvane::WM_DOWNLOAD_PROGRESS) {
       const auto* message = static_cast<torvane::DialogMessageEvent*>(event);
-      if (message->wParam() == torvane::PROGRESS_PERCENT) ++percents;
+      if (message->wParam() == torvane::PROGRESS_PERCENT) {
+        ++percents;
+        const bool repeat = message->lParam() == last_percent_;
+        last_percent_ = message->lParam();
+        if (drop_repeats && repeat) return true;
+      }
       if (message->wParam() == torvane::PROGRESS_RESULT) {
         result = message->lParam();
         // After the dialog has shown it: the window ends with the result.
@@ -68,7 +80,16 @@ class ProgressWatch : public QObject {
     }
     return QObject::eventFilter(watched, event);
   }
+
+ private:
+  int64_t last_percent_ = -1;
 };
+
+int64_t ThreadCpuNs() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
 
 // A 1 ms timer on the UI thread and the gaps between its ticks.
 class TickGaps {
@@ -81,6 +102,7 @@ class TickGaps {
   void Start() {
     clock_.start();
     last_ns_ = 0;
+    last_cpu_ns_ = ThreadCpuNs();
     timer_.start();
   }
   // The time since the last tick counts as a gap too: a stall at the very
@@ -92,6 +114,8 @@ class TickGaps {
 
   int64_t ticks() const { return static_cast<int64_t>(gaps_ns_.size()); }
   double LongestMs() const { return longest_ns_ * 1e-6; }
+  double LongestCpuMs() const { return longest_cpu_ns_ * 1e-6; }
+  double BusiestMs() const { return busiest_cpu_ns_ * 1e-6; }
   double LongestAtMs() const { return longest_at_ns_ * 1e-6; }
   double ElapsedMs() const { return last_ns_ * 1e-6; }
   int64_t GapsOver(int64_t ms) const {
@@ -108,13 +132,18 @@ class TickGaps {
  private:
   void Tick() {
     const int64_t now = clock_.nsecsElapsed();
+    const int64_t cpu = ThreadCpuNs();
     const int64_t gap = now - last_ns_;
+    const int64_t gap_cpu = cpu - last_cpu_ns_;
     gaps_ns_.push_back(gap);
     if (gap > longest_ns_) {
       longest_ns_ = gap;
       longest_at_ns_ = last_ns_;
+      longest_cpu_ns_ = gap_cpu;
     }
+    busiest_cpu_ns_ = std::max(busiest_cpu_ns_, gap_cpu);
     last_ns_ = now;
+    last_cpu_ns_ = cpu;
   }
 
   QTimer timer_;
@@ -122,6 +151,9 @@ class TickGaps {
   int64_t last_ns_ = 0;
   int64_t longest_ns_ = 0;
   int64_t longest_at_ns_ = 0;
+  int64_t longest_cpu_ns_ = 0;  // UI thread CPU time inside the longest gap
+  int64_t busiest_cpu_ns_ = 0;  // most UI thread CPU time inside one gap
+  int64_t last_cpu_ns_ = 0;
   std::vector<int64_t> gaps_ns_;
 };
 
@@ -151,6 +183,7 @@ bool WriteImage(const QString& path) {
 
 void BM_UiStallDuringFlash(benchmark::State& state) {
   const int latency_us = static_cast<int>(state.range(0));
+  const bool drop_repeats = state.range(1) != 0;
   QTemporaryDir scratch;
   const QString image_path = scratch.filePath(QStringLiteral("image.bin"));
   if (!scratch.isValid() || !WriteImage(image_path)) return state.SkipWithError("cannot write the image");
@@ -180,6 +213,7 @@ void BM_UiStallDuringFlash(benchmark::State& state) {
   path->setText(image_path);
 
   ProgressWatch watch;
+  watch.drop_repeats = drop_repeats;
   dlg->installEventFilter(&watch);
   TickGaps ticks;
   QEventLoop loop;
@@ -204,6 +238,8 @@ void BM_UiStallDuringFlash(benchmark::State& state) {
   }
   state.counters["longest_stall_ms"] = ticks.LongestMs();
   state.counters["stall_at_ms"] = ticks.LongestAtMs();
+  state.counters["stall_cpu_ms"] = ticks.LongestCpuMs();
+  state.counters["busiest_gap_cpu_ms"] = ticks.BusiestMs();
   state.counters["p99_gap_ms"] = ticks.PercentileMs(0.99);
   state.counters["gaps_over_50ms"] = static_cast<double>(ticks.GapsOver(kStallGoalMs));
   state.counters["ticks"] = static_cast<double>(ticks.ticks());
@@ -212,10 +248,11 @@ void BM_UiStallDuringFlash(benchmark::State& state) {
   dlg->close();
 }
 BENCHMARK(BM_UiStallDuringFlash)
-    ->ArgName("latency_us")
-    ->Arg(0)
-    ->Arg(125)
-    ->Arg(1000)
+    ->ArgNames({"latency_us", "repeats_dropped"})
+    ->Args({0, 0})
+    ->Args({0, 1})
+    ->Args({125, 0})
+    ->Args({1000, 0})
     ->Iterations(1)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
