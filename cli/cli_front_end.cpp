@@ -54,14 +54,17 @@ void CliFrontEnd::OnDownloadProgress(int kind, int value) {
   switch (kind) {
     case PROGRESS_PREPARE:
       started_ = std::chrono::steady_clock::now();
+      last_percent_ = -1;
       AppendLog("准备下载\r\n", false);
       break;
     case PROGRESS_PERCENT:
       if (terminal_) {
         DrawBar(value);
-      } else {
+      } else if (value != last_percent_) {
+        // A stream cannot rewrite its last line: one line per new value.
         AppendLog("正在下载: " + std::to_string(value) + "\r\n", true);
       }
+      last_percent_ = value;
       break;
     case PROGRESS_RESULT:
       AppendLog(value == DL_OK ? "下载成功,设备即将重启\r\n" : "下载失败\r\n", false);
@@ -76,9 +79,9 @@ void CliFrontEnd::OnPermissionDenied(const std::string& reason) {
   std::fprintf(stderr,
                "cannot open the device: %s.\n"
                "Non-root users need the udev rule that grants access to the device's hidraw node:\n"
-               "install it with `cmake --install` (it goes to /lib/udev/rules.d/70-torvane.rules)\n"
-               "or copy packaging/udev/70-torvane.rules there, then run\n"
-               "`udevadm control --reload && udevadm trigger` and plug the device in again.\n",
+               "install the torvane package, or copy packaging/udev/70-torvane.rules to\n"
+               "/etc/udev/rules.d/, then run `udevadm control --reload && udevadm trigger`\n"
+               "and plug the device in again.\n",
                reason.c_str());
 }
 

@@ -48,6 +48,7 @@ class CliFrontEnd final : public QueuedFrontEnd {
   std::optional<int> result_;
   uint64_t total_bytes_ = 0;
   bool bar_shown_ = false;
+  int last_percent_ = -1;
   std::string log_;
   std::chrono::steady_clock::time_point started_;
 };

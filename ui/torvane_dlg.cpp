@@ -316,9 +316,9 @@ void CTorvaneDlg::ShowPermissionHint() {
   QMessageBox::warning(
       this, windowTitle(),
       QStringLiteral("The device cannot be opened: %1.\n\n"
-                     "Access to USB HID devices needs the udev rule that comes with Torvane "
-                     "(70-torvane.rules in /lib/udev/rules.d). Install it, run "
-                     "\"udevadm control --reload && udevadm trigger\" and plug the device in again.")
+                     "Access to USB HID devices needs the udev rule that comes with Torvane: install "
+                     "the torvane package, or copy packaging/udev/70-torvane.rules to /etc/udev/rules.d/, "
+                     "run \"udevadm control --reload && udevadm trigger\" and plug the device in again.")
           .arg(reason));
 }
 
