@@ -87,10 +87,8 @@ CliRun RunCli(const std::string& exe, std::vector<std::string> args, const std::
 class Cli : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* exe = std::getenv("TORVANE_CLI");
-    const char* samples = std::getenv("TORVANE_SAMPLES");
-    ASSERT_NE(exe, nullptr);
-    ASSERT_NE(samples, nullptr);
+    const char* exe = TORVANE_CLI_PATH;
+    const char* samples = TORVANE_SAMPLES_DIR;
     // A copy of the tool in a folder of its own: its settings file and the
     // boot update files live beside it.
     cli_ = dir_.path() + "/torvane-cli";
