@@ -394,6 +394,7 @@ void CTorvaneDlg::AppendLog(const QString& text, bool replace) {
     m_poster->PostLog(text, replace);
     return;
   }
+  m_lastPercentShown = -1;  // the last line changes
   if (replace) {
     m_log->SetSel(m_log->LastTextLineStart(), -1);
   } else {
@@ -405,11 +406,18 @@ void CTorvaneDlg::AppendLog(const QString& text, bool replace) {
 
 int CTorvaneDlg::OnDownloadProgress(qint64 kind, qint64 value) {
   const auto entry = DownloadProgressEntry(static_cast<int>(kind), static_cast<int32_t>(value));
-  if (entry) AppendLog(QString::fromStdString(entry->text), entry->replace_last_line);
+  if (!entry) return 0;
+  // A percentage equal to the one the last line already shows would
+  // rewrite that line with the same text; skipping it keeps the event loop
+  // turning when a fast device acknowledges many blocks per percent.
+  if (entry->replace_last_line && value == m_lastPercentShown) return 0;
+  AppendLog(QString::fromStdString(entry->text), entry->replace_last_line);
+  if (entry->replace_last_line) m_lastPercentShown = value;
   return 0;
 }
 
 void CTorvaneDlg::OnClearLog() {
+  m_lastPercentShown = -1;
   m_log->SetSel(0, -1);
   m_log->ReplaceSel(QString());
 }

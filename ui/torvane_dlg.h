@@ -157,6 +157,7 @@ class CTorvaneDlg : public QDialog {
 
   QString m_settingsFile;
   Settings m_settings;  // as loaded, for the device controller
+  qint64 m_lastPercentShown = -1;  // the percentage the last log line shows, or -1
   std::shared_ptr<sim::SimBus> m_simBus;
   std::unique_ptr<DialogFrontEnd> m_frontEnd;
   std::unique_ptr<DeviceController> m_controller;

@@ -93,6 +93,18 @@ TEST_F(LogPaneTest, ReportDuringDownloadLosesItsLastLineToThePercentage) {
   EXPECT_EQ(Text(), QStringLiteral("正在下载: 10\r\n发现一个HID设备, 设备信息:\r\n正在下载: 20\r\n"));
 }
 
+TEST_F(LogPaneTest, RepeatedPercentageStillOverwritesWhatCameInBetween) {
+  Progress(2, 10);
+  Progress(2, 10);
+  EXPECT_EQ(Text(), QStringLiteral("正在下载: 10\r\n"));
+  dlg_->AppendLog(QStringLiteral("没有发现设备\r\n"), false);
+  Progress(2, 10);  // same value, but the last line is now the report
+  EXPECT_EQ(Text(), QStringLiteral("正在下载: 10\r\n正在下载: 10\r\n"));
+  dlg_->OnClearLog();
+  Progress(2, 10);
+  EXPECT_EQ(Text(), QStringLiteral("正在下载: 10\r\n"));
+}
+
 TEST_F(LogPaneTest, ClearDuringDownloadLeavesOnlyTheNextPercentage) {
   dlg_->AppendLog(QStringLiteral("没有发现设备\r\n"), false);
   Progress(1, 0);
