@@ -2,6 +2,7 @@
 
 #include "cli/exit_codes.h"
 #include "download/download_result.h"
+#include "download/progress_text.h"
 
 namespace torvane::cli {
 
@@ -51,28 +52,21 @@ void CliFrontEnd::DrawBar(int percent) {
 }
 
 void CliFrontEnd::OnDownloadProgress(int kind, int value) {
-  switch (kind) {
-    case PROGRESS_PREPARE:
-      started_ = std::chrono::steady_clock::now();
-      last_percent_ = -1;
-      AppendLog("准备下载\r\n", false);
-      break;
-    case PROGRESS_PERCENT:
-      if (terminal_) {
-        DrawBar(value);
-      } else if (value != last_percent_) {
-        // A stream cannot rewrite its last line: one line per new value.
-        AppendLog("正在下载: " + std::to_string(value) + "\r\n", true);
-      }
-      last_percent_ = value;
-      break;
-    case PROGRESS_RESULT:
-      AppendLog(value == DL_OK ? "下载成功,设备即将重启\r\n" : "下载失败\r\n", false);
-      result_ = value;
-      break;
-    default:
-      break;
+  const auto entry = DownloadProgressEntry(kind, value);
+  if (!entry) return;
+  if (kind == PROGRESS_PREPARE) {
+    started_ = std::chrono::steady_clock::now();
+    last_percent_ = -1;
   }
+  if (kind == PROGRESS_PERCENT) {
+    if (terminal_) DrawBar(value);
+    // A stream cannot rewrite its last line: one line per new value.
+    const bool shown = terminal_ || value == last_percent_;
+    last_percent_ = value;
+    if (shown) return;
+  }
+  AppendLog(entry->text, entry->replace_last_line);
+  if (kind == PROGRESS_RESULT) result_ = value;
 }
 
 void CliFrontEnd::OnPermissionDenied(const std::string& reason) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "cli/exit_codes.h"
+#include "device/hid_error_text.h"
 #include "device/hid_link.h"
 #include "download/download_worker.h"
 #include "monitor/status_report.h"
@@ -18,28 +19,7 @@ std::atomic<int> g_interrupts{0};
 extern "C" void on_interrupt(int) { g_interrupts.fetch_add(1); }
 
 std::string narrow(const std::optional<std::wstring>& text) {
-  if (!text) return "";
-  std::string out;
-  for (wchar_t c : *text) {
-    // UTF-8 of each code point.
-    const auto cp = static_cast<uint32_t>(c);
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-  return out;
+  return text ? hid_wide_to_utf8(text->c_str()) : std::string();
 }
 
 // The kind detection would take an interface for (same probe order).

@@ -6,13 +6,6 @@ namespace torvane {
 
 namespace {
 
-// Lowers a counter by one only when it is non-zero.
-void lower(std::atomic<int32_t>& counter) {
-  int32_t value = counter.load();
-  while (value != 0 && !counter.compare_exchange_weak(value, value - 1)) {
-  }
-}
-
 void DownloadThreadProc(std::shared_ptr<DownloadWorker::Shared> shared) {
   if (shared) {
     DownloadWorker::DownloadThreadLoop(*shared);
@@ -132,8 +125,8 @@ int DownloadWorker::DoDownload(Shared& shared, const DownloadJob& job) {
   if (result != DL_OK && result != DL_FILE_ERROR && device) host.DropDevice(device);
   device.reset();
 
-  lower(shared.cancel_requests);
-  lower(shared.download_requests);
+  LowerRequestCounter(shared.cancel_requests);
+  LowerRequestCounter(shared.download_requests);
   host.PostDownloadProgress(PROGRESS_RESULT, result);
   return result == DL_OK ? 1 : 0;
 }

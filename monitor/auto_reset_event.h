@@ -2,7 +2,9 @@
 // the event resets itself when a wait consumes it.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <mutex>
 
@@ -31,5 +33,13 @@ class AutoResetEvent {
   std::condition_variable cv_;
   bool signalled_ = false;
 };
+
+// Lowers a request counter by one, only when it is non-zero (the workers'
+// side of the request-counter handshake).
+inline void LowerRequestCounter(std::atomic<int32_t>& counter) {
+  int32_t value = counter.load();
+  while (value != 0 && !counter.compare_exchange_weak(value, value - 1)) {
+  }
+}
 
 }  // namespace torvane

@@ -10,12 +10,6 @@ namespace torvane {
 
 namespace {
 
-void lower(std::atomic<int32_t>& counter) {
-  int32_t value = counter.load();
-  while (value != 0 && !counter.compare_exchange_weak(value, value - 1)) {
-  }
-}
-
 std::shared_ptr<HidDevice> adopt(HidDevice* device) {
   if (device == nullptr) return nullptr;
   return std::shared_ptr<HidDevice>(device, [](HidDevice* d) { hid_link_close(d); });
@@ -176,7 +170,7 @@ void EnumThreadLoop(DeviceController::Shared& shared) {
     DebugTrace("DoEnumerate: %d\n", static_cast<int>(now - last_trace));
     last_trace = TickCountMs();
     hid_link_refresh();
-    lower(shared.enum_requests);
+    LowerRequestCounter(shared.enum_requests);
     shared.link.PostEnumDone();
   }
 }

@@ -29,7 +29,7 @@
 #include "ui/dialog_template.h"
 #include "ui/image_file_dialog.h"
 #include "ui/log_pane.h"
-#include "ui/progress_text.h"
+#include "download/progress_text.h"
 
 namespace torvane {
 

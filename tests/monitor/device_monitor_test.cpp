@@ -117,12 +117,16 @@ TEST(DeviceMonitor, ChangedIdentityClosesTheOpenDevice) {
 TEST(DeviceMonitor, BurstOfNotificationsFoldsIntoOneEnumeration) {
   ControllerHarness h;
   const int before = h.ui.EnumDoneCount();
+  // Hold the enumeration thread back so the whole burst lands while the
+  // first request is still pending.
+  h.controller->StopEnumThread();
   for (int i = 0; i < 5; ++i) {
     EXPECT_TRUE(h.controller->OnDeviceChange(DBT_DEVICEARRIVAL));
     EXPECT_TRUE(h.controller->OnDeviceChange(DBT_DEVICEREMOVECOMPLETE));
   }
   EXPECT_FALSE(h.controller->OnDeviceChange(0x0007));
   EXPECT_EQ(h.controller->EnumRequests(), 1);
+  h.controller->StartEnumThread();
   ASSERT_TRUE(h.WaitEnumDone(before + 1));
   h.ui.ProcessFor(std::chrono::milliseconds(300));
   EXPECT_EQ(h.ui.EnumDoneCount(), before + 1);

@@ -13,6 +13,7 @@
 
 #include "device/hid_link.h"
 #include "download/download_result.h"
+#include "download/progress_text.h"
 #include "monitor/device_controller.h"
 #include "monitor/queued_front_end.h"
 #include "monitor/sim_hotplug_source.h"
@@ -40,15 +41,9 @@ class RecordingFrontEnd : public QueuedFrontEnd {
   void SetFlashEnabled(bool enabled) override { flash_enabled = enabled; }
   void SetFlashCaption(const std::string& caption) override { flash_caption = caption; }
   void OnDownloadProgress(int kind, int value) override {
-    if (kind == PROGRESS_PREPARE) AppendLog("准备下载\r\n", false);
-    if (kind == PROGRESS_PERCENT) {
-      percents.push_back(value);
-      AppendLog("正在下载: " + std::to_string(value) + "\r\n", true);
-    }
-    if (kind == PROGRESS_RESULT) {
-      results.push_back(value);
-      AppendLog(value == 0 ? "下载成功,设备即将重启\r\n" : "下载失败\r\n", false);
-    }
+    if (kind == PROGRESS_PERCENT) percents.push_back(value);
+    if (kind == PROGRESS_RESULT) results.push_back(value);
+    if (const auto entry = DownloadProgressEntry(kind, value)) AppendLog(entry->text, entry->replace_last_line);
   }
 
   std::string log;

@@ -3,7 +3,7 @@
 
 #include "ui/dialog_template.h"
 #include "ui/dialog_units.h"
-#include "ui/progress_text.h"
+#include "download/progress_text.h"
 
 namespace torvane {
 namespace {

@@ -1,26 +1,23 @@
-#include "ui/progress_text.h"
+#include "download/progress_text.h"
 
 #include <cstdio>
 
+#include "download/download_result.h"
+
 namespace torvane {
 
-namespace {
-constexpr int kKindPrepare = 1;
-constexpr int kKindPercent = 2;
-constexpr int kKindResult = 3;
-}  // namespace
 
 std::optional<ProgressLogEntry> DownloadProgressEntry(int kind, int value) {
   switch (kind) {
-    case kKindPrepare:
+    case PROGRESS_PREPARE:
       return ProgressLogEntry{kTextPreparing, false};
-    case kKindPercent: {
+    case PROGRESS_PERCENT: {
       char text[64];
       std::snprintf(text, sizeof text, kTextDownloadingFormat, value);
       return ProgressLogEntry{text, true};
     }
-    case kKindResult:
-      return ProgressLogEntry{value == 0 ? kTextDownloadOk : kTextDownloadFailed, false};
+    case PROGRESS_RESULT:
+      return ProgressLogEntry{value == DL_OK ? kTextDownloadOk : kTextDownloadFailed, false};
     default:
       return std::nullopt;
   }
