@@ -1,6 +1,8 @@
 // Renders the repository's images from their sources:
 //   torvane_images icon <size> <out.png>   the application icon
-//   torvane_images screenshot <out.png>    the main window with a typical log
+//   torvane_images screenshot <out.png> <image.bin>
+//                                          the main window after flashing image.bin
+//                                          into a simulated bootloader
 // Run the screenshot under a real X server (xvfb-run -a) so that it is
 // drawn by the same platform the operator sees.
 #include <QApplication>
@@ -14,12 +16,20 @@
 #include <string>
 
 #include "ui/app_icon.h"
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "monitor/device_controller.h"
+#include "sim/sim_bus.h"
+#include "sim/sim_knobs.h"
+#include "ui/control_ids.h"
+#include "ui/log_pane.h"
 #include "ui/torvane_dlg.h"
 
 namespace {
 
 int Usage() {
-  std::fprintf(stderr, "usage: torvane_images icon <size> <out.png> | screenshot <out.png>\n");
+  std::fprintf(stderr, "usage: torvane_images icon <size> <out.png> | screenshot <out.png> <image.bin>\n");
   return 2;
 }
 
@@ -28,19 +38,25 @@ int RenderIcon(int size, const QString& out) {
   return torvane::RenderAppIcon(size).save(out, "PNG") ? 0 : 1;
 }
 
-int Screenshot(const QString& out) {
+int Screenshot(const QString& out, const QString& image) {
   // A settings file of its own, so nothing is written beside the program.
   QTemporaryDir scratch;
   if (!scratch.isValid()) return 1;
+  // A real flash into the simulated bootloader: what the log shows is what
+  // the tool printed.
+  auto bus = std::make_shared<torvane::sim::SimBus>();
+  torvane::sim::SimKnobs knobs;
+  if (!torvane::sim::parse_sim_knobs("boot,no-restart,latency-us=200", &knobs, nullptr)) return 1;
+  bus->attach_model(knobs);
   torvane::CTorvaneDlg dlg(nullptr, scratch.filePath(QStringLiteral("Torvane.ini")));
+  dlg.SetSimulatedBus(bus);
   dlg.show();
   if (!QTest::qWaitForWindowExposed(&dlg)) return 1;
-  // The log of a typical flash: a bootloader found, its download, the result.
-  dlg.AppendLog(QStringLiteral("没有发现设备\r\n"), false);
-  dlg.AppendLog(QStringLiteral("发现一个可烧录设备, 设备信息:\nZAVRO:0.3.0.0 12:33:39 Sep 13 2016\r\n"), false);
-  dlg.OnDownloadProgress(1, 0);
-  for (int percent = 0; percent <= 100; percent += 10) dlg.OnDownloadProgress(2, percent);
-  dlg.OnDownloadProgress(3, 0);
+  if (!QTest::qWaitFor([&] { return dlg.Controller()->State() == torvane::DS_BOOT; }, 10000)) return 1;
+  static_cast<QLineEdit*>(dlg.GetDlgItem(torvane::IDC_EDIT_PATH))->setText(image);
+  static_cast<QPushButton*>(dlg.GetDlgItem(torvane::IDC_BTN_FLASH))->click();
+  auto* log = static_cast<torvane::LogPane*>(dlg.GetDlgItem(torvane::IDC_LOG));
+  if (!QTest::qWaitFor([&] { return log->LogText().contains(QStringLiteral("下载成功")); }, 30000)) return 1;
   QTest::qWait(200);
   const bool saved = dlg.grab().save(out, "PNG");
   dlg.reject();
@@ -53,6 +69,6 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const QStringList args = QApplication::arguments();
   if (args.size() == 4 && args[1] == QStringLiteral("icon")) return RenderIcon(args[2].toInt(), args[3]);
-  if (args.size() == 3 && args[1] == QStringLiteral("screenshot")) return Screenshot(args[2]);
+  if (args.size() == 4 && args[1] == QStringLiteral("screenshot")) return Screenshot(args[2], args[3]);
   return Usage();
 }
