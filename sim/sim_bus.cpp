@@ -76,7 +76,7 @@ SimDeviceId SimBus::attach_model(const SimKnobs& knobs) {
   return id;
 }
 
-SimDeviceId SimBus::attach_interfaces(std::vector<SimInterfaceSpec> interfaces) {
+SimDeviceId SimBus::attach_interfaces(std::vector<SimInertInterface> interfaces) {
   if (interfaces.empty()) return 0;
   SimDeviceId id;
   {

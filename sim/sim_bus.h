@@ -37,7 +37,7 @@ using SimDeviceId = uint32_t;
 
 // One interface of an inert device (a keyboard, a second interface of some
 // device): it can be listed and opened, takes writes and never answers.
-struct SimInterfaceSpec {
+struct SimInertInterface {
   HidInterfaceRecord record;  // path is ignored: the bus assigns it
   std::vector<uint8_t> report_descriptor;
 };
@@ -71,7 +71,7 @@ class SimBus : public HidBackend {
   // Plugs in a device driven by a new BootloaderModel built from the knobs.
   SimDeviceId attach_model(const SimKnobs& knobs);
   // Plugs in a device with these inert interfaces (at least one).
-  SimDeviceId attach_interfaces(std::vector<SimInterfaceSpec> interfaces);
+  SimDeviceId attach_interfaces(std::vector<SimInertInterface> interfaces);
 
   // Pulls the device off the bus now; a restart it had planned is dropped.
   // False when the id is unknown or the device is not present.

@@ -58,8 +58,8 @@ void SimBusCore::arrive_locked(SimDeviceEntry& device, const SimIdentity* identi
                                                      identity->report_id, identity->report_length);
     device.slots.push_back(std::move(slot));
   } else {
-    for (const SimInterfaceSpec& spec : device.inert) {
-      device.slots.push_back({0, spec.record, spec.report_descriptor, {}});
+    for (const SimInertInterface& inert : device.inert) {
+      device.slots.push_back({0, inert.record, inert.report_descriptor, {}});
     }
   }
   for (SimInterfaceSlot& slot : device.slots) {

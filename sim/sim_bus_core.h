@@ -45,7 +45,7 @@ struct SimDeviceEntry {
   SimDeviceId id = 0;
   std::shared_ptr<BootloaderModel> model;  // null for an inert device
   std::unique_ptr<SimBusTransport> transport;
-  std::vector<SimInterfaceSpec> inert;
+  std::vector<SimInertInterface> inert;
   bool present = false;
   uint32_t arrival = 0;     // new at every arrival: tells handles and reports of earlier ones apart
   uint64_t generation = 0;  // bumped by unplug/replug: planned leaves and returns go stale

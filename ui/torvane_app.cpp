@@ -27,17 +27,17 @@ int CTorvaneApp::Run(int argc, char** argv) {
   const QCommandLineOption simulate(
       "simulate", "Run on a simulated bus with a device described by knob text, e.g. boot,busy-block=3:2 "
                   "(repeat for several devices).",
-      "spec");
+      "knobs");
   parser.addOption(simulate);
   parser.process(app);
-  const QStringList specs = parser.values(simulate);
-  if (!specs.isEmpty()) {
+  const QStringList knob_texts = parser.values(simulate);
+  if (!knob_texts.isEmpty()) {
     auto bus = std::make_shared<sim::SimBus>();
-    for (const QString& spec : specs) {
+    for (const QString& text : knob_texts) {
       sim::SimKnobs knobs;
       std::string error;
-      if (!sim::parse_sim_knobs(spec.toStdString(), &knobs, &error)) {
-        std::fprintf(stderr, "--simulate '%s': %s\n", qPrintable(spec), error.c_str());
+      if (!sim::parse_sim_knobs(text.toStdString(), &knobs, &error)) {
+        std::fprintf(stderr, "--simulate '%s': %s\n", qPrintable(text), error.c_str());
         return 2;
       }
       bus->attach_model(knobs);

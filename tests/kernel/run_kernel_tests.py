@@ -133,15 +133,15 @@ def main():
     t_kernel = time.monotonic()
 
     binaries = {}
-    for spec in args.bin:
-        name, _, path = spec.partition("=")
+    for item in args.bin:
+        name, _, path = item.partition("=")
         if os.path.isfile(path):
             binaries[name] = path
         else:
             log(f"{name} not built ({path}); scenarios needing it will be skipped")
     files = {}
-    for spec in args.file:
-        guest_path, _, host_path = spec.partition("=")
+    for item in args.file:
+        guest_path, _, host_path = item.partition("=")
         if os.path.isfile(host_path):
             files[guest_path] = host_path
         else:

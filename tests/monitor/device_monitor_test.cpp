@@ -63,7 +63,7 @@ TEST(DeviceMonitor, UnrelatedDeviceChangesNothingVisible) {
   ASSERT_TRUE(h.WaitState(DS_BOOT));
   const std::string log = h.ui.log;
   const int enums = h.ui.EnumDoneCount();
-  sim::SimInterfaceSpec keyboard;
+  sim::SimInertInterface keyboard;
   keyboard.record.vendor_id = 0x046D;
   keyboard.record.product_id = 0xC31C;
   keyboard.record.usage_page = 1;

@@ -22,16 +22,16 @@ SimKnobs knobs(std::string_view text) {
   return k;
 }
 
-SimInterfaceSpec keyboard_interface(int32_t number) {
-  SimInterfaceSpec spec;
-  spec.record.vendor_id = 0x046D;
-  spec.record.product_id = 0xC31C;
-  spec.record.usage_page = 0x0001;
-  spec.record.usage = 0x0006;
-  spec.record.interface_number = number;
-  spec.record.product_string = L"USB Keyboard";
-  spec.report_descriptor = keyboard_report_descriptor();
-  return spec;
+SimInertInterface keyboard_interface(int32_t number) {
+  SimInertInterface iface;
+  iface.record.vendor_id = 0x046D;
+  iface.record.product_id = 0xC31C;
+  iface.record.usage_page = 0x0001;
+  iface.record.usage = 0x0006;
+  iface.record.interface_number = number;
+  iface.record.product_string = L"USB Keyboard";
+  iface.report_descriptor = keyboard_report_descriptor();
+  return iface;
 }
 
 std::unique_ptr<HidBackendDevice> open(SimBus& bus, SimDeviceId id, size_t interface_index = 0) {

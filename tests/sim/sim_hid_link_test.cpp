@@ -225,7 +225,7 @@ TEST_F(HidLinkOnSimBus, ApplicationEntersTheBootloaderWhichIsThenFound) {
 
 TEST_F(HidLinkOnSimBus, OpenPicksTheFirstMatchingInterface) {
   // A second interface of the same device, listed first, with another usage.
-  SimInterfaceSpec other;
+  SimInertInterface other;
   other.record = {"", 0x484F, 0x5048, std::nullopt, 0x0300, std::nullopt, std::nullopt, 0x0001, 0x0006, 1};
   other.report_descriptor = keyboard_report_descriptor();
   bus_->attach_interfaces({other});
