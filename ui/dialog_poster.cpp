@@ -28,6 +28,8 @@ bool DialogPoster::PostDownloadProgress(int kind, int value) {
 
 bool DialogPoster::PostEnumDone() { return PostMessage(WM_ENUM_DONE, 0, 0); }
 
+void DialogPoster::Synchronize() const { std::lock_guard<std::mutex> lock(mutex_); }
+
 void DialogPoster::Detach() {
   std::lock_guard<std::mutex> lock(mutex_);
   target_ = nullptr;

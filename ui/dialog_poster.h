@@ -27,6 +27,11 @@ class DialogPoster {
   bool PostDownloadProgress(int kind, int value);
   bool PostEnumDone();
 
+  // UI thread, before it looks at an event that may have come from a
+  // worker: every post happens under the poster's mutex, so taking it here
+  // orders the event's construction before its use in terms the thread
+  // sanitizer can see (Qt's own queue lock is invisible to it).
+  void Synchronize() const;
   // UI thread, when the dialog is being destroyed. Waits for a post that
   // is under way on another thread.
   void Detach();

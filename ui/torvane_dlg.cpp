@@ -425,6 +425,7 @@ void CTorvaneDlg::OnClearLog() {
 void CTorvaneDlg::PostLog(const QString& text) { m_poster->PostLog(text); }
 
 bool CTorvaneDlg::event(QEvent* event) {
+  m_poster->Synchronize();
   const QEvent::Type type = event->type();
   if (type == WM_DOWNLOAD_PROGRESS) {
     const auto* message = static_cast<DialogMessageEvent*>(event);
