@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build-fuzz}
 seconds=${FUZZ_SECONDS:-30}
 targets=("$@")
-((${#targets[@]})) || targets=(settings_fuzz sim_knobs_fuzz report_descriptor_fuzz)
+((${#targets[@]})) || targets=(hostile_device_fuzz settings_fuzz sim_knobs_fuzz report_descriptor_fuzz)
 
 if ! command -v clang++ >/dev/null; then
   echo "fuzz: clang++ not found, fuzz targets skipped" >&2
