@@ -2,7 +2,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "device/hid_link.h"
+#include "device/hidapi_backend.h"
 #include "monitor/sim_hotplug_source.h"
 #include "settings/app_paths.h"
 #include "settings/number_text.h"
@@ -22,39 +25,58 @@ CliSession::CliSession(const CliOptions& options) {
   ini_path_ = MakeAbsolutePath(kSettingsFileName);
   ini_.SetPathName(ini_path_);
   settings_ = LoadSettingsFromIni(ini_, &sources_);
-  if (!options.simulate.empty()) {
-    std::vector<sim::SimKnobs> devices;
-    for (const std::string& text : options.simulate) {
-      sim::SimKnobs knobs;
-      if (!sim::parse_sim_knobs(text, &knobs, &error_)) {
-        if (error_.empty()) error_ = "bad --simulate text";
-        error_ = "'" + text + "': " + error_;
-        return;
-      }
-      devices.push_back(knobs);
+  std::vector<SimArrival> arrivals;
+  for (const std::string& text : options.simulate) {
+    SimArrival arrival{options.simulate_arrival_ms, {}, text};
+    if (!sim::parse_sim_knobs(text, &arrival.knobs, &error_)) {
+      if (error_.empty()) error_ = "bad --simulate text";
+      error_ = "'" + text + "': " + error_;
+      return;
     }
+    arrivals.push_back(std::move(arrival));
+  }
+  if (!options.simulate_arrivals.empty()) {
+    std::vector<SimArrival> more;
+    if (!ParseSimArrivals(options.simulate_arrivals, &more, &error_)) {
+      error_ = "--simulate-arrivals: " + error_;
+      return;
+    }
+    arrivals.insert(arrivals.end(), more.begin(), more.end());
+  }
+  std::stable_sort(arrivals.begin(), arrivals.end(),
+                   [](const SimArrival& a, const SimArrival& b) { return a.delay_ms < b.delay_ms; });
+  std::shared_ptr<HidBackend> backend;
+  if (!arrivals.empty()) {
     bus_ = std::make_shared<sim::SimBus>();
-    auto attach_all = [this, devices] {
-      for (const sim::SimKnobs& knobs : devices) {
-        const sim::SimDeviceId id = bus_->attach_model(knobs);
-        std::lock_guard<std::mutex> lock(sim_mutex_);
-        sim_devices_.push_back(id);
-      }
+    backend = bus_;
+    auto attach = [this](const sim::SimKnobs& knobs) {
+      const sim::SimDeviceId id = bus_->attach_model(knobs);
+      std::lock_guard<std::mutex> lock(sim_mutex_);
+      sim_devices_.push_back(id);
     };
-    if (options.simulate_arrival_ms <= 0) {
-      attach_all();
-    } else {
-      // The devices are plugged in later, from a thread of their own, as an
-      // operator plugs a device in while the tool waits.
-      arrival_ = std::thread([this, attach_all, delay = options.simulate_arrival_ms] {
-        std::unique_lock<std::mutex> lock(arrival_mutex_);
-        if (arrival_cv_.wait_for(lock, std::chrono::milliseconds(delay), [this] { return quitting_; })) return;
-        lock.unlock();
-        attach_all();
+    size_t now = 0;
+    while (now < arrivals.size() && arrivals[now].delay_ms <= 0) attach(arrivals[now++].knobs);
+    if (now < arrivals.size()) {
+      // The rest are plugged in later, from a thread of their own, as an
+      // operator plugs devices in while the tool runs.
+      arrival_ = std::thread([this, attach, later = std::vector<SimArrival>(arrivals.begin() + now, arrivals.end())] {
+        const auto start = std::chrono::steady_clock::now();
+        for (const SimArrival& arrival : later) {
+          std::unique_lock<std::mutex> lock(arrival_mutex_);
+          if (arrival_cv_.wait_until(lock, start + std::chrono::milliseconds(arrival.delay_ms),
+                                     [this] { return quitting_; })) {
+            return;
+          }
+          lock.unlock();
+          attach(arrival.knobs);
+        }
       });
     }
-    hid_link_set_backend(bus_);
   }
+  if (options.selection.Any()) {
+    backend = MakeSelectingBackend(backend ? backend : make_hidapi_backend(), options.selection);
+  }
+  if (backend) hid_link_set_backend(backend);
   hid_link_init();
 }
 

@@ -13,6 +13,8 @@
 #include <string>
 
 #include "cli/cli_front_end.h"
+#include "cli/device_selection.h"
+#include "cli/sim_arrivals.h"
 #include "monitor/device_controller.h"
 #include "settings/ini_file.h"
 #include "settings/settings_model.h"
@@ -24,6 +26,10 @@ struct CliOptions {
   // Knob texts, one simulated device each; empty for real devices.
   std::vector<std::string> simulate;
   int simulate_arrival_ms = 0;  // plug the simulated device in this late
+  // Further simulated devices plugged in over time (sim_arrivals.h).
+  std::string simulate_arrivals;
+  // Narrows every command to the matching devices.
+  DeviceSelection selection;
 };
 
 class CliSession {
@@ -41,7 +47,7 @@ class CliSession {
   const SettingSources& sources() const { return sources_; }
   bool simulated() const { return bus_ != nullptr; }
   std::shared_ptr<sim::SimBus> bus() const { return bus_; }
-  // The simulated devices (attached so far), in the order given.
+  // The simulated devices (attached so far), in the order they arrived.
   std::vector<sim::SimDeviceId> sim_devices() const;
 
   // Starts the controller: hot-plug source, worker threads, and the first

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "cli/device_selection.h"
 #include "cli/exit_codes.h"
-#include "device/hid_error_text.h"
 #include "device/hid_link.h"
 #include "download/download_worker.h"
 #include "monitor/status_report.h"
@@ -17,21 +17,6 @@ namespace {
 
 std::atomic<int> g_interrupts{0};
 extern "C" void on_interrupt(int) { g_interrupts.fetch_add(1); }
-
-std::string narrow(const std::optional<std::wstring>& text) {
-  return text ? hid_wide_to_utf8(text->c_str()) : std::string();
-}
-
-// The kind detection would take an interface for (same probe order).
-const char* KindOf(const Settings& s, uint16_t vid, uint16_t pid) {
-  auto matches = [&](uint16_t want_vid, uint16_t want_pid) {
-    return (want_vid == 0 || want_vid == vid) && (want_pid == 0 || want_pid == pid);
-  };
-  if (matches(s.old_boot_vid, s.old_boot_pid)) return "old bootloader";
-  if (matches(s.boot_vid, s.boot_pid)) return "bootloader";
-  if (matches(s.app_vid, s.app_pid)) return "application";
-  return "-";
-}
 
 bool IsBootloader(DeviceState state) { return state == DS_BOOT || state == DS_OLDBOOT; }
 
@@ -53,28 +38,15 @@ void PrintVerdict(CliSession& session) {
 
 }  // namespace
 
-int RunList(CliSession& session) {
-  HidDeviceInfoList list(hid_link_find(0, 0));
-  const Settings& s = session.settings();
-  int count = 0;
-  std::printf("%-9s  %-9s  %-4s  %-16s  %-32s  %s\n", "VID:PID", "page:use", "if", "kind", "product", "path");
-  for (const HidDeviceInfo* d = list.get(); d != nullptr; d = d->next) {
-    std::printf("%04X:%04X  %04X:%04X  %-4d  %-16s  %-32s  %s\n", d->vendor_id, d->product_id,
-                d->usage_page, d->usage, d->interface_number, KindOf(s, d->vendor_id, d->product_id),
-                narrow(d->product_string).c_str(), d->path.c_str());
-    ++count;
-  }
-  if (count == 0) std::printf("no HID interfaces found\n");
-  return kExitOk;
-}
-
 int RunInfo(CliSession& session) {
+  if (RefuseAmbiguousAttached(session.settings(), SelectionPurpose::kInfo, "info")) return kExitUsage;
   session.Start();
   const DeviceState state = session.controller().State();
   return state == DS_NONE || state == DS_UNSET ? kExitNoDevice : kExitOk;
 }
 
 int RunEnterBoot(CliSession& session) {
+  if (RefuseAmbiguousAttached(session.settings(), SelectionPurpose::kEnterBoot, "enter-boot")) return kExitUsage;
   CliFrontEnd& ui = session.Start();
   DeviceController& controller = session.controller();
   const std::string before = ui.LogText();
@@ -92,6 +64,7 @@ int RunEnterBoot(CliSession& session) {
 }
 
 int RunFlash(CliSession& session, const FlashOptions& options) {
+  if (RefuseAmbiguousAttached(session.settings(), SelectionPurpose::kFlash, "flash")) return kExitUsage;
   CliFrontEnd& ui = session.Start();
   DeviceController& controller = session.controller();
   if (!IsBootloader(controller.State()) && options.wait_seconds > 0) {
@@ -102,6 +75,11 @@ int RunFlash(CliSession& session, const FlashOptions& options) {
   if (!IsBootloader(controller.State())) {
     std::fprintf(stderr, "no flashable device (bootloader) is attached\n");
     return kExitNoDevice;
+  }
+  // Again after a wait, so that devices plugged in meanwhile count.
+  if (options.wait_seconds > 0 &&
+      RefuseAmbiguousAttached(session.settings(), SelectionPurpose::kFlash, "flash")) {
+    return kExitUsage;
   }
 
   const Settings& s = session.settings();

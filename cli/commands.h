@@ -12,7 +12,6 @@ struct FlashOptions {
   double wait_seconds = 0;  // wait this long for a flashable device
 };
 
-int RunList(CliSession& session);
 int RunInfo(CliSession& session);
 int RunEnterBoot(CliSession& session);
 int RunFlash(CliSession& session, const FlashOptions& options);

@@ -7,6 +7,7 @@
 
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
+#include "cli/inventory_commands.h"
 #include "monitor/debug_trace.h"
 
 int main(int argc, char** argv) {
@@ -27,8 +28,18 @@ int main(int argc, char** argv) {
                  "Plug the simulated device in this many milliseconds after start")
       ->check(CLI::NonNegativeNumber);
 
-  auto* list = app.add_subcommand("list", "List every HID interface and the kind it is taken for");
+  app.add_option("--simulate-arrivals", options.simulate_arrivals,
+                 "Simulated devices plugged in over time: knob text ended by @MS each, "
+                 "e.g. boot@0,boot@200,oldboot@400,boot,unplug-block=5@600");
+  app.add_option("--path", options.selection.path, "Work on the device with this hidraw path only");
+  app.add_option("--serial", options.selection.serial, "Work on the device with this serial number only");
+  app.add_option("--port", options.selection.port, "Work on the device plugged into this port path only (see list)");
+
+  bool json = false;
+  auto* list = app.add_subcommand("list", "List every HID interface, its kind, serial number and port");
+  list->add_flag("--json", json, "One JSON array on standard output");
   auto* info = app.add_subcommand("info", "Detect the device and print its report");
+  info->add_flag("--json", json, "One JSON object on standard output");
   auto* enter = app.add_subcommand("enter-boot", "Send an application-mode device into its bootloader");
   auto* config = app.add_subcommand("config", "Print the effective settings and where they came from");
   auto* flash = app.add_subcommand("flash", "Flash IMAGE (or the boot update files when due)");
@@ -52,11 +63,12 @@ int main(int argc, char** argv) {
   torvane::SetDebugTraceEnabled(debug);
   CliSession session(options);
   if (!session.ok()) {
-    std::fprintf(stderr, "--simulate: %s\n", session.error().c_str());
+    std::fprintf(stderr, "%s%s\n", session.error().rfind("--simulate", 0) == 0 ? "" : "--simulate: ",
+                 session.error().c_str());
     return kExitUsage;
   }
-  if (*list) return RunList(session);
-  if (*info) return RunInfo(session);
+  if (*list) return RunList(session, json);
+  if (*info) return json ? RunInfoJson(session) : RunInfo(session);
   if (*enter) return RunEnterBoot(session);
   if (*config) return RunConfig(session);
   if (*flash) return RunFlash(session, flash_options);

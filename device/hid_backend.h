@@ -76,6 +76,15 @@ class HidBackend {
   // fills *error with the reason.
   virtual std::unique_ptr<HidBackendDevice> open_path(const std::string& path,
                                                       std::string* error) = 0;
+
+  // Where the interface at `path` is plugged in, stable for a port across
+  // re-plugs: the USB device's bus and port chain ("1-1.2"), or for a device
+  // without a USB parent its HID physical-location string. Empty when the
+  // interface is gone or the platform tells nothing.
+  virtual std::string port_path(const std::string& path) {
+    (void)path;
+    return {};
+  }
 };
 
 }  // namespace torvane

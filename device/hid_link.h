@@ -90,6 +90,10 @@ std::string hid_link_last_open_error();
 // access rights (the front end then points at the udev rule).
 bool hid_link_last_open_denied();
 
+// Where the interface at `path` is plugged in (HidBackend::port_path);
+// empty before init, after exit, or when the backend cannot tell.
+std::string hid_link_port_path(const std::string& path);
+
 // The USB interface number in a Windows-style device path: the hexadecimal
 // digits after "&mi_" (case-sensitive), -1 when absent or without digits.
 // Linux paths carry no interface number; there the backend supplies it.

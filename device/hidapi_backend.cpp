@@ -14,6 +14,7 @@
 #include "device/hid_error_text.h"
 #include "device/hid_link.h"
 #include "device/hidraw_report_io.h"
+#include "device/udev_port_path.h"
 
 namespace torvane {
 
@@ -163,6 +164,8 @@ class HidapiBackend final : public HidBackend {
     if (error != nullptr) *error = reason.empty() ? "cannot open " + path : reason;
     return nullptr;
   }
+
+  std::string port_path(const std::string& path) override { return udev_port_path_of_hidraw(path); }
 };
 
 }  // namespace

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libhidapi-dev libudev-dev
+  libhidapi-dev libudev-dev zlib1g-dev libssl-dev
   qt6-base-dev qt6-base-dev-tools
   libsimpleini-dev libcli11-dev
   libgtest-dev libgmock-dev libbenchmark-dev

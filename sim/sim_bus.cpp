@@ -49,6 +49,19 @@ std::unique_ptr<HidBackendDevice> SimBus::open_path(const std::string& path, std
   return nullptr;
 }
 
+std::string SimBus::port_path(const std::string& path) {
+  std::lock_guard<std::mutex> lock(core_->mutex);
+  for (SimDeviceId id : core_->order) {
+    const SimDeviceEntry& device = core_->devices.at(id);
+    for (const SimInterfaceSlot& slot : device.slots) {
+      if (slot.record.path != path) continue;
+      if (device.model && device.model->knobs().port) return *device.model->knobs().port;
+      return "sim-" + std::to_string(id);
+    }
+  }
+  return {};
+}
+
 SimDeviceId SimBus::attach_model(const SimKnobs& knobs) {
   auto model = std::make_shared<BootloaderModel>(knobs);
   const SimIdentity identity = model->identity();

@@ -67,6 +67,8 @@ class SimBus : public HidBackend {
 
   std::vector<HidInterfaceRecord> enumerate() override;
   std::unique_ptr<HidBackendDevice> open_path(const std::string& path, std::string* error) override;
+  // The device's port knob, or "sim-N" with N its device id.
+  std::string port_path(const std::string& path) override;
 
   // Plugs in a device driven by a new BootloaderModel built from the knobs.
   SimDeviceId attach_model(const SimKnobs& knobs);

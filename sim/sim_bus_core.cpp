@@ -2,6 +2,8 @@
 // bus.
 #include "sim/sim_bus_core.h"
 
+#include <cwchar>
+
 #include <algorithm>
 
 #include "sim/report_descriptor_builder.h"
@@ -9,6 +11,14 @@
 namespace torvane::sim {
 
 std::string sim_interface_path(uint32_t node) { return "sim:hidraw" + std::to_string(node); }
+
+std::wstring sim_numbered_serial(const std::wstring& factory, uint32_t id) {
+  const size_t dash = factory.rfind(L'-');
+  if (dash == std::wstring::npos) return factory;
+  wchar_t number[16];
+  std::swprintf(number, sizeof(number) / sizeof(number[0]), L"%04u", id);
+  return factory.substr(0, dash + 1) + number;
+}
 
 SimDeviceEntry* SimBusCore::find_locked(SimDeviceId id) {
   auto it = devices.find(id);
@@ -53,6 +63,7 @@ void SimBusCore::arrive_locked(SimDeviceEntry& device, const SimIdentity* identi
     r.manufacturer_string = identity->manufacturer;
     r.product_string = identity->product;
     r.serial_number = identity->serial_number;
+    if (!device.model->knobs().serial) r.serial_number = sim_numbered_serial(r.serial_number.value_or(L""), device.id);
     r.interface_number = identity->interface_number;
     slot.descriptor = build_vendor_report_descriptor(identity->usage_page, identity->usage,
                                                      identity->report_id, identity->report_length);

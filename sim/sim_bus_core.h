@@ -122,4 +122,8 @@ struct SimBusCore {
 // "sim:hidrawN".
 std::string sim_interface_path(uint32_t node);
 
+// The kind's factory serial ("SIM-BOOT-0001") numbered for bus device `id`
+// ("SIM-BOOT-0003"), so that several simulated units tell apart.
+std::wstring sim_numbered_serial(const std::wstring& factory, uint32_t id);
+
 }  // namespace torvane::sim

@@ -179,7 +179,7 @@ bool KnobParser::item(std::string_view raw, std::string* error) {
                                                     "wrong-echo-block"};
   static const std::set<std::string> kKnown = {
       "info",         "vid",           "pid",         "usage-page",   "usage",
-      "release",      "interface",
+      "release",      "interface",     "serial",      "port",
       "report-id",    "report-length", "busy-start",  "busy-block",   "busy-block-status",
       "silent-block", "late-block",    "late-ms",     "wrong-echo-block", "unplug-block",
       "latency-us",   "info-status",   "enter-status", "start-status", "restart-ms"};
@@ -204,6 +204,16 @@ bool KnobParser::item(std::string_view raw, std::string* error) {
       return false;
     }
     k_.info = std::string(value);
+    return true;
+  }
+  if (k == "serial" || k == "port") {
+    const bool printable = std::all_of(value.begin(), value.end(), [](char c) { return c > ' ' && c < 0x7F; });
+    if (value.empty() || value.size() > kSimMaxNameLength || !printable) {
+      *error = "knob '" + k + "' needs 1.." + std::to_string(kSimMaxNameLength) +
+               " printable ASCII characters without blanks, got '" + std::string(value) + "'";
+      return false;
+    }
+    (k == "serial" ? k_.serial : k_.port) = std::string(value);
     return true;
   }
   if (k == "vid") return hex16(k, value, &k_.vendor_id, error);
@@ -334,6 +344,8 @@ std::string format_sim_knobs(const SimKnobs& k) {
   if (k.usage) add("usage=" + hex(*k.usage));
   if (k.release_number) add("release=" + hex(*k.release_number));
   if (k.interface_number >= 0) add("interface=" + std::to_string(k.interface_number));
+  if (k.serial) add("serial=" + escape(*k.serial));
+  if (k.port) add("port=" + escape(*k.port));
   add_num("report-id", k.report_id, d.report_id);
   add_num("report-length", k.report_length, d.report_length);
   add_num("busy-start", k.busy_start, d.busy_start);
@@ -368,6 +380,7 @@ SimIdentity sim_identity_for(const SimKnobs& knobs, SimDeviceKind kind) {
     if (knobs.release_number) id.release_number = *knobs.release_number;
   }
   id.interface_number = knobs.interface_number;
+  if (knobs.serial) id.serial_number = std::wstring(knobs.serial->begin(), knobs.serial->end());
   id.report_id = knobs.report_id;
   id.report_length = knobs.report_length;
   return id;

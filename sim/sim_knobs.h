@@ -29,6 +29,9 @@ inline constexpr uint32_t kSimMaxLatencyUs = 10'000'000;
 inline constexpr uint32_t kSimMaxDelayMs = 60'000;
 // bInterfaceNumber is one byte.
 inline constexpr int32_t kSimMaxInterfaceNumber = 255;
+// Longest serial number and port path a device takes (printable ASCII, no
+// blanks; the USB string limit).
+inline constexpr size_t kSimMaxNameLength = 126;
 
 // Block `index` is answered busy `count` times before it is taken.
 struct SimBusyBlock {
@@ -50,6 +53,12 @@ struct SimKnobs {
   // USB interface number listed in every mode; -1 (no USB interface, as for
   // a uhid device) unless set.
   int32_t interface_number = -1;
+  // Serial number listed in every mode (the unit keeps it across restarts);
+  // unset, the bus numbers the kind's factory serial by device.
+  std::optional<std::string> serial;
+  // Port path the unit is plugged into, kept across re-plugs and restarts;
+  // unset, the bus gives "sim-N" (N the device's number on the bus).
+  std::optional<std::string> port;
   uint8_t report_id = 0;
   uint32_t report_length = 65;
   uint32_t busy_start = 0;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cli/exit_codes.h"
+#include "cli/sim_arrivals.h"
 #include "tests/support/temp_dir.h"
 
 extern char** environ;
@@ -82,6 +83,12 @@ CliRun RunCli(const std::string& exe, std::vector<std::string> args, const std::
   waitpid(pid, &status, 0);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return run;
+}
+
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+  return n;
 }
 
 class Cli : public ::testing::Test {
@@ -165,6 +172,67 @@ TEST_F(Cli, ListShowsEveryInterfaceWithItsKind) {
   EXPECT_NE(r.out.find("application"), std::string::npos);
   EXPECT_NE(r.out.find("484F:5048"), std::string::npos);
   EXPECT_NE(r.out.find("old bootloader"), std::string::npos);
+}
+
+TEST_F(Cli, SeveralFlashableDevicesAreRefusedUntilOneIsSelected) {
+  const std::vector<std::string> two = {"--simulate", "boot", "--simulate", "boot,serial=B2,port=1-1.2"};
+  auto with = [&](std::vector<std::string> args) {
+    args.insert(args.end(), two.begin(), two.end());
+    return Invoke(args);
+  };
+  for (const std::vector<std::string>& command : {std::vector<std::string>{"flash", App()}, {"info"}}) {
+    const CliRun r = with(command);
+    EXPECT_EQ(r.status, kExitUsage) << command[0] << r.out;
+    EXPECT_NE(r.out.find("2 devices match"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("SIM-BOOT-0001"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("1-1.2"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("准备下载"), std::string::npos) << "nothing may be flashed";
+  }
+  EXPECT_EQ(Invoke({"enter-boot", "--simulate", "app", "--simulate", "app"}).status, kExitUsage);
+  // Each way of selecting picks exactly one unit.
+  for (std::vector<std::string> pick : {std::vector<std::string>{"--serial", "B2"}, {"--port", "1-1.2"},
+                                        {"--path", "sim:hidraw1"}}) {
+    pick.insert(pick.begin(), {"flash", App()});
+    const CliRun r = with(pick);
+    EXPECT_EQ(r.status, kExitOk) << pick[2] << r.out;
+    EXPECT_EQ(Count(r.out, "simulated device:"), 1) << r.out;
+    EXPECT_NE(r.out.find("COMPLETED"), std::string::npos) << r.out;
+  }
+  EXPECT_EQ(with({"flash", "--serial", "nobody", App()}).status, kExitNoDevice);
+}
+
+TEST_F(Cli, ListAndInfoSpeakJsonForScripts) {
+  CliRun r = Invoke({"list", "--json", "--simulate", "app,serial=S\\,1", "--simulate", "boot,port=2-1"});
+  EXPECT_EQ(r.status, kExitOk);
+  EXPECT_EQ(r.out.front(), '[');
+  EXPECT_NE(r.out.find(R"("serial":"S,1")"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(R"("port":"2-1","serial":"SIM-BOOT-0002","vid_pid":"484F:5048")"), std::string::npos) << r.out;
+  EXPECT_NE(Invoke({"list", "--simulate", "boot,port=2-1"}).out.find(" 2-1 "), std::string::npos);
+  r = Invoke({"info", "--json", "--simulate", "boot,info=ZAVRO:0.2.9.0"});
+  EXPECT_EQ(r.status, kExitOk);
+  EXPECT_NE(r.out.find(R"("info":"ZAVRO:0.2.9.0")"), std::string::npos) << r.out;
+  EXPECT_EQ(Count(r.out, "\n"), 1) << "one document: " << r.out;
+  r = Invoke({"info", "--json", "--simulate", "boot,port=1-1", "--port", "1-2"});
+  EXPECT_EQ(r.status, kExitNoDevice);
+  EXPECT_EQ(r.out, "{\"found\":false}\n");
+}
+
+TEST(SimArrivals, DevicesEndAtTheirArrivalTime) {
+  std::vector<SimArrival> a;
+  std::string error;
+  ASSERT_TRUE(ParseSimArrivals("boot@0,boot@200,oldboot@400,boot,unplug-block=5@600,app", &a, &error)) << error;
+  ASSERT_EQ(a.size(), 5u);
+  const std::vector<std::pair<int, std::string>> want = {
+      {0, "boot"}, {200, "boot"}, {400, "oldboot"}, {600, "boot,unplug-block=5"}, {600, "app"}};
+  for (size_t i = 0; i < want.size(); ++i) {
+    EXPECT_EQ(a[i].delay_ms, want[i].first);
+    EXPECT_EQ(a[i].text, want[i].second);
+  }
+  EXPECT_EQ(a[3].knobs.unplug_block, 5u);
+  for (const char* bad : {"", "boot@0,", "boot@0,,boot", "boot@99999999999", "bogus@5", "boot@-1"}) {
+    EXPECT_FALSE(ParseSimArrivals(bad, &a, &error)) << bad;
+    EXPECT_FALSE(error.empty()) << bad;
+  }
 }
 
 TEST_F(Cli, ConfigShowsDefaultsAndHandEditedValues) {

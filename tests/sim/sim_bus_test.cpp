@@ -122,6 +122,34 @@ TEST(SimBusList, KnobsListARealUsbInterfaceNumberAndRelease) {
   EXPECT_EQ(list[0].release_number, 0) << "the release knob is the starting firmware's";
 }
 
+TEST(SimBusList, UnitsKeepTheirSerialAndPortAcrossRestartsAndReplugs) {
+  SimBus bus;
+  EventRecorder events(bus);
+  const SimDeviceId plain = bus.attach_model(knobs("boot"));
+  const SimDeviceId named = bus.attach_model(knobs("app,serial=UNIT-7,port=1-1.3,restart-ms=0"));
+  auto list = bus.enumerate();
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].serial_number, L"SIM-BOOT-0001");
+  EXPECT_EQ(list[1].serial_number, L"UNIT-7");
+  EXPECT_EQ(bus.port_path(list[0].path), "sim-" + std::to_string(plain));
+  EXPECT_EQ(bus.port_path(list[1].path), "1-1.3");
+  EXPECT_EQ(bus.port_path("sim:hidraw99"), "");
+  {
+    auto h = open(bus, named);
+    ASSERT_TRUE(h);
+    EXPECT_EQ(test::exchange(*h, test::command_write(0, 65, BOOT_CMD_ENTER_BOOT), 0).status, 0);
+  }
+  ASSERT_TRUE(events.wait_for_count(4));
+  ASSERT_TRUE(bus.unplug(plain));
+  ASSERT_TRUE(bus.replug(plain));
+  list = bus.enumerate();
+  ASSERT_EQ(list.size(), 2u);
+  for (const auto& r : list) {
+    const bool is_named = r.product_id == 0x5048 && r.serial_number == L"UNIT-7";
+    EXPECT_EQ(bus.port_path(r.path), is_named ? "1-1.3" : "sim-" + std::to_string(plain));
+  }
+}
+
 TEST(SimBusOpen, UnknownPathFailsWithAReason) {
   SimBus bus;
   std::string error;

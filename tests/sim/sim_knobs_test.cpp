@@ -126,6 +126,9 @@ TEST(SimKnobsParse, RefusalsSayWhatIsWrong) {
   EXPECT_NE(parse_error("boot,,latency-us=1").find("empty item"), std::string::npos);
   EXPECT_NE(parse_error("boot,latency-us=1,").find("empty item"), std::string::npos);
   EXPECT_NE(parse_error("boot,info=a\\b").find("backslash"), std::string::npos);
+  for (const char* bad : {"boot,serial=", "boot,port=a b", "boot,serial=\xE4"}) {
+    EXPECT_NE(parse_error(bad).find("printable ASCII"), std::string::npos) << bad;
+  }
   // An unescaped comma in the info text ends it; the rest is refused.
   EXPECT_NE(parse_error("boot,info=Hello, world").find("\\,"), std::string::npos);
 }
@@ -157,7 +160,8 @@ TEST(SimKnobsFormat, CanonicalTextReadsBackToTheSameKnobs) {
         "oldboot,info=a\\,b\\\\c,busy-block=1:2:1,busy-block-status=1,silent-block=4,late-block=5,"
         "late-ms=20,wrong-echo-block=6,unplug-block=7,latency-us=9,info-status=1,start-status=3,"
         "report-length=129",
-        "boot,release=0x0102,interface=0", "app,interface=255,release=FFFF"}) {
+        "boot,release=0x0102,interface=0", "app,interface=255,release=FFFF",
+        "boot,serial=A\\,1,port=usb-0000:00:14.0-2/input0"}) {
     const SimKnobs k = parse_ok(text);
     const std::string canonical = format_sim_knobs(k);
     EXPECT_EQ(parse_ok(canonical), k) << canonical;

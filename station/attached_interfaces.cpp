@@ -1,0 +1,76 @@
+#include "station/attached_interfaces.h"
+
+#include <cstdio>
+
+#include "device/hid_error_text.h"
+#include "device/hid_link.h"
+#include "station/json_text.h"
+
+namespace torvane {
+
+namespace {
+std::string Narrow(const std::optional<std::wstring>& text) {
+  return text ? hid_wide_to_utf8(text->c_str()) : std::string();
+}
+std::string Hex4(uint16_t value) {
+  char text[8];
+  std::snprintf(text, sizeof(text), "%04X", value);
+  return text;
+}
+}  // namespace
+
+DeviceState KindOfIdentity(const Settings& s, uint16_t vid, uint16_t pid) {
+  auto matches = [&](uint16_t want_vid, uint16_t want_pid) {
+    return (want_vid == 0 || want_vid == vid) && (want_pid == 0 || want_pid == pid);
+  };
+  if (matches(s.old_boot_vid, s.old_boot_pid)) return DS_OLDBOOT;
+  if (matches(s.boot_vid, s.boot_pid)) return DS_BOOT;
+  if (matches(s.app_vid, s.app_pid)) return DS_APP;
+  return DS_NONE;
+}
+
+const char* KindName(DeviceState kind) {
+  switch (kind) {
+    case DS_OLDBOOT: return "old bootloader";
+    case DS_BOOT: return "bootloader";
+    case DS_APP: return "application";
+    default: return "-";
+  }
+}
+
+std::vector<AttachedInterface> ListAttachedInterfaces(const Settings& settings, bool refresh) {
+  if (refresh) hid_link_refresh();
+  HidDeviceInfoList list(hid_link_find(0, 0));
+  std::vector<AttachedInterface> out;
+  for (const HidDeviceInfo* d = list.get(); d != nullptr; d = d->next) {
+    AttachedInterface entry;
+    entry.path = d->path;
+    entry.port = hid_link_port_path(d->path);
+    entry.serial = Narrow(d->serial_number);
+    entry.product = Narrow(d->product_string);
+    entry.vendor_id = d->vendor_id;
+    entry.product_id = d->product_id;
+    entry.usage_page = d->usage_page;
+    entry.usage = d->usage;
+    entry.interface_number = d->interface_number;
+    entry.kind = KindOfIdentity(settings, d->vendor_id, d->product_id);
+    out.push_back(std::move(entry));
+  }
+  return out;
+}
+
+std::string AttachedInterfaceJson(const AttachedInterface& e) {
+  JsonObject o;
+  o.Add("path", e.path)
+      .Add("port", e.port)
+      .Add("serial", e.serial)
+      .Add("vid_pid", Hex4(e.vendor_id) + ":" + Hex4(e.product_id))
+      .Add("usage_page", Hex4(e.usage_page))
+      .Add("usage", Hex4(e.usage))
+      .Add("interface", static_cast<int64_t>(e.interface_number))
+      .Add("kind", KindName(e.kind))
+      .Add("product", e.product);
+  return o.Text();
+}
+
+}  // namespace torvane

@@ -1,0 +1,45 @@
+// The HID interfaces attached now, each with the kind the settings' identities
+// make of it, its serial number and the port it is plugged into: what `list`
+// shows, what device selection matches and what the station watches.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "monitor/device_state.h"
+#include "settings/settings_model.h"
+
+namespace torvane {
+
+struct AttachedInterface {
+  std::string path;
+  std::string port;     // empty when the platform cannot tell
+  std::string serial;   // UTF-8; empty when the device has none
+  std::string product;  // UTF-8
+  uint16_t vendor_id = 0;
+  uint16_t product_id = 0;
+  uint16_t usage_page = 0;
+  uint16_t usage = 0;
+  int32_t interface_number = -1;
+  DeviceState kind = DS_NONE;  // DS_NONE: not one of the three identities
+};
+
+// The kind detection takes an identity for, in detection's probe order (old
+// bootloader, bootloader, application); an ID of 0 in the settings matches
+// any value, as detection's lookup does.
+DeviceState KindOfIdentity(const Settings& settings, uint16_t vendor_id, uint16_t product_id);
+
+// "application", "bootloader", "old bootloader", or "-".
+const char* KindName(DeviceState kind);
+
+inline bool IsBootloaderKind(DeviceState kind) { return kind == DS_BOOT || kind == DS_OLDBOOT; }
+
+// Every interface in the HID layer's cached list (refreshed first when
+// `refresh`), in enumeration order, with its port looked up.
+std::vector<AttachedInterface> ListAttachedInterfaces(const Settings& settings, bool refresh);
+
+// The JSON object of one interface (the `list --json` element).
+std::string AttachedInterfaceJson(const AttachedInterface& entry);
+
+}  // namespace torvane
