@@ -3,6 +3,7 @@
 #include "cli/exit_codes.h"
 #include "download/download_result.h"
 #include "download/progress_text.h"
+#include "monitor/stream_output.h"
 
 namespace torvane::cli {
 
@@ -27,12 +28,17 @@ void CliFrontEnd::AppendLog(const std::string& text, bool replace_last_line) {
   (void)replace_last_line;  // a stream cannot rewrite; progress has its own rendering
   log_ += text;
   if (bar_shown_) {
-    std::fputs("\n", progress_);
+    Write(progress_, "\n");
     bar_shown_ = false;
   }
-  const std::string lines = to_terminal_lines(text);
-  std::fwrite(lines.data(), 1, lines.size(), out_);
-  std::fflush(out_);
+  Write(out_, to_terminal_lines(text));
+}
+
+void CliFrontEnd::Write(std::FILE* stream, const std::string& text) {
+  // Whatever stdio still holds goes first, so the order stays; then the
+  // text is written without waiting on a stream nobody reads.
+  std::fflush(stream);
+  WriteWithoutBlocking(fileno(stream), text);
 }
 
 void CliFrontEnd::DrawBar(int percent) {
@@ -44,10 +50,10 @@ void CliFrontEnd::DrawBar(int percent) {
   const double rate = seconds > 0 ? static_cast<double>(bytes) / 1024.0 / seconds : 0.0;
   std::string bar(static_cast<size_t>(filled), '#');
   bar.append(static_cast<size_t>(kWidth - filled), '.');
-  std::fprintf(progress_, "\r[%s] %3d%%  %llu/%llu bytes  %.1f KiB/s", bar.c_str(), percent,
-               static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(total_bytes_),
-               rate);
-  std::fflush(progress_);
+  char line[160];
+  std::snprintf(line, sizeof line, "\r[%s] %3d%%  %llu/%llu bytes  %.1f KiB/s", bar.c_str(), percent,
+                static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(total_bytes_), rate);
+  Write(progress_, line);
   bar_shown_ = true;
 }
 

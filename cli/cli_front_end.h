@@ -24,6 +24,10 @@ class CliFrontEnd final : public QueuedFrontEnd {
   void SetFlashCaption(const std::string& caption) override { flash_caption_ = caption; }
   void OnDownloadProgress(int kind, int value) override;
 
+  // Writes to one of the two streams; a closed or full stream loses the
+  // text rather than holding up the tool.
+  static void Write(std::FILE* stream, const std::string& text);
+
   // The total the bar shows bytes of (the prepared image's length).
   void SetTransferTotal(uint64_t total_bytes) { total_bytes_ = total_bytes; }
 

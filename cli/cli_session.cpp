@@ -25,6 +25,8 @@ CliSession::CliSession(const CliOptions& options) {
   ini_path_ = MakeAbsolutePath(kSettingsFileName);
   ini_.SetPathName(ini_path_);
   settings_ = LoadSettingsFromIni(ini_, &sources_);
+  settings_file_problem_ = UnusableSettingsFileReason(ini_path_);
+  unparsable_settings_ = FindUnparsableSettings(ini_);
   std::vector<SimArrival> arrivals;
   for (const std::string& text : options.simulate) {
     SimArrival arrival{options.simulate_arrival_ms, {}, text};

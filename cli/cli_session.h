@@ -17,6 +17,7 @@
 #include "cli/sim_arrivals.h"
 #include "monitor/device_controller.h"
 #include "settings/ini_file.h"
+#include "settings/settings_check.h"
 #include "settings/settings_model.h"
 #include "sim/sim_bus.h"
 
@@ -45,6 +46,10 @@ class CliSession {
   const std::string& ini_path() const { return ini_path_; }
   const Settings& settings() const { return settings_; }
   const SettingSources& sources() const { return sources_; }
+  // Why the settings file cannot be used (empty when it can, or is missing),
+  // and the number and flag values in it that do not parse.
+  const std::string& settings_file_problem() const { return settings_file_problem_; }
+  const std::vector<UnparsableSetting>& unparsable_settings() const { return unparsable_settings_; }
   bool simulated() const { return bus_ != nullptr; }
   std::shared_ptr<sim::SimBus> bus() const { return bus_; }
   // The simulated devices (attached so far), in the order they arrived.
@@ -62,6 +67,8 @@ class CliSession {
   CIni ini_;
   Settings settings_;
   SettingSources sources_;
+  std::string settings_file_problem_;
+  std::vector<UnparsableSetting> unparsable_settings_;
   std::shared_ptr<sim::SimBus> bus_;
   mutable std::mutex sim_mutex_;
   std::vector<sim::SimDeviceId> sim_devices_;

@@ -8,7 +8,9 @@
 #include "cli/exit_codes.h"
 #include "device/hid_link.h"
 #include "download/download_worker.h"
+#include "monitor/printable_text.h"
 #include "monitor/status_report.h"
+#include "monitor/stream_output.h"
 #include "settings/app_paths.h"
 
 namespace torvane::cli {
@@ -16,7 +18,20 @@ namespace torvane::cli {
 namespace {
 
 std::atomic<int> g_interrupts{0};
-extern "C" void on_interrupt(int) { g_interrupts.fetch_add(1); }
+// The first interrupt asks for a cancel between frames; a second one ends
+// the process at once, however soon it follows (the main loop may not have
+// looked at the first yet).
+extern "C" void on_interrupt(int signal_number) {
+  if (g_interrupts.fetch_add(1) == 0) return;
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+// Whether the settings file is there (a broken link or a loop is not).
+bool SettingsFileExists(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(path, ec);
+}
 
 bool IsBootloader(DeviceState state) { return state == DS_BOOT || state == DS_OLDBOOT; }
 
@@ -32,7 +47,7 @@ void PrintVerdict(CliSession& session) {
     auto model = session.bus()->model(id);
     if (!model) continue;
     const sim::SimVerdict v = model->verdict();
-    if (v.transfer_started) std::printf("simulated device: %s\n", v.summary().c_str());
+    if (v.transfer_started) CliFrontEnd::Write(stdout, "simulated device: " + v.summary() + "\n");
   }
 }
 
@@ -45,7 +60,7 @@ int RunInfo(CliSession& session) {
   return state == DS_NONE || state == DS_UNSET ? kExitNoDevice : kExitOk;
 }
 
-int RunEnterBoot(CliSession& session) {
+int RunEnterBoot(CliSession& session, const EnterBootOptions& options) {
   if (RefuseAmbiguousAttached(session.settings(), SelectionPurpose::kEnterBoot, "enter-boot")) return kExitUsage;
   CliFrontEnd& ui = session.Start();
   DeviceController& controller = session.controller();
@@ -53,9 +68,10 @@ int RunEnterBoot(CliSession& session) {
   controller.OnEnterFlashMode();
   const std::string said = ui.LogText().substr(before.size());
   if (said.find(kTextWaiting) != std::string::npos) {
-    // Show the bootloader the device comes back as.
-    ui.ProcessUntil([&] { return IsBootloader(controller.State()); }, std::chrono::seconds(5));
-    return kExitOk;
+    // Done only when the device is back as a bootloader (its report shows).
+    if (WaitUntil(ui, [&] { return IsBootloader(controller.State()); }, options.wait)) return kExitOk;
+    std::fprintf(stderr, "no bootloader appeared within %s\n", DescribeWait(options.wait).c_str());
+    return kExitNoDevice;
   }
   if (said.find(kTextDeviceError) != std::string::npos) return kExitDeviceError;
   if (said.find(kTextNoDevice) != std::string::npos) return kExitNoDevice;
@@ -67,10 +83,10 @@ int RunFlash(CliSession& session, const FlashOptions& options) {
   if (RefuseAmbiguousAttached(session.settings(), SelectionPurpose::kFlash, "flash")) return kExitUsage;
   CliFrontEnd& ui = session.Start();
   DeviceController& controller = session.controller();
-  if (!IsBootloader(controller.State()) && options.wait_seconds > 0) {
-    std::fprintf(stderr, "waiting up to %.0f s for a flashable device...\n", options.wait_seconds);
-    ui.ProcessUntil([&] { return IsBootloader(controller.State()); },
-                    std::chrono::milliseconds(static_cast<long long>(options.wait_seconds * 1000)));
+  if (!IsBootloader(controller.State()) && (options.wait.forever || options.wait.duration.count() > 0)) {
+    std::fprintf(stderr, "waiting %s for a flashable device...\n",
+                 options.wait.forever ? "until interrupted" : ("up to " + DescribeWait(options.wait)).c_str());
+    WaitUntil(ui, [&] { return IsBootloader(controller.State()); }, options.wait);
   }
   if (!IsBootloader(controller.State())) {
     std::fprintf(stderr, "no flashable device (bootloader) is attached\n");
@@ -127,20 +143,28 @@ int RunFlash(CliSession& session, const FlashOptions& options) {
 int RunConfig(CliSession& session) {
   const Settings& s = session.settings();
   const SettingSources& src = session.sources();
-  std::printf("settings file: %s%s\n", session.ini_path().c_str(),
-              std::filesystem::exists(session.ini_path()) ? "" : " (missing: defaults in use)");
-  auto origin = [&](const char* key) {
+  std::string file_state;
+  if (!session.settings_file_problem().empty()) {
+    file_state = " (cannot be used: " + session.settings_file_problem() + "; defaults in use)";
+  } else if (!SettingsFileExists(session.ini_path())) {
+    file_state = " (missing: defaults in use)";
+  }
+  std::printf("settings file: %s%s\n", session.ini_path().c_str(), file_state.c_str());
+  auto origin = [&](const char* key) -> std::string {
+    for (const UnparsableSetting& bad : session.unparsable_settings()) {
+      if (bad.key == key) return "file, NOT USABLE: '" + bad.value + "' " + bad.reason;
+    }
     auto it = src.find(key);
     return it != src.end() && it->second == SettingSource::File ? "file" : "default";
   };
   auto hex = [&](const char* key, uint32_t value, int width) {
-    std::printf("%-30s = %0*X  (%s)\n", key, width, value, origin(key));
+    std::printf("%-30s = %0*X  (%s)\n", key, width, value, origin(key).c_str());
   };
   auto text = [&](const char* key, const std::string& value) {
-    std::printf("%-30s = %s  (%s)\n", key, value.c_str(), origin(key));
+    std::printf("%-30s = %s  (%s)\n", key, value.c_str(), origin(key).c_str());
   };
   auto flag = [&](const char* key, bool value) {
-    std::printf("%-30s = %d  (%s)\n", key, value ? 1 : 0, origin(key));
+    std::printf("%-30s = %d  (%s)\n", key, value ? 1 : 0, origin(key).c_str());
   };
   text("Recent/File Path", s.file_path);
   hex("Config/VID", s.app_vid, 4);
@@ -159,7 +183,10 @@ int RunConfig(CliSession& session) {
   text("Boot/Boot Bin Info", s.boot_bin_info);
   text("Boot/Boot Update Bin Header", s.boot_update_bin_header);
   flag("Boot/Boot Update Check", s.boot_update_check);
-  return kExitOk;
+  // Scripts can check the settings with the status the other commands
+  // would refuse with.
+  if (!session.settings_file_problem().empty()) return kExitFileError;
+  return session.unparsable_settings().empty() ? kExitOk : kExitUsage;
 }
 
 }  // namespace torvane::cli

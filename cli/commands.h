@@ -4,16 +4,22 @@
 #include <string>
 
 #include "cli/cli_session.h"
+#include "cli/wait_option.h"
 
 namespace torvane::cli {
 
 struct FlashOptions {
   std::string image;
-  double wait_seconds = 0;  // wait this long for a flashable device
+  WaitTime wait;  // wait this long for a flashable device
+};
+
+struct EnterBootOptions {
+  // How long the application device gets to come back as a bootloader.
+  WaitTime wait{false, std::chrono::seconds(5)};
 };
 
 int RunInfo(CliSession& session);
-int RunEnterBoot(CliSession& session);
+int RunEnterBoot(CliSession& session, const EnterBootOptions& options);
 int RunFlash(CliSession& session, const FlashOptions& options);
 int RunConfig(CliSession& session);
 

@@ -6,6 +6,7 @@
 #include "cli/exit_codes.h"
 #include "device/hid_link.h"
 #include "monitor/info_text.h"
+#include "monitor/printable_text.h"
 #include "monitor/status_report.h"
 #include "station/json_text.h"
 
@@ -27,7 +28,7 @@ int RunList(CliSession& session, bool json) {
   for (const AttachedInterface& e : attached) {
     std::printf("%04X:%04X  %04X:%04X  %-4d  %-16s  %-16s  %-12s  %-24s  %s\n", e.vendor_id, e.product_id,
                 e.usage_page, e.usage, e.interface_number, KindName(e.kind), e.serial.empty() ? "-" : e.serial.c_str(),
-                e.port.empty() ? "-" : e.port.c_str(), e.product.c_str(), e.path.c_str());
+                e.port.empty() ? "-" : e.port.c_str(), EscapeControlCharacters(e.product).c_str(), e.path.c_str());
   }
   if (attached.empty()) std::printf("no HID interfaces found\n");
   return kExitOk;

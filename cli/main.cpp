@@ -4,14 +4,18 @@
 
 #include <clocale>
 #include <cstdio>
+#include <filesystem>
 
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/inventory_commands.h"
+#include "cli/settings_gate.h"
 #include "monitor/debug_trace.h"
+#include "monitor/stream_output.h"
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
+  torvane::IgnoreBrokenPipes();
   using namespace torvane::cli;
 
   CLI::App app{"Torvane: writes firmware images into USB HID devices through their bootloader"};
@@ -41,12 +45,14 @@ int main(int argc, char** argv) {
   auto* info = app.add_subcommand("info", "Detect the device and print its report");
   info->add_flag("--json", json, "One JSON object on standard output");
   auto* enter = app.add_subcommand("enter-boot", "Send an application-mode device into its bootloader");
+  EnterBootOptions enter_options;
+  AddWaitOption(enter, &enter_options.wait,
+                "Wait up to SECONDS (default 5) for the device to come back as a bootloader");
   auto* config = app.add_subcommand("config", "Print the effective settings and where they came from");
   auto* flash = app.add_subcommand("flash", "Flash IMAGE (or the boot update files when due)");
   FlashOptions flash_options;
   flash->add_option("IMAGE", flash_options.image, "Firmware image (.bin)");
-  flash->add_option("--wait", flash_options.wait_seconds, "Wait up to SECONDS for a device to appear")
-      ->check(CLI::NonNegativeNumber);
+  AddWaitOption(flash, &flash_options.wait, "Wait up to SECONDS for a device to appear");
   app.footer(
       "Exit codes: 0 success, 1 file error, 2 usage error, 3 protocol error, 4 no device,\n"
       "5 start command stayed busy, 6 cancelled, 7 device found but cannot be opened.");
@@ -61,16 +67,29 @@ int main(int argc, char** argv) {
   }
 
   torvane::SetDebugTraceEnabled(debug);
-  CliSession session(options);
-  if (!session.ok()) {
-    std::fprintf(stderr, "%s%s\n", session.error().rfind("--simulate", 0) == 0 ? "" : "--simulate: ",
-                 session.error().c_str());
+  // No way out of the tool ends in an uncaught exception: whatever escapes
+  // a command is reported and ends it with a failure status.
+  try {
+    CliSession session(options);
+    if (!session.ok()) {
+      std::fprintf(stderr, "%s%s\n", session.error().rfind("--simulate", 0) == 0 ? "" : "--simulate: ",
+                   session.error().c_str());
+      return kExitUsage;
+    }
+    if (*config) return RunConfig(session);
+    const int refused =
+        CheckSettingsBeforeCommand(session, *list ? CommandNeeds::Settings : CommandNeeds::Devices);
+    if (refused != kExitOk) return refused;
+    if (*list) return RunList(session, json);
+    if (*info) return json ? RunInfoJson(session) : RunInfo(session);
+    if (*enter) return RunEnterBoot(session, enter_options);
+    if (*flash) return RunFlash(session, flash_options);
+    return kExitUsage;
+  } catch (const std::filesystem::filesystem_error& e) {
+    std::fprintf(stderr, "torvane-cli: %s\n", e.what());
+    return kExitFileError;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "torvane-cli: %s\n", e.what());
     return kExitUsage;
   }
-  if (*list) return RunList(session, json);
-  if (*info) return json ? RunInfoJson(session) : RunInfo(session);
-  if (*enter) return RunEnterBoot(session);
-  if (*config) return RunConfig(session);
-  if (*flash) return RunFlash(session, flash_options);
-  return kExitUsage;
 }

@@ -15,10 +15,9 @@ std::array<uint8_t, BOOT_START_PARAMS_SIZE> boot_pack_start_params(const BootSta
 }
 
 std::string boot_info_text(const BootInfo& info) {
-  // The text ends at the first NUL; a record without one still shows no more
-  // than the 47 bytes a terminated text can have.
-  const auto limit = info.bytes.begin() + (BOOT_INFO_SIZE - 1);
-  const auto end = std::find(info.bytes.begin(), limit, uint8_t{0});
+  // The text ends at the first NUL; a record without one is all 48 bytes
+  // (never more: nothing past the record is read).
+  const auto end = std::find(info.bytes.begin(), info.bytes.end(), uint8_t{0});
   return std::string(info.bytes.begin(), end);
 }
 

@@ -56,8 +56,8 @@ struct BootInfo {
   std::array<uint8_t, BOOT_INFO_SIZE> bytes{};
 };
 
-// The info text: bytes up to the first NUL, at most 47 of them even when
-// the record has no NUL (never reads past the record).
+// The info text: bytes up to the first NUL, or all 48 bytes of a record
+// without one (never reads past the record).
 std::string boot_info_text(const BootInfo& info);
 
 // Serialises start parameters little-endian into 12 bytes.

@@ -74,6 +74,11 @@ void DownloadWorker::OnFlash(const std::string& image_path_text) {
     return;
   }
   shared_->image_path = image_path_text;
+  // A cancel belongs to the download it was raised for. One raised as the
+  // last download ended (between the worker's two decrements) outlived it;
+  // with no download requested the worker is done with both counters, so
+  // clearing it here cannot race.
+  shared_->cancel_requests.store(0);
   shared_->download_requests.fetch_add(1);
   shared_->download_event.set();
 }
@@ -126,6 +131,7 @@ int DownloadWorker::DoDownload(Shared& shared, const DownloadJob& job) {
   device.reset();
 
   LowerRequestCounter(shared.cancel_requests);
+  if (shared.between_counters_for_testing) shared.between_counters_for_testing();
   LowerRequestCounter(shared.download_requests);
   host.PostDownloadProgress(PROGRESS_RESULT, result);
   return result == DL_OK ? 1 : 0;

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -69,6 +70,11 @@ class DownloadWorker {
   // pending (a change of the attached device).
   void CancelIfDownloading();
 
+  // Sets Shared::between_counters_for_testing; while the thread is idle.
+  void SetDownloadEndHookForTesting(std::function<void()> hook) {
+    shared_->between_counters_for_testing = std::move(hook);
+  }
+
   int32_t DownloadRequests() const { return shared_->download_requests.load(); }
   int32_t CancelRequests() const { return shared_->cancel_requests.load(); }
   bool Running() const { return thread_.joinable(); }
@@ -88,6 +94,10 @@ class DownloadWorker {
     std::atomic<int32_t> download_requests{0};
     std::atomic<int32_t> cancel_requests{0};
     std::string image_path;  // written only while download_requests is 0
+    // Runs on the download thread between lowering the cancel and the
+    // request counter at the end of a download (tests open the window
+    // between the two with it).
+    std::function<void()> between_counters_for_testing;
     std::atomic<bool> finished{false};
     std::mutex finished_mutex;
     std::condition_variable finished_cv;

@@ -6,17 +6,13 @@
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
-#include <mutex>
+
+#include "monitor/stream_output.h"
 
 namespace torvane {
 
 namespace {
 std::atomic<bool> g_enabled{true};
-
-std::mutex& output_mutex() {
-  static std::mutex mutex;
-  return mutex;
-}
 }  // namespace
 
 std::string ApplicationName() {
@@ -35,9 +31,8 @@ void SetDebugTraceEnabled(bool enabled) { g_enabled = enabled; }
 
 void DebugOutput(const std::string& text) {
   if (!g_enabled.load()) return;
-  std::lock_guard<std::mutex> lock(output_mutex());
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  std::fflush(stderr);
+  // A closed or full standard error loses the trace; the thread goes on.
+  WriteWithoutBlocking(STDERR_FILENO, text);
 }
 
 void DebugTrace(const char* format, ...) {

@@ -19,6 +19,9 @@ std::shared_ptr<HidDevice> adopt(HidDevice* device) {
 const uint16_t* optional_usage(const uint16_t& value) { return value == 0xFFFF ? nullptr : &value; }
 
 bool present(uint16_t vid, uint16_t pid) {
+  // VID and PID both 0 would match every HID device (0 = any): an identity
+  // left unset or unparsable must never take a keyboard for a bootloader.
+  if (!IdentityCanMatch(vid, pid)) return false;
   HidDeviceInfoList list(hid_link_find(vid, pid));
   return list != nullptr;
 }
@@ -88,6 +91,9 @@ struct DeviceController::Shared final : DownloadHost {
   AutoResetEvent enum_event;
   std::atomic<int32_t> enum_stop{0};
   std::atomic<int32_t> enum_requests{0};
+  // Runs on the enumeration thread right after each rebuild (tests make a
+  // request arrive during the rebuild with it). Set before the thread starts.
+  std::function<void()> after_rebuild_for_testing;
   std::mutex enum_finished_mutex;
   std::condition_variable enum_finished_cv;
   bool enum_finished = false;
@@ -169,8 +175,12 @@ void EnumThreadLoop(DeviceController::Shared& shared) {
     if (last_trace < 0) last_trace = now;
     DebugTrace("DoEnumerate: %d\n", static_cast<int>(now - last_trace));
     last_trace = TickCountMs();
-    hid_link_refresh();
+    // The request is served from here on: one made while the list is being
+    // rebuilt (the rebuild may already have scanned past its device) raises
+    // the counter again and causes another rebuild.
     LowerRequestCounter(shared.enum_requests);
+    hid_link_refresh();
+    if (shared.after_rebuild_for_testing) shared.after_rebuild_for_testing();
     shared.link.PostEnumDone();
   }
 }
@@ -393,6 +403,14 @@ int DeviceController::BootUpdateAdvised() const { return shared_->boot_update_ad
 bool DeviceController::DeviceOpen() const { return shared_->Current() != nullptr; }
 int32_t DeviceController::EnumRequests() const { return shared_->enum_requests.load(); }
 const Settings& DeviceController::GetSettings() const { return shared_->settings; }
+
+void DeviceController::SetAfterRebuildHookForTesting(std::function<void()> hook) {
+  shared_->after_rebuild_for_testing = std::move(hook);
+}
+
+void DeviceController::SetDownloadEndHookForTesting(std::function<void()> hook) {
+  worker_.SetDownloadEndHookForTesting(std::move(hook));
+}
 
 void DeviceController::SetStopTimeout(std::chrono::milliseconds timeout) {
   worker_.stop_timeout = timeout;

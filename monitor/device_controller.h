@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -67,6 +68,12 @@ class DeviceController {
   const Settings& GetSettings() const;
   // Shortens the shutdown bounds (tests).
   void SetStopTimeout(std::chrono::milliseconds timeout);
+  // Test seams into the two race windows of the request counters: `hook`
+  // runs on the enumeration thread right after each rebuild of the list,
+  // or on the download thread between the decrements that end a download.
+  // Set while the thread is idle.
+  void SetAfterRebuildHookForTesting(std::function<void()> hook);
+  void SetDownloadEndHookForTesting(std::function<void()> hook);
 
   // Everything the worker threads touch; they co-own it.
   struct Shared;

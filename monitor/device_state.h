@@ -22,6 +22,11 @@ enum ReportCode : int {
   RC_ERROR = 255,
 };
 
+// Whether detection may take a device for a kind through this identity: a
+// VID or PID of 0 matches any value, so an identity with both at 0 would
+// match every HID device and is never used.
+inline constexpr bool IdentityCanMatch(uint16_t vid, uint16_t pid) { return vid != 0 || pid != 0; }
+
 // Device-change events as the notification source reports them.
 inline constexpr uint32_t DBT_DEVICEARRIVAL = 0x8000;
 inline constexpr uint32_t DBT_DEVICEREMOVECOMPLETE = 0x8004;

@@ -7,12 +7,13 @@
 
 namespace torvane {
 
-// Largest number of characters shown of an info text.
-inline constexpr size_t kInfoTextMaxChars = 47;
+// Largest number of characters shown of an info text: a record without a
+// NUL is all of its 48 bytes.
+inline constexpr size_t kInfoTextMaxChars = BOOT_INFO_SIZE;
 
 // The record's text (up to its first NUL, never past the record) converted
 // from the locale's character set to UTF-8, invalid bytes replaced by
-// U+FFFD, cut to 47 characters. The C/POSIX locale counts as UTF-8.
+// U+FFFD, cut to 48 characters. The C/POSIX locale counts as UTF-8.
 std::string ConvertInfoText(const BootInfo& info);
 
 // The same conversion for raw bytes.

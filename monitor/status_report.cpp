@@ -1,6 +1,7 @@
 #include "monitor/status_report.h"
 
 #include "monitor/info_text.h"
+#include "monitor/printable_text.h"
 
 namespace torvane {
 
@@ -34,7 +35,9 @@ FoundReport BuildFoundReport(DeviceState state, int info_status, const BootInfo&
     if (state != DS_APP && boot_update_check && text != boot_bin_info) advised = 1;
     *boot_update_advised = advised;
     report.message += "\n";
-    report.message += text;
+    // Compared as the device sent it, shown with its control characters
+    // as visible escapes.
+    report.message += EscapeControlCharacters(text);
   }
   if (state == DS_OLDBOOT || *boot_update_advised == 1) {
     report.update_caption = true;

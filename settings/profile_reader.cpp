@@ -27,6 +27,13 @@ struct ProfileReader::Impl {
   }
 };
 
+std::string_view UnquoteProfileValue(std::string_view value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
 ProfileReader::ProfileReader() : impl_(std::make_unique<Impl>()) {}
 ProfileReader::~ProfileReader() = default;
 ProfileReader::ProfileReader(ProfileReader&&) noexcept = default;
@@ -56,7 +63,7 @@ bool ProfileReader::Lookup(const char* section, const char* key, std::string* va
                                       [](const CSimpleIniA::Entry& a, const CSimpleIniA::Entry& b) {
                                         return a.nOrder < b.nOrder;
                                       });
-  if (value != nullptr) value->assign(first->pItem != nullptr ? first->pItem : "");
+  if (value != nullptr) value->assign(UnquoteProfileValue(first->pItem != nullptr ? first->pItem : ""));
   return true;
 }
 

@@ -3,6 +3,9 @@
 // blanks around values are not part of them, a UTF-8 byte-order mark and
 // CRLF / CR line ends are accepted, lines starting with ';' or '#' are
 // comments. Where a key appears more than once the first occurrence counts.
+// A value in one enclosing pair of double or single quotes reads without
+// them (File Path="/home/a b/app.bin"), as the platform's profile reading
+// does.
 #pragma once
 
 #include <cstddef>
@@ -43,6 +46,9 @@ class ProfileReader {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// The value without one enclosing pair of matching quotes, if it has one.
+std::string_view UnquoteProfileValue(std::string_view value);
 
 // One-shot form of ProfileReader::GetString over a file.
 size_t ReadProfileString(const char* section, const char* key, const char* default_value, char* buffer,

@@ -1,6 +1,8 @@
 // Line-preserving profile editing.
 #include "settings/profile_text.h"
 
+#include "settings/profile_reader.h"
+
 #include <cstddef>
 #include <optional>
 
@@ -81,6 +83,19 @@ bool ValidKeyName(std::string_view key) {
          key.front() != '#';
 }
 
+// The value as it must stand in the file to read back as `value`: quoted
+// when the line held a quoted value (the quotes are kept), and when reading
+// would otherwise change it (enclosing quotes of its own, or blanks at
+// either end, which reading trims).
+std::string ValueAsWritten(std::string_view value, std::string_view old_value) {
+  const bool old_quoted = UnquoteProfileValue(old_value).size() != old_value.size();
+  const bool changes_on_read = UnquoteProfileValue(value).size() != value.size() ||
+                               (!value.empty() && (IsBlank(value.front()) || IsBlank(value.back())));
+  if (!old_quoted && !changes_on_read) return std::string(value);
+  const char quote = old_quoted ? old_value.front() : '"';
+  return quote + std::string(value) + quote;
+}
+
 }  // namespace
 
 ProfileText::ProfileText(std::string_view text) {
@@ -132,7 +147,9 @@ bool ProfileText::SetString(std::string_view section, std::string_view key, std:
       case LineKind::kEntry:
         if (!in_section) break;
         if (EqualNoCase(kind.name, key)) {
-          lines_[i].content.replace(kind.value_begin, kind.value_end - kind.value_begin, value);
+          const size_t length = kind.value_end - kind.value_begin;
+          const std::string old_value = lines_[i].content.substr(kind.value_begin, length);
+          lines_[i].content.replace(kind.value_begin, length, ValueAsWritten(value, old_value));
           return true;
         }
         break;
@@ -141,7 +158,7 @@ bool ProfileText::SetString(std::string_view section, std::string_view key, std:
     }
   }
 
-  Line entry{std::string(key) + "=" + std::string(value), newline_};
+  Line entry{std::string(key) + "=" + ValueAsWritten(value, {}), newline_};
   if (insert_after) {
     // After the last entry of the first section of that name.
     size_t at = *insert_after;

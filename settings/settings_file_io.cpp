@@ -54,23 +54,47 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
-// The file the rename must replace: the target of a symbolic link, so that
-// the link survives, else the path itself.
-std::string ResolveTarget(const std::string& path) {
-  struct stat link_info {};
-  if (::lstat(path.c_str(), &link_info) == 0 && S_ISLNK(link_info.st_mode)) {
-    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
-    if (resolved) return resolved.get();
-  }
-  return path;
-}
-
 std::string DirectoryOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
 }
+
+// The file the rename must replace: the end of a chain of symbolic links,
+// so that the links survive, else the path itself. A link whose target
+// does not exist yet (a dangling one) leads to that target: the file is
+// created there, as the administrator's link intends. False with *error
+// set for a loop or an unreadable link.
+bool ResolveTarget(const std::string& path, std::string* target, std::string* error) {
+  constexpr int kMaxLinks = 40;  // as the kernel allows
+  std::string current = path;
+  for (int hops = 0; hops <= kMaxLinks; ++hops) {
+    struct stat info {};
+    if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+      *target = current;
+      return true;
+    }
+    std::string link(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
+    if (n < 0 || static_cast<size_t>(n) >= link.size()) {
+      SetError(error, "cannot read the link " + current, n < 0 ? errno : ENAMETOOLONG);
+      return false;
+    }
+    link.resize(static_cast<size_t>(n));
+    current = link.front() == '/' ? link : DirectoryOf(current) + "/" + link;
+  }
+  SetError(error, "cannot follow " + path, ELOOP);
+  return false;
+}
+
+// Whether this process may replace the file: its own write permission
+// counts, for root too (a file made read-only is meant to stay as it is).
+bool MayWrite(const std::string& path, const struct stat& info) {
+  if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
+  return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
 
 // Creates a new temporary file beside `target` with mode 0666 (the umask
 // applies, as for any new file).
@@ -91,16 +115,20 @@ int CreateTemporaryBeside(const std::string& target, std::string* temp_path) {
 
 }  // namespace
 
-SettingsFileRead ReadSettingsFile(const std::string& path, std::string* contents) {
+SettingsFileRead ReadSettingsFile(const std::string& path, std::string* contents, int* os_error) {
   contents->clear();
   if (path.empty()) return SettingsFileRead::Missing;
+  auto failed = [os_error] {
+    if (os_error != nullptr) *os_error = errno;
+    return SettingsFileRead::Error;
+  };
   // O_NONBLOCK: opening a FIFO must not wait for a writer.
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (fd.get() < 0) {
-    return (errno == ENOENT || errno == ENOTDIR) ? SettingsFileRead::Missing : SettingsFileRead::Error;
+    return (errno == ENOENT || errno == ENOTDIR) ? SettingsFileRead::Missing : failed();
   }
   struct stat info {};
-  if (::fstat(fd.get(), &info) != 0) return SettingsFileRead::Error;
+  if (::fstat(fd.get(), &info) != 0) return failed();
   if (!S_ISREG(info.st_mode)) return SettingsFileRead::NotRegular;
   if (static_cast<unsigned long long>(info.st_size) > kMaxSettingsFileSize) return SettingsFileRead::TooLarge;
 
@@ -112,7 +140,7 @@ SettingsFileRead ReadSettingsFile(const std::string& path, std::string* contents
     if (n < 0) {
       if (errno == EINTR) continue;
       contents->clear();
-      return SettingsFileRead::Error;
+      return failed();
     }
     if (n == 0) break;
     if (contents->size() + static_cast<size_t>(n) > kMaxSettingsFileSize) {
@@ -129,12 +157,17 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& contents,
     if (error != nullptr) *error = "empty file name";
     return false;
   }
-  const std::string target = ResolveTarget(path);
+  std::string target;
+  if (!ResolveTarget(path, &target, error)) return false;
 
   struct stat existing {};
   const bool has_existing = ::stat(target.c_str(), &existing) == 0;
   if (has_existing && !S_ISREG(existing.st_mode)) {
     if (error != nullptr) *error = target + ": not a regular file";
+    return false;
+  }
+  if (has_existing && !MayWrite(target, existing)) {
+    if (error != nullptr) *error = target + ": the file is read-only";
     return false;
   }
 

@@ -22,8 +22,9 @@ enum class SettingsFileRead {
 };
 
 // Reads the whole regular file at `path` into `*contents` (cleared first).
-// Never blocks on FIFOs or devices.
-SettingsFileRead ReadSettingsFile(const std::string& path, std::string* contents);
+// Never blocks on FIFOs or devices. For Error, *os_error (when given) holds
+// the errno of the failed call.
+SettingsFileRead ReadSettingsFile(const std::string& path, std::string* contents, int* os_error = nullptr);
 
 // Replaces the file at `path` with `contents`: writes a temporary file in
 // the same directory, flushes it to disk, then renames it over `path`. A

@@ -94,8 +94,12 @@ std::string IdentityTextForFile(std::string_view box_text) {
   return FormatNumber(ParseHexU32(box_text) & 0xFFFFu, 16);
 }
 
-bool SaveSettingsToFile(const std::string& ini_path, const SavedSettings& values) {
-  if (ini_path.empty()) return false;
+bool SaveSettingsToFile(const std::string& ini_path, const SavedSettings& values, std::string* error) {
+  auto refuse = [error](const std::string& why) {
+    if (error != nullptr) *error = why;
+    return false;
+  };
+  if (ini_path.empty()) return refuse("no settings file name");
 
   std::string text;
   switch (ReadSettingsFile(ini_path, &text)) {
@@ -105,11 +109,11 @@ bool SaveSettingsToFile(const std::string& ini_path, const SavedSettings& values
       text.clear();  // first save: the file is created
       break;
     default:
-      return false;  // not a file this tool may rewrite
+      return refuse(ini_path + ": not a settings file this tool may rewrite");
   }
   // A NUL byte means the file is not text in this format (UTF-16, binary):
   // rewriting it line by line would damage it.
-  if (text.find('\0') != std::string::npos) return false;
+  if (text.find('\0') != std::string::npos) return refuse(ini_path + ": not text (NUL bytes)");
 
   ProfileText profile(text);
   bool ok = profile.SetString(kRecent, "File Path", values.file_path);
@@ -118,8 +122,8 @@ bool SaveSettingsToFile(const std::string& ini_path, const SavedSettings& values
   ok = ok && profile.SetString(kConfig, "Usage Page", IdentityTextForFile(values.usage_page_text));
   ok = ok && profile.SetString(kConfig, "Usage", IdentityTextForFile(values.usage_text));
   ok = ok && profile.SetString(kConfig, "Disable User Input", values.disable_user_input ? "1" : "0");
-  if (!ok) return false;
-  return ReplaceFileAtomically(ini_path, profile.Text());
+  if (!ok) return refuse("a key name the file cannot hold");
+  return ReplaceFileAtomically(ini_path, profile.Text(), error);
 }
 
 }  // namespace torvane

@@ -69,7 +69,8 @@ std::string IdentityTextForFile(std::string_view box_text);
 // Disable User Input, keeping every other line of the file. The file is
 // replaced atomically (temporary file + rename); failures are ignored and
 // leave the old file untouched. A file path holding a line break is cut
-// there (one line per value). Returns whether the file was written.
-bool SaveSettingsToFile(const std::string& ini_path, const SavedSettings& values);
+// there (one line per value). Returns whether the file was written; when
+// not, *error (if given) says why.
+bool SaveSettingsToFile(const std::string& ini_path, const SavedSettings& values, std::string* error = nullptr);
 
 }  // namespace torvane

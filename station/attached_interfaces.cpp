@@ -21,7 +21,8 @@ std::string Hex4(uint16_t value) {
 
 DeviceState KindOfIdentity(const Settings& s, uint16_t vid, uint16_t pid) {
   auto matches = [&](uint16_t want_vid, uint16_t want_pid) {
-    return (want_vid == 0 || want_vid == vid) && (want_pid == 0 || want_pid == pid);
+    return IdentityCanMatch(want_vid, want_pid) && (want_vid == 0 || want_vid == vid) &&
+           (want_pid == 0 || want_pid == pid);
   };
   if (matches(s.old_boot_vid, s.old_boot_pid)) return DS_OLDBOOT;
   if (matches(s.boot_vid, s.boot_pid)) return DS_BOOT;

@@ -3,6 +3,10 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+#include "monitor/stream_output.h"
 
 #include "sim/sim_bus.h"
 #include "sim/sim_knobs.h"
@@ -14,7 +18,23 @@
 
 namespace torvane {
 
+namespace {
+
+// Qt's own warnings go to standard error like the traces: never blocking
+// the UI thread on a stream nobody reads.
+void WriteQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  const QString line = qFormatLogMessage(type, context, message) + QLatin1Char('\n');
+  WriteWithoutBlocking(STDERR_FILENO, line.toStdString());
+  if (type == QtFatalMsg) std::abort();
+}
+
+}  // namespace
+
 int CTorvaneApp::Run(int argc, char** argv) {
+  // A closed standard stream (the tool piped into `head`) must not end the
+  // program and lose the settings saved on exit.
+  IgnoreBrokenPipes();
+  qInstallMessageHandler(WriteQtMessage);
   QApplication app(argc, argv);
   QApplication::setApplicationVersion(QString::fromUtf8(kVersionText));
   QApplication::setWindowIcon(MakeAppIcon());

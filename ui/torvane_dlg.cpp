@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QThread>
+#include <QTimer>
 #include <QtGlobal>
 
 #include <QMessageBox>
@@ -19,6 +20,7 @@
 #include "monitor/device_controller.h"
 #include "monitor/sim_hotplug_source.h"
 #include "settings/app_paths.h"
+#include "settings/settings_check.h"
 #include "sim/sim_bus.h"
 #include "ui/dialog_front_end.h"
 #include "ui/about_dlg.h"
@@ -323,7 +325,12 @@ void CTorvaneDlg::ShowPermissionHint() {
 }
 
 void CTorvaneDlg::LoadSettings() {
-  const Settings s = LoadSettingsFromIni(m_ini);
+  // A file that exists but cannot be used leaves the defaults in place (as
+  // a missing one does); the operator is told once, and the file is never
+  // rewritten on exit.
+  m_settingsProblem = UnusableSettingsFileReason(m_ini.GetPathName());
+  const Settings s = m_settingsProblem.empty() ? LoadSettingsFromIni(m_ini) : Settings{};
+  if (!m_settingsProblem.empty()) QTimer::singleShot(0, this, [this] { ShowSettingsProblem(); });
   m_settings = s;
   m_editPath->setText(QString::fromStdString(s.file_path));
   m_appVid = s.app_vid;
@@ -348,7 +355,19 @@ void CTorvaneDlg::LoadSettings() {
   m_bootUpdateCheck = s.boot_update_check ? 1 : 0;
 }
 
+void CTorvaneDlg::ShowSettingsProblem() {
+  auto* box = new QMessageBox(
+      QMessageBox::Warning, windowTitle(),
+      QStringLiteral("设置文件无法使用:\n%1\n\n原因: %2\n\n本次运行使用默认设置, 退出时不会改写该文件。")
+          .arg(QString::fromStdString(m_ini.GetPathName()), QString::fromStdString(m_settingsProblem)),
+      QMessageBox::Ok, this);
+  box->setObjectName(QStringLiteral("settingsProblem"));
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();  // does not block the window's start-up
+}
+
 void CTorvaneDlg::SaveSettings() {
+  if (!m_settingsProblem.empty()) return;  // not a file this window may rewrite
   SavedSettings values;
   values.file_path = BoxText(m_editPath);
   values.vid_text = BoxText(m_editVid);
@@ -356,10 +375,11 @@ void CTorvaneDlg::SaveSettings() {
   values.usage_page_text = BoxText(m_editUsagePage);
   values.usage_text = BoxText(m_editUsage);
   values.disable_user_input = m_disableUserInput != 0;
-  if (!SaveSettingsToFile(m_ini.GetPathName(), values)) {
+  std::string error;
+  if (!SaveSettingsToFile(m_ini.GetPathName(), values, &error)) {
     // Nothing is shown to the operator; developers see it on stderr.
-    qWarning("[%s] settings not saved to %s", qPrintable(QCoreApplication::applicationName()),
-             m_ini.GetPathName().c_str());
+    qWarning("[%s] settings not saved to %s: %s", qPrintable(QCoreApplication::applicationName()),
+             m_ini.GetPathName().c_str(), error.c_str());
   }
 }
 

@@ -151,12 +151,16 @@ class CTorvaneDlg : public QDialog {
   friend class DialogFrontEnd;
   void EnsureController();
   void ShowPermissionHint();
+  // Tells the operator, without blocking, that the settings file cannot be
+  // used and why.
+  void ShowSettingsProblem();
   void CreateControls();
   void BindControls();
   void RouteCommands();
 
   QString m_settingsFile;
   Settings m_settings;  // as loaded, for the device controller
+  std::string m_settingsProblem;  // why the settings file cannot be used, or empty
   qint64 m_lastPercentShown = -1;  // the percentage the last log line shows, or -1
   std::shared_ptr<sim::SimBus> m_simBus;
   std::unique_ptr<DialogFrontEnd> m_frontEnd;

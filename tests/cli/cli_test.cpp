@@ -2,118 +2,23 @@
 // judged by its exit status and its output.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "cli/exit_codes.h"
 #include "cli/sim_arrivals.h"
-#include "tests/support/temp_dir.h"
-
-extern char** environ;
+#include "tests/cli/cli_runner.h"
 
 namespace torvane::cli {
 namespace {
 
 using testing::PatternBytes;
-using testing::TempDir;
-
-struct CliRun {
-  int status = -1;
-  std::string out;
-};
-
-std::string ReadAll(int fd) {
-  std::string text;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = read(fd, buffer, sizeof(buffer))) > 0) text.append(buffer, static_cast<size_t>(n));
-  return text;
-}
-
-// Runs the tool with stdout and stderr into one pipe. When interrupt_on is
-// set, SIGINT is sent once that text has appeared in the output.
-CliRun RunCli(const std::string& exe, std::vector<std::string> args, const std::string& interrupt_on = "") {
-  int pipe_fds[2];
-  if (pipe(pipe_fds) != 0) return {};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 2);
-  posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
-  args.insert(args.begin(), exe);
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  const int rc = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(pipe_fds[1]);
-  CliRun run;
-  if (rc != 0) {
-    close(pipe_fds[0]);
-    return run;
-  }
-  if (interrupt_on.empty()) {
-    run.out = ReadAll(pipe_fds[0]);
-  } else {
-    char buffer[512];
-    ssize_t n;
-    bool sent = false;
-    while ((n = read(pipe_fds[0], buffer, sizeof(buffer))) > 0) {
-      run.out.append(buffer, static_cast<size_t>(n));
-      if (!sent && run.out.find(interrupt_on) != std::string::npos) {
-        kill(pid, SIGINT);
-        sent = true;
-      }
-    }
-  }
-  close(pipe_fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return run;
-}
 
 int Count(const std::string& text, const std::string& what) {
   int n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
   return n;
 }
-
-class Cli : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const char* exe = TORVANE_CLI_PATH;
-    const char* samples = TORVANE_SAMPLES_DIR;
-    // A copy of the tool in a folder of its own: its settings file and the
-    // boot update files live beside it.
-    cli_ = dir_.path() + "/torvane-cli";
-    std::filesystem::copy_file(exe, cli_);
-    samples_ = samples;
-    for (const char* name : {"burn_boot_0.3.0.0.bin", "head_1.0_2016_04_22.bin"}) {
-      std::filesystem::copy_file(samples_ + "/" + name, dir_.path() + "/" + name);
-    }
-  }
-  CliRun Invoke(std::vector<std::string> args, const std::string& interrupt_on = "") {
-    return RunCli(cli_, std::move(args), interrupt_on);
-  }
-  std::string App() const { return samples_ + "/app.bin"; }
-
-  TempDir dir_;
-  std::string cli_;
-  std::string samples_;
-};
 
 TEST_F(Cli, SimulatedFlashSucceedsAndTheDeviceConfirmsTheImage) {
   const CliRun r = Invoke({"flash", "--simulate", "boot", App()});

@@ -271,9 +271,9 @@ TEST(BootInfoRecord, BytesAfterTheNulAreIgnored) {
   EXPECT_EQ(boot_info_text(info), "ZAVRO:0.3.0.0 12:33:39 Sep 13 2016");
 }
 
-TEST(BootInfoRecord, RecordWithoutNulShowsFortySevenBytes) {
+TEST(BootInfoRecord, RecordWithoutNulIsAllFortyEightBytes) {
   // A reply whose record and everything after it are non-zero: the copy
-  // takes exactly 48 bytes and the text stops at 47.
+  // takes exactly 48 bytes and the text is those 48, never more.
   Bench b;
   std::vector<uint8_t> r = reply(BOOT_CMD_INFO, 0);
   std::fill(r.begin() + 8, r.end(), 'A');
@@ -283,7 +283,7 @@ TEST(BootInfoRecord, RecordWithoutNulShowsFortySevenBytes) {
   boot_query_info(&b.device, &status, &info);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(std::count(info.bytes.begin(), info.bytes.end(), 'A'), 48);
-  EXPECT_EQ(boot_info_text(info), std::string(47, 'A'));
+  EXPECT_EQ(boot_info_text(info), std::string(48, 'A'));
 }
 
 TEST(BootInfoRecord, NonZeroStatusLeavesTheRecordAlone) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <utility>
 
 #include "settings/app_paths.h"
 #include "tests/support/controller_harness.h"
@@ -192,6 +193,20 @@ TEST_F(DownloadFlow, SecondPressCancelsBeforeAnyBlock) {
   EXPECT_EQ(h.Verdict(id).data_blocks, 0u);
   EXPECT_EQ(h.controller->CancelRequests(), 0);
   EXPECT_EQ(h.controller->DownloadRequests(), 0);
+}
+
+TEST_F(DownloadFlow, CancelRaisedAsADownloadEndsDoesNotCancelTheNext) {
+  ControllerHarness h;
+  h.Attach("boot,no-restart");
+  ASSERT_TRUE(h.WaitState(DS_BOOT));
+  const std::string image = files.Write("app.bin", PatternBytes(100));
+  // The flash button pressed between the worker's two decrements.
+  bool first = true;
+  h.controller->SetDownloadEndHookForTesting([&] {
+    if (std::exchange(first, false)) h.controller->OnFlash(image);
+  });
+  EXPECT_EQ(h.Flash(image), DL_OK);
+  EXPECT_EQ(h.Flash(image), DL_OK);
 }
 
 TEST_F(DownloadFlow, EmptyPathIsAFileErrorWithoutPrepareAndTheNextPressWorks) {

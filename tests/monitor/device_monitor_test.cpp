@@ -3,6 +3,8 @@
 // simulated bus.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "device/hid_link.h"
 #include "tests/support/controller_harness.h"
 
@@ -101,6 +103,17 @@ TEST(DeviceMonitor, VendorZeroDetectsAnyVendorButOpensOnlyVendorZero) {
   EXPECT_NE(h.ui.log.find("发现一个HID设备, 设备信息:未知\r\n"), std::string::npos) << h.ui.log;
 }
 
+TEST(DeviceMonitor, AnIdentityOfVendorAndProductZeroMatchesNothing) {
+  Settings settings;
+  settings.old_boot_vid = settings.old_boot_pid = 0;  // e.g. VID=none, PID=none
+  settings.boot_vid = settings.boot_pid = 0;
+  ControllerHarness h(settings);
+  h.Attach("app");
+  EXPECT_TRUE(h.WaitState(DS_APP));
+  h.ui.identity.vid = h.ui.identity.pid = "0";
+  EXPECT_EQ(h.controller->DetectDeviceState(), DS_NONE);
+}
+
 TEST(DeviceMonitor, ChangedIdentityClosesTheOpenDevice) {
   ControllerHarness h;
   h.Attach("boot");
@@ -130,6 +143,23 @@ TEST(DeviceMonitor, BurstOfNotificationsFoldsIntoOneEnumeration) {
   ASSERT_TRUE(h.WaitEnumDone(before + 1));
   h.ui.ProcessFor(std::chrono::milliseconds(300));
   EXPECT_EQ(h.ui.EnumDoneCount(), before + 1);
+}
+
+TEST(DeviceMonitor, ArrivalDuringARebuildCausesAnotherRebuild) {
+  ControllerHarness h;
+  h.Attach("app");  // a listed device: detection then works on the cached list
+  ASSERT_TRUE(h.WaitState(DS_APP));
+  // The request below stands in for the hot-plug event, at a moment the
+  // rebuild has already scanned past the new device.
+  h.controller->UnregisterDeviceNotifications();
+  bool first = true;
+  h.controller->SetAfterRebuildHookForTesting([&] {
+    if (!std::exchange(first, false)) return;
+    h.Attach("boot");
+    h.controller->RequestEnumeration();
+  });
+  h.controller->RequestEnumeration();
+  EXPECT_TRUE(h.WaitState(DS_BOOT, std::chrono::seconds(2)));
 }
 
 TEST(DeviceMonitor, FailedInfoQueryShowsUnknownAndKeepsTheAdviceFlag) {

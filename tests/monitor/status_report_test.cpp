@@ -79,10 +79,27 @@ TEST(StatusReport, ApplicationClearsTheFlagButAFailedQueryKeepsIt) {
   EXPECT_EQ(r.message, "发现一个HID设备, 设备信息:未知" + kAdvice);
 }
 
-TEST(InfoText, CutsAt47AndNeverReadsPastTheRecord) {
+TEST(StatusReport, FortyEightCharacterTextIsShownAndComparedWhole) {
+  const std::string text(48, 'V');
+  int advised = 1;
+  auto r = BuildFoundReport(DS_BOOT, 0, InfoWith(text), text, true, &advised);
+  EXPECT_EQ(advised, 0);
+  EXPECT_FALSE(r.update_caption);
+  EXPECT_EQ(r.message, "发现一个可烧录设备, 设备信息:\n" + text);
+}
+
+TEST(StatusReport, ControlCharactersFromTheDeviceAreShownAsEscapes) {
+  int advised = 0;
+  const std::string hostile = "\x1B]0;t\x07\x1B[2J\r\nok\x7F\xC2\x9B";
+  auto r = BuildFoundReport(DS_BOOT, 0, InfoWith(hostile), hostile, true, &advised);
+  EXPECT_EQ(r.message, "发现一个可烧录设备, 设备信息:\n\\x1B]0;t\\x07\\x1B[2J\\x0D\nok\\x7F\\x9B");
+  EXPECT_EQ(advised, 0);  // compared as sent
+}
+
+TEST(InfoText, CutsAt48AndNeverReadsPastTheRecord) {
   BootInfo info;
   info.bytes.fill('A');  // no NUL at all
-  EXPECT_EQ(ConvertInfoText(info), std::string(47, 'A'));
+  EXPECT_EQ(ConvertInfoText(info), std::string(48, 'A'));
   info = InfoWith(std::string(47, 'B'));
   EXPECT_EQ(ConvertInfoText(info), std::string(47, 'B'));
   info = InfoWith("abc");

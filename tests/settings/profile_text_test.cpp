@@ -103,6 +103,20 @@ TEST(ProfileText, RefusesNamesTheFormatCannotHold) {
   }
 }
 
+TEST(ProfileText, QuotedValuesReadWithoutTheirQuotesAndKeepThemWhenSaved) {
+  const std::string text = "[Recent]\nFile Path=\"/home/a b/app.bin\"\nOther='x'\nOdd=\"y'\n";
+  const ProfileReader reader = ProfileReader::FromText(text);
+  std::string value;
+  ASSERT_TRUE(reader.Lookup("Recent", "File Path", &value));
+  EXPECT_EQ(value, "/home/a b/app.bin");
+  ASSERT_TRUE(reader.Lookup("Recent", "Other", &value));
+  EXPECT_EQ(value, "x");
+  ASSERT_TRUE(reader.Lookup("Recent", "Odd", &value));
+  EXPECT_EQ(value, "\"y'");  // not one matching pair
+  EXPECT_EQ(Set(text, "Recent", "File Path", "/home/a b/app.bin"), text);
+  EXPECT_EQ(Set(text, "Recent", "Other", "z"), "[Recent]\nFile Path=\"/home/a b/app.bin\"\nOther='z'\nOdd=\"y'\n");
+}
+
 // Whatever the text, the value written is the value the reader finds, and
 // no other key the reader sees changes.
 TEST(ProfileText, WhatIsWrittenIsWhatIsRead) {
@@ -119,11 +133,12 @@ TEST(ProfileText, WhatIsWrittenIsWhatIsRead) {
       "# [Config]\n;VID=1\n[Config]\n  # VID=2\nPID=3",
       "[ Config ] trailing text\nVID=5\n",
       "[]\nVID=1\n[Config]\nX=\n",
+      "[Config]\nVID='quoted'\n",
   };
   const std::vector<std::pair<const char*, const char*>> probes = {
       {"Config", "VID"}, {"Config", "PID"}, {"Config", "X"}, {"Boot", "VID"}, {"Other", "X"}, {"Recent", "File Path"}};
   for (const std::string& text : texts) {
-    for (const std::string value : {"534", "", "a b"}) {
+    for (const std::string value : {"534", "", "a b", "\"q\"", "'q'", " padded "}) {
       ProfileText profile(text);
       ASSERT_TRUE(profile.SetString("Config", "VID", value));
       const ProfileReader before = ProfileReader::FromText(text);

@@ -187,6 +187,35 @@ TEST_F(SaveSettingsTest, KeepsPermissionBitsAndSymbolicLinks) {
   EXPECT_EQ(info.st_mode & 07777, 0640u);
 }
 
+TEST_F(SaveSettingsTest, LinksAreWrittenThroughEvenWhenTheirTargetIsMissing) {
+  std::filesystem::create_directory(dir_.File("etc"));
+  const std::string link = dir_.File("Torvane.ini");
+  std::filesystem::create_symlink("etc/Torvane.ini", link);  // dangling
+  ASSERT_TRUE(SaveSettingsToFile(link, Defaults()));
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_NE(ReadWholeFile(dir_.File("etc/Torvane.ini")).find("VID=534"), std::string::npos);
+
+  // The target's folder is missing, or the links loop: nothing is saved,
+  // the link stays, and the reason is given.
+  const std::string nowhere = dir_.File("nowhere.ini");
+  std::filesystem::create_symlink("no-such-dir/Torvane.ini", nowhere);
+  const std::string loop = dir_.File("loop.ini");
+  std::filesystem::create_symlink("loop.ini", loop);
+  for (const std::string& path : {nowhere, loop}) {
+    std::string error;
+    EXPECT_FALSE(SaveSettingsToFile(path, Defaults(), &error)) << path;
+    EXPECT_FALSE(error.empty()) << path;
+    EXPECT_TRUE(std::filesystem::is_symlink(path)) << path;
+  }
+}
+
+TEST_F(SaveSettingsTest, ReadOnlyFileIsLeftAsItIs) {
+  const std::string path = dir_.Write("Torvane.ini", "[Config]\nVID=1\n");
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  EXPECT_FALSE(SaveSettingsToFile(path, Defaults()));
+  EXPECT_EQ(ReadWholeFile(path), "[Config]\nVID=1\n");
+}
+
 TEST_F(SaveSettingsTest, FailuresLeaveTheOldFileIntact) {
   // No such directory.
   EXPECT_FALSE(SaveSettingsToFile(dir_.File("missing/Torvane.ini"), Defaults()));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -280,6 +281,20 @@ TEST_F(LifecycleTest, DefaultSettingsFileLivesBesideTheExecutable) {
   }
   SetAppDirectoryForTesting(std::nullopt);
   EXPECT_NE(Ini().find("[Config]"), std::string::npos);
+}
+
+TEST_F(LifecycleTest, UnusableSettingsFileIsNamedOnceAndNeverRewritten) {
+  const std::string utf16("\xFF\xFE[\0C\0]\0", 8);
+  WriteFile(IniPath(), utf16);
+  auto dlg = Open();
+  QTest::qWait(50);
+  const auto boxes = dlg->findChildren<QMessageBox*>(QStringLiteral("settingsProblem"));
+  ASSERT_EQ(boxes.size(), 1);
+  EXPECT_TRUE(boxes.front()->text().contains(IniPath())) << boxes.front()->text().toStdString();
+  EXPECT_EQ(Box(*dlg, IDC_EDIT_VID), QStringLiteral("0534"));  // the defaults
+  boxes.front()->accept();
+  dlg->reject();
+  EXPECT_EQ(Ini(), utf16);
 }
 
 TEST_F(LifecycleTest, UnwritableSettingsFileIsNoFailureOfTheWindow) {

@@ -1,0 +1,113 @@
+// torvane-cli under hostile conditions: closed pipes, fast interrupts,
+// absurd waits, devices that do not come back or send terminal controls.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <string>
+
+#include "cli/exit_codes.h"
+#include "cli/wait_option.h"
+#include "tests/cli/cli_runner.h"
+
+namespace torvane::cli {
+namespace {
+
+TEST(WaitOption, AcceptsFiniteSecondsAndTakesHugeOnesAsForever) {
+  struct Case {
+    const char* text;
+    bool ok;
+    bool forever;
+    long long ms;
+  };
+  const Case cases[] = {
+      {"0", true, false, 0},          {"2.5", true, false, 2500},   {"1e9", true, false, 1000000000000LL},
+      {"1e10", true, true, 0},        {"1e308", true, true, 0},     {"nan", false, false, 0},
+      {"inf", false, false, 0},       {"-inf", false, false, 0},    {"-1", false, false, 0},
+      {"10s", false, false, 0},       {"", false, false, 0},
+  };
+  for (const Case& c : cases) {
+    WaitTime wait;
+    std::string error;
+    EXPECT_EQ(ParseWaitSeconds(c.text, &wait, &error), c.ok) << c.text;
+    if (!c.ok) {
+      EXPECT_FALSE(error.empty()) << c.text;
+      continue;
+    }
+    EXPECT_EQ(wait.forever, c.forever) << c.text;
+    if (!c.forever) {
+      EXPECT_EQ(wait.duration.count(), c.ms) << c.text;
+    }
+  }
+}
+
+TEST_F(Cli, WaitRefusesNonFiniteValuesAndWaitsOnForHugeOnes) {
+  EXPECT_EQ(Invoke({"flash", "--wait", "nan", "--simulate", "boot", App()}).status, kExitUsage);
+  const CliRun r =
+      Invoke({"flash", "--wait", "1e10", "--simulate-arrival-ms", "300", "--simulate", "boot", App()});
+  EXPECT_EQ(r.status, kExitOk) << r.out;
+}
+
+TEST_F(Cli, AReaderThatGoesAwayDoesNotEndTheFlash) {
+  CliRunOptions options;
+  options.close_after_first_line = true;
+  const CliRun r = Invoke({"flash", "--simulate", "boot,latency-us=1000", App()}, options);
+  EXPECT_EQ(r.status, kExitOk) << r.out;
+}
+
+TEST_F(Cli, SecondInterruptEndsAtOnceHoweverSoonItFollows) {
+  // Replies 100 ms apart keep the main loop asleep when the two interrupts
+  // arrive 20 ms apart.
+  CliRunOptions options;
+  options.interrupt_on = "正在下载: 0";
+  options.interrupts = 2;
+  const CliRun r = Invoke({"flash", "--simulate", "boot,latency-us=100000", App()}, options);
+  EXPECT_EQ(r.status, 128 + SIGINT) << r.out;
+}
+
+TEST_F(Cli, EnterBootFailsUnlessABootloaderComesBackInTime) {
+  const CliRun r = Invoke({"enter-boot", "--wait", "0.5", "--simulate", "app,no-restart"});
+  EXPECT_EQ(r.status, kExitNoDevice) << r.out;
+  EXPECT_NE(r.out.find("设备等待烧录"), std::string::npos) << r.out;
+}
+
+TEST_F(Cli, DeviceTextCannotDriveTheTerminal) {
+  const CliRun r = Invoke({"info", "--simulate", "boot,info=\x1B]0;pwned\x07\x1B[2J"});
+  EXPECT_EQ(r.status, kExitOk) << r.out;
+  EXPECT_EQ(r.out.find('\x1B'), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\\x1B]0;pwned\\x07\\x1B[2J"), std::string::npos) << r.out;
+}
+
+TEST_F(Cli, SettingsFileThatCannotBeUsedIsRefusedWithTheReason) {
+  std::filesystem::create_directory(dir_.path() + "/Torvane.ini");
+  CliRun r = Invoke({"flash", "--simulate", "boot", App()});
+  EXPECT_EQ(r.status, kExitFileError) << r.out;
+  EXPECT_NE(r.out.find(dir_.path() + "/Torvane.ini: 不是普通文件"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("准备下载"), std::string::npos) << r.out;
+  r = Invoke({"config"});
+  EXPECT_EQ(r.status, kExitFileError) << r.out;
+  EXPECT_NE(r.out.find("cannot be used"), std::string::npos) << r.out;
+  // A link loop is such a file too, not an abort.
+  std::filesystem::remove(dir_.path() + "/Torvane.ini");
+  std::filesystem::create_symlink("Torvane.ini", dir_.path() + "/Torvane.ini");
+  EXPECT_EQ(Invoke({"config"}).status, kExitFileError);
+}
+
+TEST_F(Cli, ValuesThatAreNotNumbersStopTheFlashAndAreMarked) {
+  WriteIni("[Config]\nApp Address=l000\n[OldBoot]\nVID=none\nPID=none\n");
+  CliRun r = Invoke({"flash", "--simulate", "boot", App()});
+  EXPECT_EQ(r.status, kExitUsage) << r.out;
+  EXPECT_NE(r.out.find("Config/App Address = l000"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("OldBoot/VID = none"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("准备下载"), std::string::npos) << r.out;
+  r = Invoke({"config"});
+  EXPECT_EQ(r.status, kExitUsage) << r.out;
+  EXPECT_NE(r.out.find("NOT USABLE: 'l000'"), std::string::npos) << r.out;
+  // Listing still works, and an identity of 0:0 takes nothing for a bootloader.
+  r = Invoke({"list", "--simulate", "app"});
+  EXPECT_EQ(r.status, kExitOk) << r.out;
+  EXPECT_EQ(r.out.find("old bootloader"), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace torvane::cli

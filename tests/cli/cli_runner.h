@@ -1,0 +1,139 @@
+// Runs torvane-cli as a child process, as operators and scripts do, and
+// collects its exit status and output; the Cli fixture gives each test a
+// copy of the tool in a folder of its own.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+
+extern char** environ;
+
+namespace torvane::cli {
+
+using testing::TempDir;
+
+struct CliRun {
+  int status = -1;  // exit status, or 128 + the signal that ended it
+  std::string out;
+};
+
+struct CliRunOptions {
+  // SIGINT is sent `interrupts` times, 20 ms apart, once this text has
+  // appeared in the output.
+  std::string interrupt_on;
+  int interrupts = 1;
+  // The reader goes away after the first line, as `| head -1` does;
+  // standard error is then discarded.
+  bool close_after_first_line = false;
+};
+
+inline std::string ReadAll(int fd) {
+  std::string text;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(fd, buffer, sizeof(buffer))) > 0) text.append(buffer, static_cast<size_t>(n));
+  return text;
+}
+
+inline CliRun RunCli(const std::string& exe, std::vector<std::string> args, const CliRunOptions& options) {
+  int pipe_fds[2];
+  if (pipe(pipe_fds) != 0) return {};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
+  if (options.close_after_first_line) {
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  } else {
+    posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 2);
+  }
+  posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
+  args.insert(args.begin(), exe);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipe_fds[1]);
+  CliRun run;
+  if (rc != 0) {
+    close(pipe_fds[0]);
+    return run;
+  }
+  if (options.interrupt_on.empty() && !options.close_after_first_line) {
+    run.out = ReadAll(pipe_fds[0]);
+  } else {
+    char buffer[512];
+    ssize_t n;
+    bool sent = false;
+    while ((n = read(pipe_fds[0], buffer, sizeof(buffer))) > 0) {
+      run.out.append(buffer, static_cast<size_t>(n));
+      if (options.close_after_first_line && run.out.find('\n') != std::string::npos) break;
+      if (!sent && !options.interrupt_on.empty() && run.out.find(options.interrupt_on) != std::string::npos) {
+        for (int i = 0; i < options.interrupts; ++i) {
+          if (i > 0) usleep(20 * 1000);  // apart, so each is delivered on its own
+          kill(pid, SIGINT);
+        }
+        sent = true;
+      }
+    }
+  }
+  close(pipe_fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return run;
+}
+
+// Runs the tool with stdout and stderr into one pipe. When interrupt_on is
+// set, SIGINT is sent once that text has appeared in the output.
+inline CliRun RunCli(const std::string& exe, std::vector<std::string> args, const std::string& interrupt_on = "") {
+  CliRunOptions options;
+  options.interrupt_on = interrupt_on;
+  return RunCli(exe, std::move(args), options);
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* exe = TORVANE_CLI_PATH;
+    const char* samples = TORVANE_SAMPLES_DIR;
+    // A copy of the tool in a folder of its own: its settings file and the
+    // boot update files live beside it.
+    cli_ = dir_.path() + "/torvane-cli";
+    std::filesystem::copy_file(exe, cli_);
+    samples_ = samples;
+    for (const char* name : {"burn_boot_0.3.0.0.bin", "head_1.0_2016_04_22.bin"}) {
+      std::filesystem::copy_file(samples_ + "/" + name, dir_.path() + "/" + name);
+    }
+  }
+  CliRun Invoke(std::vector<std::string> args, const std::string& interrupt_on = "") {
+    return RunCli(cli_, std::move(args), interrupt_on);
+  }
+  CliRun Invoke(std::vector<std::string> args, const CliRunOptions& options) {
+    return RunCli(cli_, std::move(args), options);
+  }
+  std::string App() const { return samples_ + "/app.bin"; }
+  // Writes the tool's settings file.
+  void WriteIni(const std::string& text) const {
+    std::ofstream(dir_.path() + "/Torvane.ini", std::ios::binary) << text;
+  }
+
+  TempDir dir_;
+  std::string cli_;
+  std::string samples_;
+};
+
+}  // namespace torvane::cli
