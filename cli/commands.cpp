@@ -83,7 +83,8 @@ int RunFlash(CliSession& session, const FlashOptions& options) {
   if (RefuseAmbiguousAttached(session.settings(), SelectionPurpose::kFlash, "flash")) return kExitUsage;
   CliFrontEnd& ui = session.Start();
   DeviceController& controller = session.controller();
-  if (!IsBootloader(controller.State()) && (options.wait.forever || options.wait.duration.count() > 0)) {
+  const bool waits = options.wait.forever || options.wait.duration.count() > 0;
+  if (!IsBootloader(controller.State()) && waits) {
     std::fprintf(stderr, "waiting %s for a flashable device...\n",
                  options.wait.forever ? "until interrupted" : ("up to " + DescribeWait(options.wait)).c_str());
     WaitUntil(ui, [&] { return IsBootloader(controller.State()); }, options.wait);
@@ -93,8 +94,7 @@ int RunFlash(CliSession& session, const FlashOptions& options) {
     return kExitNoDevice;
   }
   // Again after a wait, so that devices plugged in meanwhile count.
-  if (options.wait_seconds > 0 &&
-      RefuseAmbiguousAttached(session.settings(), SelectionPurpose::kFlash, "flash")) {
+  if (waits && RefuseAmbiguousAttached(session.settings(), SelectionPurpose::kFlash, "flash")) {
     return kExitUsage;
   }
 
