@@ -91,7 +91,7 @@ CliSession::~CliSession() {
     arrival_cv_.notify_all();
     arrival_.join();
   }
-  const bool abandoned = controller_ && controller_->AnyThreadAbandoned();
+  const bool abandoned = keep_hid_link_ || (controller_ && controller_->AnyThreadAbandoned());
   controller_.reset();
   // A thread left running may still be inside the HID layer.
   if (!abandoned) hid_link_exit();

@@ -59,6 +59,9 @@ class CliSession {
   // enumeration, whose report is printed before this returns.
   CliFrontEnd& Start();
   DeviceController& controller() { return *controller_; }
+  // A thread of the caller's was left running inside the HID layer: the
+  // layer stays up until the process ends.
+  void KeepHidLinkUp() { keep_hid_link_ = true; }
   CliFrontEnd& front_end() { return *front_end_; }
 
  private:
@@ -76,6 +79,7 @@ class CliSession {
   std::mutex arrival_mutex_;
   std::condition_variable arrival_cv_;
   bool quitting_ = false;
+  bool keep_hid_link_ = false;
   std::unique_ptr<CliFrontEnd> front_end_;
   std::unique_ptr<DeviceController> controller_;
 };

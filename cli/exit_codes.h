@@ -12,6 +12,7 @@ inline constexpr int kExitNoDevice = 4;        // no flashable device (or none a
 inline constexpr int kExitStartBusy = 5;       // the start command stayed busy
 inline constexpr int kExitCancelled = 6;       // cancelled (Ctrl-C, or the device changed)
 inline constexpr int kExitDeviceError = 7;     // the device was found but cannot be opened
+inline constexpr int kExitUnitFailed = 8;      // station: at least one unit failed
 
 // Maps a download result to the exit status.
 int ExitCodeForResult(int download_result);

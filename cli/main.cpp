@@ -10,6 +10,7 @@
 #include "cli/exit_codes.h"
 #include "cli/inventory_commands.h"
 #include "cli/settings_gate.h"
+#include "cli/station_command.h"
 #include "monitor/debug_trace.h"
 #include "monitor/stream_output.h"
 
@@ -53,9 +54,21 @@ int main(int argc, char** argv) {
   FlashOptions flash_options;
   flash->add_option("IMAGE", flash_options.image, "Firmware image (.bin)");
   AddWaitOption(flash, &flash_options.wait, "Wait up to SECONDS for a device to appear");
+  auto* station = app.add_subcommand(
+      "station", "Flash every device plugged in, in parallel, until Ctrl-C or --count units; record each unit");
+  StationOptions station_options;
+  station->add_option("IMAGE", station_options.image, "Firmware image (.bin)")->required();
+  station->add_flag("--enter-boot", station_options.enter_boot,
+                    "Send application-mode devices into their bootloader and flash them when they come back");
+  station->add_option("--count", station_options.count, "Stop after N units")->check(CLI::NonNegativeNumber);
+  station->add_option("--record", station_options.record, "Append one JSON line per finished unit to FILE");
+  station->add_option("--attempts", station_options.attempts,
+                      "Flashes per unit when it comes back in its bootloader after a failure (default 1)")
+      ->check(CLI::Range(1, 1000));
   app.footer(
       "Exit codes: 0 success, 1 file error, 2 usage error, 3 protocol error, 4 no device,\n"
-      "5 start command stayed busy, 6 cancelled, 7 device found but cannot be opened.");
+      "5 start command stayed busy, 6 cancelled, 7 device found but cannot be opened,\n"
+      "8 station: some unit failed.");
 
   try {
     app.parse(argc, argv);
@@ -84,6 +97,7 @@ int main(int argc, char** argv) {
     if (*info) return json ? RunInfoJson(session) : RunInfo(session);
     if (*enter) return RunEnterBoot(session, enter_options);
     if (*flash) return RunFlash(session, flash_options);
+    if (*station) return RunStation(session, station_options);
     return kExitUsage;
   } catch (const std::filesystem::filesystem_error& e) {
     std::fprintf(stderr, "torvane-cli: %s\n", e.what());

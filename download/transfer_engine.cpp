@@ -33,6 +33,7 @@ StartOutcome send_start(HidDevice* device, const BootStartParams& params,
                       &status);
     if (status == 0) return StartOutcome::Accepted;
     if (status != 2) return StartOutcome::Refused;
+    if (control.stats) ++control.stats->busy_answers;
     pause(control, kBusyRetryDelayMs);
     if (raised(control.stop) || raised(control.cancel)) return StartOutcome::Interrupted;
     if (++sends >= kMaxSendsPerFrame) return StartOutcome::Busy;
@@ -46,6 +47,7 @@ DownloadResult RunTransfer(HidDevice* device, const PreparedImage& image, Checks
   // A report too short for a whole block would cut the block's data off;
   // refuse before anything is sent. (A missing device fails the start
   // command below, as no reply can come.)
+  if (control.stats) *control.stats = {};
   if (device != nullptr && device->output_report_length < kMinBlockReportLength) {
     return DL_PROTOCOL_ERROR;
   }
@@ -90,9 +92,11 @@ DownloadResult RunTransfer(HidDevice* device, const PreparedImage& image, Checks
         boot_send_block(device, frame.data(), frame_length, &status);
         if (status == 0) {
           acknowledged += n;
+          if (control.stats) control.stats->acknowledged = acknowledged;
           break;
         }
         if (status != 1 && status != 2) return DL_PROTOCOL_ERROR;
+        if (control.stats) ++control.stats->busy_answers;
         pause(control, kBusyRetryDelayMs);
         if (raised(control.stop) || raised(control.cancel)) break;
         if (++sends >= kMaxSendsPerFrame) return DL_PROTOCOL_ERROR;

@@ -14,6 +14,12 @@
 
 namespace torvane {
 
+// What a transfer did, for records: filled by RunTransfer on its own thread.
+struct TransferStats {
+  uint32_t acknowledged = 0;  // image bytes the device acknowledged
+  uint32_t busy_answers = 0;  // busy or retry statuses, start command included
+};
+
 struct TransferControl {
   // Raised to end the transfer for shutdown (checked after each exchange).
   const std::atomic<int32_t>* stop = nullptr;
@@ -23,6 +29,8 @@ struct TransferControl {
   std::function<void(int percent)> on_percent;
   // Pause used after a busy answer; tests and benchmarks may shorten it.
   std::function<void(int milliseconds)> sleep;
+  // When set, receives the transfer's counts (valid once RunTransfer returns).
+  TransferStats* stats = nullptr;
 };
 
 // Smallest output report that carries a whole 48-byte block behind the

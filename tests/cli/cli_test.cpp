@@ -122,6 +122,30 @@ TEST_F(Cli, ListAndInfoSpeakJsonForScripts) {
   EXPECT_EQ(r.out, "{\"found\":false}\n");
 }
 
+TEST_F(Cli, StationFlashesALineOfDevicesAndRecordsEachUnit) {
+  const std::string record = dir_.path() + "/units.jsonl";
+  CliRun r = Invoke({"station", App(), "--count", "3", "--record", record, "--simulate-arrivals",
+                     "boot@0,oldboot@100,boot,silent-block=2,serial=BAD@200"});
+  EXPECT_EQ(r.status, kExitUnitFailed) << r.out;
+  EXPECT_NE(r.out.find("station: passed 2, failed 1"), std::string::npos) << r.out;
+  std::ifstream in(record);
+  std::string lines, line;
+  int count = 0;
+  for (; std::getline(in, line); ++count) lines += line + "\n";
+  EXPECT_EQ(count, 3) << lines;
+  EXPECT_NE(lines.find(R"("serial":"BAD")"), std::string::npos) << lines;
+
+  // The first interrupt lets the running unit finish; nothing new starts.
+  r = Invoke({"station", App(), "--record", record, "--simulate", "boot,latency-us=2000"}, "  flashing");
+  EXPECT_EQ(r.status, kExitOk) << r.out;
+  EXPECT_NE(r.out.find("station: passed 1, failed 0"), std::string::npos) << r.out;
+
+  r = Invoke({"station", App(), "--record", dir_.path() + "/no/such/dir/units.jsonl", "--simulate", "boot"});
+  EXPECT_EQ(r.status, kExitFileError) << r.out;
+  EXPECT_NE(r.out.find("record file not writable"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("simulated device"), std::string::npos) << "nothing may be flashed: " << r.out;
+}
+
 TEST(SimArrivals, DevicesEndAtTheirArrivalTime) {
   std::vector<SimArrival> a;
   std::string error;

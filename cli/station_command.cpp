@@ -1,0 +1,96 @@
+#include "cli/station_command.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <filesystem>
+
+#include "cli/exit_codes.h"
+#include "cli/station_display.h"
+#include "monitor/sim_hotplug_source.h"
+#include "settings/app_paths.h"
+#include "station/station_core.h"
+
+namespace torvane::cli {
+
+namespace {
+
+std::atomic<int> g_station_interrupts{0};
+extern "C" void on_station_interrupt(int) { g_station_interrupts.fetch_add(1); }
+
+std::string Absolute(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  return ec ? path : absolute.string();
+}
+
+}  // namespace
+
+int RunStation(CliSession& session, const StationOptions& options) {
+  const Settings& s = session.settings();
+  StationConfig config;
+  config.settings = s;
+  config.image_path = Absolute(options.image);
+  config.boot_update_image = MakeAbsolutePath(s.boot_update_bin);
+  config.boot_update_header = MakeAbsolutePath(s.boot_update_bin_header);
+  config.enter_boot = options.enter_boot;
+  config.count = options.count;
+  config.attempts = options.attempts;
+  config.record_path = options.record;
+
+  StationDisplay display(stdout, isatty(STDOUT_FILENO) != 0);
+  StationCore station(config);
+  std::string error;
+  StationStartError why;
+  std::unique_ptr<HotplugSource> source =
+      session.simulated() ? MakeSimHotplugSource(session.bus()) : MakeUdevHotplugSource();
+  if (!station.Start(&display, std::move(source), &error, &why)) {
+    std::fprintf(stderr, "%s: %s\n", why == StationStartError::kRecord ? "record file not writable" : "image",
+                 error.c_str());
+    return kExitFileError;
+  }
+  display.Say(options.count > 0 ? "station: flashing " + std::to_string(options.count) + " units; Ctrl-C stops"
+                                : std::string("station: flashing every device plugged in; Ctrl-C stops"));
+
+  g_station_interrupts = 0;
+  struct sigaction action = {};
+  action.sa_handler = on_station_interrupt;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  int interrupts_seen = 0;
+  while (!station.WaitUntilDone(std::chrono::milliseconds(100))) {
+    const int interrupts = g_station_interrupts.load();
+    if (interrupts == interrupts_seen) continue;
+    if (interrupts_seen == 0) {
+      station.RequestStop();
+      display.Say("station: no new units; running ones finish (interrupt again to cancel them)");
+    }
+    if (interrupts >= 2) {
+      // Between two frames, so no device gets half a frame.
+      station.CancelAll();
+      display.Say("station: cancelling running transfers");
+      signal(SIGINT, SIG_DFL);
+      signal(SIGTERM, SIG_DFL);
+    }
+    interrupts_seen = interrupts;
+  }
+  if (!station.Stop()) session.KeepHidLinkUp();
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
+
+  if (session.simulated()) {
+    for (const sim::SimDeviceId id : session.sim_devices()) {
+      auto model = session.bus()->model(id);
+      if (model && model->verdict().transfer_started) {
+        std::printf("simulated device %u: %s\n", id, model->verdict().summary().c_str());
+      }
+    }
+  }
+  const StationCounters counters = station.Counters();
+  std::printf("station: passed %d, failed %d\n", counters.passed, counters.failed);
+  if (station.RecordFailed()) return kExitFileError;
+  return counters.failed > 0 ? kExitUnitFailed : kExitOk;
+}
+
+}  // namespace torvane::cli

@@ -1,0 +1,21 @@
+// torvane-cli station: flashes every device plugged in, in parallel, hands
+// off, with a record of each unit.
+#pragma once
+
+#include <string>
+
+#include "cli/cli_session.h"
+
+namespace torvane::cli {
+
+struct StationOptions {
+  std::string image;
+  bool enter_boot = false;
+  int count = 0;      // 0: until interrupted
+  std::string record;
+  int attempts = 1;
+};
+
+int RunStation(CliSession& session, const StationOptions& options);
+
+}  // namespace torvane::cli

@@ -1,0 +1,113 @@
+#include "cli/station_display.h"
+
+#include "station/attached_interfaces.h"
+#include "station/unit_record.h"
+
+namespace torvane::cli {
+
+namespace {
+// Units shown on a terminal: the most recent ones.
+constexpr size_t kMaxRows = 16;
+constexpr auto kRedrawPeriod = std::chrono::milliseconds(100);
+
+std::string Format(const char* format, auto... args) {
+  char text[512];
+  std::snprintf(text, sizeof(text), format, args...);
+  return text;
+}
+}  // namespace
+
+void StationDisplay::Plain(const std::string& line) {
+  std::fprintf(out_, "%s\n", line.c_str());
+  std::fflush(out_);
+}
+
+void StationDisplay::OnUnitAppeared(const UnitView& unit) {
+  Row& row = rows_[unit.unit];
+  row.unit = unit;
+  if (terminal_) return Redraw(true);
+  Plain(Format("unit %llu  port %s  %s appeared  serial %s  path %s", static_cast<unsigned long long>(unit.unit),
+               unit.port.c_str(), KindName(unit.kind), unit.serial.empty() ? "-" : unit.serial.c_str(),
+               unit.path.c_str()));
+}
+
+void StationDisplay::OnUnitState(const UnitView& unit, UnitState state, const std::string& detail) {
+  Row& row = rows_[unit.unit];
+  row.unit = unit;
+  row.state = state;
+  row.detail = detail;
+  if (state == UnitState::kFlashing) row.percent = 0;
+  if (terminal_) return Redraw(true);
+  Plain(Format("unit %llu  port %s  %s%s%s", static_cast<unsigned long long>(unit.unit), unit.port.c_str(),
+               UnitStateName(state), detail.empty() ? "" : ": ", detail.c_str()));
+}
+
+void StationDisplay::OnUnitProgress(const UnitProgress& p) {
+  Row& row = rows_[p.unit];
+  const int step_before = row.percent / 10;
+  row.percent = p.percent;
+  row.rate = p.bytes_per_second;
+  if (terminal_) return Redraw(false);
+  if (p.percent / 10 == step_before || p.percent % 10 != 0) return;
+  Plain(Format("unit %llu  port %s  %3d%%  %u/%u bytes  %.1f KiB/s", static_cast<unsigned long long>(p.unit),
+               row.unit.port.c_str(), p.percent, p.bytes_acknowledged, p.total_bytes, p.bytes_per_second / 1024.0));
+}
+
+void StationDisplay::OnUnitFinished(const UnitView& unit, const UnitResult& r) {
+  if (terminal_) return;
+  Plain(Format("unit %llu  port %s  %s  %s  %u/%u bytes  busy %u  %.2f s%s", static_cast<unsigned long long>(unit.unit),
+               unit.port.c_str(), DownloadResultName(r.result), DownloadResultText(r.result).c_str(),
+               r.bytes_acknowledged, r.total_bytes, r.busy_answers, r.duration_s,
+               r.recorded ? "" : "  (NOT RECORDED)"));
+}
+
+void StationDisplay::OnCounters(const StationCounters& counters) {
+  counters_ = counters;
+  if (terminal_) return Redraw(true);
+  Plain(SummaryText());
+}
+
+void StationDisplay::OnStationMessage(const std::string& text) { Say("station: " + text); }
+
+void StationDisplay::Say(const std::string& text) {
+  if (terminal_ && lines_drawn_ > 0) {
+    // Above the unit lines: clear them, print, draw them again below.
+    std::fprintf(out_, "\x1b[%dA\r\x1b[J", lines_drawn_);
+    lines_drawn_ = 0;
+  }
+  Plain(text);
+  if (terminal_) Redraw(true);
+}
+
+std::string StationDisplay::RowText(const Row& row) const {
+  constexpr int kWidth = 20;
+  const int percent = row.percent < 0 ? 0 : row.percent;
+  std::string bar(static_cast<size_t>(percent * kWidth / 100), '#');
+  bar.append(static_cast<size_t>(kWidth) - bar.size(), '.');
+  return Format("%-14s %-14s [%s] %3d%% %8.1f KiB/s  %s%s%s", row.unit.port.c_str(), KindName(row.unit.kind),
+                bar.c_str(), percent, row.rate / 1024.0, UnitStateName(row.state), row.detail.empty() ? "" : ": ",
+                row.detail.substr(0, 40).c_str());  // one screen line each, for the redraw
+}
+
+std::string StationDisplay::SummaryText() const {
+  return Format("passed %d  failed %d  active %d  %.0f units/h", counters_.passed, counters_.failed,
+                counters_.active, counters_.units_per_hour);
+}
+
+void StationDisplay::Redraw(bool force) {
+  const auto now = std::chrono::steady_clock::now();
+  if (!force && now - last_draw_ < kRedrawPeriod) return;
+  last_draw_ = now;
+  std::string text;
+  if (lines_drawn_ > 0) text += Format("\x1b[%dA", lines_drawn_);
+  int lines = 0;
+  auto first = rows_.begin();
+  if (rows_.size() > kMaxRows) std::advance(first, static_cast<long>(rows_.size() - kMaxRows));
+  for (auto it = first; it != rows_.end(); ++it, ++lines) text += "\r\x1b[K" + RowText(it->second) + "\n";
+  text += "\r\x1b[K" + SummaryText() + "\n";
+  lines_drawn_ = lines + 1;
+  std::fputs(text.c_str(), out_);
+  std::fflush(out_);
+}
+
+}  // namespace torvane::cli
