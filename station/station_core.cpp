@@ -420,8 +420,9 @@ bool StationCore::Start(StationObserver* observer, std::unique_ptr<HotplugSource
   std::shared_ptr<Shared> shared = shared_;
   if (source && source->Start([shared](unsigned) {
         std::lock_guard<std::mutex> lock(shared->mutex);
+        // The first event of a burst dates the arrivals the next look finds.
+        if (!shared->event_pending) shared->last_event = SteadyClock::now();
         shared->event_pending = true;
-        shared->last_event = SteadyClock::now();
         shared->changed.notify_all();
       })) {
     hotplug_ = std::move(source);

@@ -22,7 +22,7 @@ void put_text(uint8_t* field, size_t size, const std::wstring& text) {
 }  // namespace
 
 bool uhid_make_create(const sim::SimIdentity& identity, const std::vector<uint8_t>& descriptor,
-                      uhid_event* event, std::string* error) {
+                      uhid_event* event, std::string* error, const std::string& phys) {
   if (descriptor.empty() || descriptor.size() > HID_MAX_DESCRIPTOR_SIZE) {
     if (error) {
       *error = "report descriptor of " + std::to_string(descriptor.size()) +
@@ -34,7 +34,7 @@ bool uhid_make_create(const sim::SimIdentity& identity, const std::vector<uint8_
   event->type = UHID_CREATE2;
   uhid_create2_req& req = event->u.create2;
   put_text(req.name, sizeof req.name, identity.product);
-  put_text(req.phys, sizeof req.phys, L"torvane-virtual-device");
+  put_text(req.phys, sizeof req.phys, std::wstring(phys.begin(), phys.end()));
   put_text(req.uniq, sizeof req.uniq, identity.serial_number);
   req.rd_size = static_cast<uint16_t>(descriptor.size());
   req.bus = BUS_USB;

@@ -21,8 +21,11 @@ inline constexpr size_t kUhidMaxReport = UHID_DATA_MAX;
 // The bus is USB, so the kernel names the device "0003:VVVV:PPPP.NNNN" like
 // a real one. Fails (false, *error set) when the descriptor is empty or too
 // long for the kernel.
+// `phys` is the physical location the kernel shows as HID_PHYS (the port
+// path of a device without a USB parent).
+inline constexpr const char* kUhidDefaultPhys = "torvane-virtual-device";
 bool uhid_make_create(const sim::SimIdentity& identity, const std::vector<uint8_t>& descriptor,
-                      uhid_event* event, std::string* error);
+                      uhid_event* event, std::string* error, const std::string& phys = kUhidDefaultPhys);
 
 // UHID_INPUT2 carrying one input report as it travels on the wire. Fails
 // for an empty report or one longer than kUhidMaxReport.

@@ -131,7 +131,10 @@ bool VirtualDevice::arrive(const sim::SimIdentity& identity) {
       identity.usage_page, identity.usage, identity.report_id, identity.report_length);
   uhid_event event;
   std::string error;
-  if (!uhid_make_create(identity, descriptor, &event, &error)) {
+  // The port knob is the location the kernel reports, so that several
+  // virtual devices have ports of their own.
+  const std::string phys = model_.knobs().port.value_or(kUhidDefaultPhys);
+  if (!uhid_make_create(identity, descriptor, &event, &error, phys)) {
     log_("cannot create the device: " + error);
     return false;
   }

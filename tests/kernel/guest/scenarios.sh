@@ -6,7 +6,7 @@ run_scenarios() {
            virtual_device_stops_cleanly cli_list_three_kinds cli_enter_boot_then_flash \
            cli_flash_waits_for_hotplug cli_flash_report_id_5 cli_boot_update_old_bootloader \
            cli_unplug_mid_flash \
-           cli_device_killed_mid_flash; do
+           cli_device_killed_mid_flash cli_station_four_devices; do
     run_one "$s"
   done
 }
@@ -230,4 +230,29 @@ scenario_cli_device_killed_mid_flash() {
   esac
   grep -q '下载成功' /tmp/cli-killed.log && fail "success reported for a removed device"
   expect_line /tmp/cli-killed.log '下载失败'
+}
+
+# The production station: four virtual devices on ports of their own (the
+# port knob becomes the kernel's HID_PHYS) flashed at once by `station
+# --count 4`; the one that leaves at block 50 is recorded as failed with what
+# it acknowledged, the other three hold the image byte for byte.
+scenario_cli_station_four_devices() {
+  need torvane-virtual-device
+  need torvane-cli
+  for i in 1 2 3; do
+    start_helper /tmp/vdev-st$i.log torvane-virtual-device --save-image /tmp/st$i.bin \
+      "boot,serial=ST$i,port=bench-$i,latency-us=1000" >/dev/null
+  done
+  start_helper /tmp/vdev-st4.log torvane-virtual-device "boot,serial=ST4,port=bench-4,unplug-block=50" >/dev/null
+  i=0
+  until [ "$(ls /sys/class/hidraw/ | wc -l)" -ge 4 ] || [ $i -ge 100 ]; do sleep 0.1; i=$((i + 1)); done
+  rc=$(cli station station --count 4 --record /tmp/units.jsonl /data/app.bin)
+  cat /tmp/units.jsonl
+  [ "$rc" = 8 ] || fail "station exit $rc (wanted 8: one unit failed)"
+  [ "$(wc -l </tmp/units.jsonl)" = 4 ] || fail "not one record line per unit"
+  for i in 1 2 3; do
+    expect_line /tmp/units.jsonl "\"port\":\"bench-$i\",.*\"serial\":\"ST$i\",.*\"result\":0," "unit $i not recorded as passed"
+    cmp /tmp/st$i.bin /data/app.bin || fail "unit $i holds other bytes than app.bin"
+  done
+  expect_line /tmp/units.jsonl '"port":"bench-4",.*"result":3,.*"bytes_acknowledged":2400,' "the unplugged unit's record"
 }
