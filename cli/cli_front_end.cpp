@@ -85,6 +85,21 @@ void CliFrontEnd::OnPermissionDenied(const std::string& reason) {
                reason.c_str());
 }
 
+void CliFrontEnd::NoteOpenFailed(const std::string& reason) {
+  std::lock_guard<std::mutex> lock(open_failure_mutex_);
+  open_failure_ = reason.empty() ? "unknown reason" : reason;
+}
+
+std::string CliFrontEnd::OpenFailure() const {
+  std::lock_guard<std::mutex> lock(open_failure_mutex_);
+  return open_failure_;
+}
+
+void CliFrontEnd::ClearOpenFailure() {
+  std::lock_guard<std::mutex> lock(open_failure_mutex_);
+  open_failure_.clear();
+}
+
 int ExitCodeForResult(int download_result) {
   switch (download_result) {
     case DL_OK: return kExitOk;

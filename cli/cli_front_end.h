@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -35,6 +36,11 @@ class CliFrontEnd final : public QueuedFrontEnd {
   // Everything appended to the log so far.
   const std::string& LogText() const { return log_; }
   void OnPermissionDenied(const std::string& reason) override;
+  // Any thread: the reason of the last failed open of a detected device.
+  void NoteOpenFailed(const std::string& reason) override;
+  // The reason noted since the last ClearOpenFailure, or empty.
+  std::string OpenFailure() const;
+  void ClearOpenFailure();
   bool FlashEnabled() const { return flash_enabled_; }
   bool EnterFlashModeEnabled() const { return enter_enabled_; }
   const std::string& FlashCaption() const { return flash_caption_; }
@@ -55,6 +61,8 @@ class CliFrontEnd final : public QueuedFrontEnd {
   int last_percent_ = -1;
   std::string log_;
   std::chrono::steady_clock::time_point started_;
+  mutable std::mutex open_failure_mutex_;
+  std::string open_failure_;
 };
 
 }  // namespace torvane::cli

@@ -33,6 +33,16 @@ bool SettingsFileExists(const std::string& path) {
   return std::filesystem::exists(path, ec);
 }
 
+// The "cannot be opened" outcome: the reason on standard error (the
+// permission hint has already given it for missing access rights).
+int CannotOpen(const CliFrontEnd& ui) {
+  const std::string reason = ui.OpenFailure();
+  if (reason.find(kHidPermissionDeniedText) == std::string::npos) {
+    std::fprintf(stderr, "cannot open the device: %s\n", reason.empty() ? "unknown reason" : reason.c_str());
+  }
+  return kExitDeviceError;
+}
+
 bool IsBootloader(DeviceState state) { return state == DS_BOOT || state == DS_OLDBOOT; }
 
 uint64_t PaddedSize(const std::string& path) {
@@ -55,9 +65,11 @@ void PrintVerdict(CliSession& session) {
 
 int RunInfo(CliSession& session) {
   if (RefuseAmbiguousAttached(session.settings(), SelectionPurpose::kInfo, "info")) return kExitUsage;
-  session.Start();
+  const CliFrontEnd& ui = session.Start();
   const DeviceState state = session.controller().State();
-  return state == DS_NONE || state == DS_UNSET ? kExitNoDevice : kExitOk;
+  if (state == DS_NONE || state == DS_UNSET) return kExitNoDevice;
+  // Found, but its report could not ask it anything.
+  return ui.OpenFailure().empty() ? kExitOk : CannotOpen(ui);
 }
 
 int RunEnterBoot(CliSession& session, const EnterBootOptions& options) {
@@ -73,7 +85,7 @@ int RunEnterBoot(CliSession& session, const EnterBootOptions& options) {
     std::fprintf(stderr, "no bootloader appeared within %s\n", DescribeWait(options.wait).c_str());
     return kExitNoDevice;
   }
-  if (said.find(kTextDeviceError) != std::string::npos) return kExitDeviceError;
+  if (said.find(kTextDeviceError) != std::string::npos) return CannotOpen(ui);
   if (said.find(kTextNoDevice) != std::string::npos) return kExitNoDevice;
   if (controller.State() == DS_BOOT) return kExitOk;  // already a bootloader: opened, nothing sent
   return kExitProtocolError;
@@ -110,6 +122,7 @@ int RunFlash(CliSession& session, const FlashOptions& options) {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 
+  ui.ClearOpenFailure();
   controller.OnFlash(options.image);
   int interrupts_seen = 0;
   while (!ui.Result()) {
@@ -137,6 +150,9 @@ int RunFlash(CliSession& session, const FlashOptions& options) {
     ui.ProcessFor(std::chrono::milliseconds(50));
   }
   PrintVerdict(session);
+  // The worker goes on without a device it cannot open and fails at the
+  // start command; the outcome is that the device cannot be opened.
+  if (result == DL_PROTOCOL_ERROR && !ui.OpenFailure().empty()) return CannotOpen(ui);
   return ExitCodeForResult(result);
 }
 

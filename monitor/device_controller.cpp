@@ -53,13 +53,14 @@ class FrontEndLink {
     std::lock_guard<std::mutex> lock(mutex_);
     if (ui_ != nullptr) ui_->PostDeviceChange(event);
   }
-  // Called after an open failed on the calling thread; tells the front end
-  // once when the reason was missing access rights.
-  void CheckOpenPermission() {
-    if (!hid_link_last_open_denied() || told_denied_.exchange(true)) return;
+  // Called after an open failed on the calling thread: tells the front end
+  // why, and once when the reason was missing access rights.
+  void ReportOpenFailure() {
     const std::string reason = hid_link_last_open_error();
     std::lock_guard<std::mutex> lock(mutex_);
-    if (ui_ != nullptr) ui_->PostPermissionDenied(reason);
+    if (ui_ == nullptr) return;
+    ui_->NoteOpenFailed(reason);
+    if (hid_link_last_open_denied() && !told_denied_.exchange(true)) ui_->PostPermissionDenied(reason);
   }
 
  private:
@@ -124,7 +125,7 @@ struct DeviceController::Shared final : DownloadHost {
                                    optional_usage(settings.boot_usage_page),
                                    optional_usage(settings.boot_usage)));
     }
-    if (!opened) link.CheckOpenPermission();
+    if (!opened) link.ReportOpenFailure();
     return opened;
   }
 
@@ -304,7 +305,7 @@ bool DeviceController::OpenDeviceForState() {
     m_appUsagePage = static_cast<uint16_t>(ParseHexU32(texts.usage_page));
     opened = adopt(hid_link_open(m_appVid, m_appPid, optional_usage(m_appUsagePage),
                                  optional_usage(m_appUsage)));
-    if (!opened) shared_->link.CheckOpenPermission();
+    if (!opened) shared_->link.ReportOpenFailure();
   }
   const bool ok = opened != nullptr;
   shared_->Store(std::move(opened));

@@ -38,6 +38,11 @@ class FrontEnd {
   // An open was refused for lack of access rights (posted once per run):
   // the operator needs to be pointed at the udev rule.
   virtual void PostPermissionDenied(const std::string& reason) { (void)reason; }
+  // Any open of a detected device failed, with the reason (every time;
+  // called on the thread that tried). Hosts that report outcomes (the
+  // command-line tool's exit status) note it; the window shows its usual
+  // "设备异常" / "未知" texts instead.
+  virtual void NoteOpenFailed(const std::string& reason) { (void)reason; }
 };
 
 }  // namespace torvane

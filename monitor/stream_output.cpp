@@ -21,27 +21,37 @@ std::mutex& WriteMutex() {
   return mutex;
 }
 
+struct Twin {
+  dev_t device = 0;
+  ino_t inode = 0;
+  int fd = -1;
+};
+
 // A non-blocking description of the stream behind `fd`, opened once per
-// descriptor; -1 where the stream is written directly (regular files) and
-// -2 for a socket (sent with MSG_DONTWAIT instead).
+// stream (a descriptor that now names another file gets a new one); -1
+// where the stream is written directly (regular files), -2 for a socket
+// (sent with MSG_DONTWAIT instead), -3 for a pipe without a reader.
 int NonBlockingTwin(int fd) {
-  static std::map<int, int> twins;
-  const auto found = twins.find(fd);
-  if (found != twins.end()) return found->second;
-  int twin = -1;
+  static std::map<int, Twin> twins;
   struct stat info {};
-  if (::fstat(fd, &info) == 0) {
-    if (S_ISSOCK(info.st_mode)) {
-      twin = -2;
-    } else if (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode)) {
-      const std::string path = "/proc/self/fd/" + std::to_string(fd);
-      twin = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-      // A pipe without a reader cannot be opened (ENXIO): nothing would
-      // read the text, so every write is dropped.
-      if (twin < 0) twin = errno == ENXIO ? -3 : -1;
-    }
+  if (::fstat(fd, &info) != 0) return -1;
+  const auto found = twins.find(fd);
+  if (found != twins.end()) {
+    if (found->second.device == info.st_dev && found->second.inode == info.st_ino) return found->second.fd;
+    if (found->second.fd >= 0) ::close(found->second.fd);
+    twins.erase(found);
   }
-  twins[fd] = twin;
+  int twin = -1;
+  if (S_ISSOCK(info.st_mode)) {
+    twin = -2;
+  } else if (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode)) {
+    const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    twin = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    // A pipe without a reader cannot be opened (ENXIO): nothing would read
+    // the text, so every write is dropped.
+    if (twin < 0) twin = errno == ENXIO ? -3 : -1;
+  }
+  twins[fd] = Twin{info.st_dev, info.st_ino, twin};
   return twin;
 }
 

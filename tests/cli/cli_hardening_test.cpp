@@ -5,6 +5,7 @@
 #include <csignal>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "cli/exit_codes.h"
 #include "cli/wait_option.h"
@@ -56,12 +57,13 @@ TEST_F(Cli, AReaderThatGoesAwayDoesNotEndTheFlash) {
 }
 
 TEST_F(Cli, SecondInterruptEndsAtOnceHoweverSoonItFollows) {
-  // Replies 100 ms apart keep the main loop asleep when the two interrupts
-  // arrive 20 ms apart.
+  // Replies 500 ms apart: 100 ms after a progress line the main loop sleeps
+  // until the next one while both interrupts arrive.
   CliRunOptions options;
   options.interrupt_on = "正在下载: 0";
+  options.interrupt_delay_ms = 100;
   options.interrupts = 2;
-  const CliRun r = Invoke({"flash", "--simulate", "boot,latency-us=100000", App()}, options);
+  const CliRun r = Invoke({"flash", "--simulate", "boot,latency-us=500000", App()}, options);
   EXPECT_EQ(r.status, 128 + SIGINT) << r.out;
 }
 
@@ -76,6 +78,17 @@ TEST_F(Cli, DeviceTextCannotDriveTheTerminal) {
   EXPECT_EQ(r.status, kExitOk) << r.out;
   EXPECT_EQ(r.out.find('\x1B'), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\\x1B]0;pwned\\x07\\x1B[2J"), std::string::npos) << r.out;
+}
+
+TEST_F(Cli, ADeviceWhoseReportsAreTooLongCannotBeOpened) {
+  for (const std::vector<std::string>& command : {std::vector<std::string>{"info"}, {"flash", App()}}) {
+    std::vector<std::string> args = command;
+    args.insert(args.end(), {"--simulate", "boot,report-length=5000"});
+    const CliRun r = Invoke(args);
+    EXPECT_EQ(r.status, kExitDeviceError) << command[0] << "\n" << r.out;
+    EXPECT_NE(r.out.find("cannot open the device: "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("report longer than"), std::string::npos) << r.out;
+  }
 }
 
 TEST_F(Cli, SettingsFileThatCannotBeUsedIsRefusedWithTheReason) {

@@ -30,10 +30,11 @@ struct CliRun {
 };
 
 struct CliRunOptions {
-  // SIGINT is sent `interrupts` times, 20 ms apart, once this text has
-  // appeared in the output.
+  // SIGINT is sent `interrupts` times, each as soon as the one before has
+  // been delivered, once this text has appeared in the output.
   std::string interrupt_on;
   int interrupts = 1;
+  int interrupt_delay_ms = 0;  // after the text appeared
   // The reader goes away after the first line, as `| head -1` does;
   // standard error is then discarded.
   bool close_after_first_line = false;
@@ -45,6 +46,24 @@ inline std::string ReadAll(int fd) {
   ssize_t n;
   while ((n = read(fd, buffer, sizeof(buffer))) > 0) text.append(buffer, static_cast<size_t>(n));
   return text;
+}
+
+// Waits (at most a second) until `signal_number` is no longer pending for
+// the process.
+inline void WaitUntilDelivered(pid_t pid, int signal_number) {
+  const unsigned long long bit = 1ULL << (signal_number - 1);
+  for (int i = 0; i < 1000; ++i) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    bool pending = false;
+    while (std::getline(status, line)) {
+      if (line.rfind("ShdPnd:", 0) == 0 || line.rfind("SigPnd:", 0) == 0) {
+        pending = pending || (std::stoull(line.substr(7), nullptr, 16) & bit) != 0;
+      }
+    }
+    if (!pending) return;
+    usleep(1000);
+  }
 }
 
 inline CliRun RunCli(const std::string& exe, std::vector<std::string> args, const CliRunOptions& options) {
@@ -82,9 +101,12 @@ inline CliRun RunCli(const std::string& exe, std::vector<std::string> args, cons
       run.out.append(buffer, static_cast<size_t>(n));
       if (options.close_after_first_line && run.out.find('\n') != std::string::npos) break;
       if (!sent && !options.interrupt_on.empty() && run.out.find(options.interrupt_on) != std::string::npos) {
+        usleep(static_cast<useconds_t>(options.interrupt_delay_ms) * 1000);
         for (int i = 0; i < options.interrupts; ++i) {
-          if (i > 0) usleep(20 * 1000);  // apart, so each is delivered on its own
           kill(pid, SIGINT);
+          // The next one only once this one has been delivered: two pending
+          // interrupts would count as one.
+          if (i + 1 < options.interrupts) WaitUntilDelivered(pid, SIGINT);
         }
         sent = true;
       }

@@ -132,7 +132,7 @@ scenario_cli_enter_boot_then_flash() {
   need torvane-virtual-device
   need torvane-cli
   start_virtual_device app "app" 0003:0534:0002 --save-image /tmp/flashed.bin >/dev/null || exit 1
-  rc=$(cli enter enter-boot)
+  rc=$(cli enter enter-boot --wait 20)
   [ "$rc" = 0 ] || fail "enter-boot exit $rc"
   expect_line /tmp/cli-enter.log '进入烧录模式'
   rc=$(cli flash flash --wait 20 /data/app.bin)
