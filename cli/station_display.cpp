@@ -1,5 +1,6 @@
 #include "cli/station_display.h"
 
+#include "monitor/stream_output.h"
 #include "station/attached_interfaces.h"
 #include "station/unit_record.h"
 
@@ -17,12 +18,17 @@ std::string Format(const char* format, auto... args) {
 }
 }  // namespace
 
-void StationDisplay::Plain(const std::string& line) {
-  std::fprintf(out_, "%s\n", line.c_str());
+// Every unit's worker waits while the display writes; a stream nobody reads
+// loses text instead of holding up the flashing.
+void StationDisplay::Write(const std::string& text) {
   std::fflush(out_);
+  WriteWithoutBlocking(fileno(out_), text);
 }
 
+void StationDisplay::Plain(const std::string& line) { Write(line + "\n"); }
+
 void StationDisplay::OnUnitAppeared(const UnitView& unit) {
+  std::lock_guard<std::mutex> lock(mutex_);
   Row& row = rows_[unit.unit];
   row.unit = unit;
   if (terminal_) return Redraw(true);
@@ -32,6 +38,7 @@ void StationDisplay::OnUnitAppeared(const UnitView& unit) {
 }
 
 void StationDisplay::OnUnitState(const UnitView& unit, UnitState state, const std::string& detail) {
+  std::lock_guard<std::mutex> lock(mutex_);
   Row& row = rows_[unit.unit];
   row.unit = unit;
   row.state = state;
@@ -43,6 +50,7 @@ void StationDisplay::OnUnitState(const UnitView& unit, UnitState state, const st
 }
 
 void StationDisplay::OnUnitProgress(const UnitProgress& p) {
+  std::lock_guard<std::mutex> lock(mutex_);
   Row& row = rows_[p.unit];
   const int step_before = row.percent / 10;
   row.percent = p.percent;
@@ -54,6 +62,7 @@ void StationDisplay::OnUnitProgress(const UnitProgress& p) {
 }
 
 void StationDisplay::OnUnitFinished(const UnitView& unit, const UnitResult& r) {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (terminal_) return;
   Plain(Format("unit %llu  port %s  %s  %s  %u/%u bytes  busy %u  %.2f s%s", static_cast<unsigned long long>(unit.unit),
                unit.port.c_str(), DownloadResultName(r.result), DownloadResultText(r.result).c_str(),
@@ -62,6 +71,7 @@ void StationDisplay::OnUnitFinished(const UnitView& unit, const UnitResult& r) {
 }
 
 void StationDisplay::OnCounters(const StationCounters& counters) {
+  std::lock_guard<std::mutex> lock(mutex_);
   counters_ = counters;
   if (terminal_) return Redraw(true);
   Plain(SummaryText());
@@ -70,9 +80,10 @@ void StationDisplay::OnCounters(const StationCounters& counters) {
 void StationDisplay::OnStationMessage(const std::string& text) { Say("station: " + text); }
 
 void StationDisplay::Say(const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (terminal_ && lines_drawn_ > 0) {
     // Above the unit lines: clear them, print, draw them again below.
-    std::fprintf(out_, "\x1b[%dA\r\x1b[J", lines_drawn_);
+    Write(Format("\x1b[%dA\r\x1b[J", lines_drawn_));
     lines_drawn_ = 0;
   }
   Plain(text);
@@ -106,8 +117,7 @@ void StationDisplay::Redraw(bool force) {
   for (auto it = first; it != rows_.end(); ++it, ++lines) text += "\r\x1b[K" + RowText(it->second) + "\n";
   text += "\r\x1b[K" + SummaryText() + "\n";
   lines_drawn_ = lines + 1;
-  std::fputs(text.c_str(), out_);
-  std::fflush(out_);
+  Write(text);
 }
 
 }  // namespace torvane::cli

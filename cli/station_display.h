@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <mutex>
 #include <string>
 
 #include "station/station_observer.h"
@@ -24,7 +25,9 @@ class StationDisplay final : public StationObserver {
   void OnCounters(const StationCounters& counters) override;
   void OnStationMessage(const std::string& text) override;
 
-  // A message of the host's own, kept clear of the redrawn lines.
+  // A message of the host's own, kept clear of the redrawn lines. Any
+  // thread: the display has a lock of its own, as the host's thread and the
+  // station's threads both write.
   void Say(const std::string& text);
 
  private:
@@ -40,7 +43,9 @@ class StationDisplay final : public StationObserver {
   std::string RowText(const Row& row) const;
   std::string SummaryText() const;
   void Plain(const std::string& line);
+  void Write(const std::string& text);
 
+  std::mutex mutex_;
   std::FILE* out_;
   bool terminal_;
   std::map<uint64_t, Row> rows_;

@@ -245,6 +245,7 @@ void FlashWorker(const std::shared_ptr<Shared>& shared, std::string key, UnitVie
       };
       result.arrival_to_start_ms = std::chrono::duration<double, std::milli>(transfer_start - event_time).count();
       result.result = RunTransfer(device, image->image, scheme, s.app_address, control);
+      if (result.result != DL_OK && device->last_error_text) detail = *device->last_error_text;
       result.bytes_acknowledged = stats.acknowledged;
       result.busy_answers = stats.busy_answers;
     }
