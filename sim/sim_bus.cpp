@@ -146,6 +146,24 @@ bool SimBus::replug(SimDeviceId id) {
   return true;
 }
 
+bool SimBus::forget(SimDeviceId id) {
+  std::shared_ptr<BootloaderModel> model;
+  std::unique_ptr<SimBusTransport> transport;
+  {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    const auto it = core_->devices.find(id);
+    if (it == core_->devices.end() || it->second.present) return false;
+    model = std::move(it->second.model);
+    transport = std::move(it->second.transport);
+    core_->devices.erase(it);
+  }
+  // Cut the model off its transport before the transport goes (outside the
+  // bus lock: lock order model -> bus). A handle still open on the model
+  // may write to it; its replies are dropped.
+  if (model) model->set_transport(nullptr);
+  return true;
+}
+
 bool SimBus::is_present(SimDeviceId id) const {
   std::lock_guard<std::mutex> lock(core_->mutex);
   const SimDeviceEntry* device = core_->find_locked(id);

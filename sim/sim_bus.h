@@ -82,6 +82,10 @@ class SimBus : public HidBackend {
   // ran in). False when the id is unknown or the device is present.
   bool replug(SimDeviceId device);
 
+  // Forgets a device that is off the bus, for tests that plug in many
+  // devices in turn. False when the id is unknown or the device is present.
+  bool forget(SimDeviceId device);
+
   bool is_present(SimDeviceId device) const;
   // Paths of the device's interfaces while present, in interface order
   // ("sim:hidrawN", N the lowest number free at its arrival).
