@@ -43,7 +43,7 @@ void ImageFileDialog::ApplyNameFilter(const QString& filter) {
 
 bool ImageFileDialog::ConfirmCreate(const QString& path) {
   QMessageBox prompt(QMessageBox::Warning, windowTitle(),
-                     tr("%1\nThis file does not exist.\nCreate the file?").arg(QDir::toNativeSeparators(path)),
+                     QString::fromUtf8("%1\n该文件不存在。\n要创建该文件吗?").arg(QDir::toNativeSeparators(path)),
                      QMessageBox::Yes | QMessageBox::No, this);
   prompt.setObjectName(QString::fromUtf8(kCreatePromptName));
   prompt.setDefaultButton(QMessageBox::Yes);
@@ -63,7 +63,7 @@ void ImageFileDialog::accept() {
   }
   if (!QFileInfo(info.absolutePath()).isDir()) {
     QMessageBox missing(QMessageBox::Warning, windowTitle(),
-                        tr("%1\nPath does not exist.\nCheck the path and try again.")
+                        QString::fromUtf8("%1\n路径不存在。\n请检查路径, 然后重试。")
                             .arg(QDir::toNativeSeparators(info.absolutePath())),
                         QMessageBox::Ok, this);
     missing.setObjectName(QString::fromUtf8(kPathMissingName));

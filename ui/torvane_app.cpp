@@ -13,6 +13,7 @@
 
 #include "ui/app_icon.h"
 #include "ui/dialog_template.h"
+#include "ui/qt_translations.h"
 #include "ui/termination_signals.h"
 #include "ui/torvane_dlg.h"
 
@@ -38,6 +39,7 @@ int CTorvaneApp::Run(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationVersion(QString::fromUtf8(kVersionText));
   QApplication::setWindowIcon(MakeAppIcon());
+  InstallQtChineseTranslations();
   // Without options the tool behaves as it always does; --simulate runs it
   // on a simulated bus for demos, screenshots and manual testing.
   QCommandLineParser parser;

@@ -317,10 +317,10 @@ void CTorvaneDlg::ShowPermissionHint() {
   const QString reason = m_frontEnd ? QString::fromStdString(m_frontEnd->PermissionDeniedReason()) : QString();
   QMessageBox::warning(
       this, windowTitle(),
-      QStringLiteral("The device cannot be opened: %1.\n\n"
-                     "Access to USB HID devices needs the udev rule that comes with Torvane: install "
-                     "the torvane package, or copy packaging/udev/70-torvane.rules to /etc/udev/rules.d/, "
-                     "run \"udevadm control --reload && udevadm trigger\" and plug the device in again.")
+      QString::fromUtf8("无法打开设备: %1。\n\n"
+                        "非 root 用户访问 USB HID 设备需要 Torvane 附带的 udev 规则: 安装 torvane 软件包, "
+                        "或把 packaging/udev/70-torvane.rules 复制到 /etc/udev/rules.d/, 运行 "
+                        "\"udevadm control --reload && udevadm trigger\", 然后重新插入设备。")
           .arg(reason));
 }
 

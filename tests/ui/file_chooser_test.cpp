@@ -106,12 +106,14 @@ TEST_F(FileChooserTest, ConfirmPutsTheFullPathIntoTheBoxAndItIsSaved) {
 TEST_F(FileChooserTest, NewNameAcceptedAfterConfirmationButNotCreated) {
   path_box_->setText(images_);
   QString prompt_text;
+  QString yes_text;
   OpenAndDrive([&](ImageFileDialog* chooser) {
     TypeName(chooser, QStringLiteral("new.bin"));
     WhenModal([](QWidget* w) { return w->objectName() == QStringLiteral("createPrompt"); },
               [&](QWidget* w) {
                 auto* box = qobject_cast<QMessageBox*>(w);
                 prompt_text = box->text();
+                yes_text = box->button(QMessageBox::Yes)->text();
                 box->button(QMessageBox::Yes)->click();
               });
     chooser->accept();
@@ -119,6 +121,9 @@ TEST_F(FileChooserTest, NewNameAcceptedAfterConfirmationButNotCreated) {
   const QString expected = QDir(images_).absoluteFilePath(QStringLiteral("new.bin"));
   EXPECT_EQ(path_box_->text(), expected);
   EXPECT_TRUE(prompt_text.contains(QStringLiteral("new.bin"))) << prompt_text.toStdString();
+  // The prompt and Qt's own buttons are Chinese.
+  EXPECT_TRUE(prompt_text.contains(QString::fromUtf8("该文件不存在"))) << prompt_text.toStdString();
+  EXPECT_TRUE(yes_text.contains(QString::fromUtf8("是"))) << yes_text.toStdString();
   EXPECT_FALSE(QFile::exists(expected));
 }
 
@@ -145,7 +150,7 @@ TEST_F(FileChooserTest, NameInAMissingFolderIsRefused) {
     TypeName(chooser, images_ + QStringLiteral("/missing/x.bin"));
     WhenModal([](QWidget* w) { return w->objectName() == QStringLiteral("pathMissing"); },
               [&](QWidget* w) {
-                warned = true;
+                warned = qobject_cast<QMessageBox*>(w)->text().contains(QString::fromUtf8("路径不存在"));
                 qobject_cast<QMessageBox*>(w)->accept();
               });
     chooser->accept();

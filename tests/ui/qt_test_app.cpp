@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "ui/qt_translations.h"
+
 namespace torvane::test {
 
 namespace {
@@ -22,6 +24,7 @@ class QtEnvironment : public ::testing::Environment {
     static char* argv[] = {name, nullptr};
     app_ = std::make_unique<QApplication>(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    InstallQtChineseTranslations();  // as the application does
   }
   void TearDown() override { app_.reset(); }
 

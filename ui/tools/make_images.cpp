@@ -1,10 +1,11 @@
 // Renders the repository's images from their sources:
 //   torvane_images icon <size> <out.png>   the application icon
-//   torvane_images screenshot <out.png> <image.bin>
+//   torvane_images screenshot <out.png> <image.bin> [<shown path>]
 //                                          the main window after flashing image.bin
-//                                          into a simulated bootloader
+//                                          into a simulated bootloader, its path box
+//                                          showing <shown path> (default: image.bin)
 // Run the screenshot under a real X server (xvfb-run -a) so that it is
-// drawn by the same platform the operator sees.
+// drawn by the same platform the operator sees; scripts/screenshot.sh does.
 #include <QApplication>
 #include <QDir>
 #include <QImage>
@@ -24,12 +25,14 @@
 #include "sim/sim_knobs.h"
 #include "ui/control_ids.h"
 #include "ui/log_pane.h"
+#include "ui/qt_translations.h"
 #include "ui/torvane_dlg.h"
 
 namespace {
 
 int Usage() {
-  std::fprintf(stderr, "usage: torvane_images icon <size> <out.png> | screenshot <out.png> <image.bin>\n");
+  std::fprintf(stderr,
+               "usage: torvane_images icon <size> <out.png> | screenshot <out.png> <image.bin> [<shown path>]\n");
   return 2;
 }
 
@@ -38,7 +41,7 @@ int RenderIcon(int size, const QString& out) {
   return torvane::RenderAppIcon(size).save(out, "PNG") ? 0 : 1;
 }
 
-int Screenshot(const QString& out, const QString& image) {
+int Screenshot(const QString& out, const QString& image, const QString& shown) {
   // A settings file of its own, so nothing is written beside the program.
   QTemporaryDir scratch;
   if (!scratch.isValid()) return 1;
@@ -53,8 +56,12 @@ int Screenshot(const QString& out, const QString& image) {
   dlg.show();
   if (!QTest::qWaitForWindowExposed(&dlg)) return 1;
   if (!QTest::qWaitFor([&] { return dlg.Controller()->State() == torvane::DS_BOOT; }, 10000)) return 1;
-  static_cast<QLineEdit*>(dlg.GetDlgItem(torvane::IDC_EDIT_PATH))->setText(image);
+  auto* path_box = static_cast<QLineEdit*>(dlg.GetDlgItem(torvane::IDC_EDIT_PATH));
+  path_box->setText(image);
   static_cast<QPushButton*>(dlg.GetDlgItem(torvane::IDC_BTN_FLASH))->click();
+  // The download took the path when the button was pressed; the picture
+  // shows a neutral one rather than where this machine keeps the sample.
+  path_box->setText(shown);
   auto* log = static_cast<torvane::LogPane*>(dlg.GetDlgItem(torvane::IDC_LOG));
   if (!QTest::qWaitFor([&] { return log->LogText().contains(QStringLiteral("下载成功")); }, 30000)) return 1;
   QTest::qWait(200);
@@ -67,8 +74,11 @@ int Screenshot(const QString& out, const QString& image) {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  torvane::InstallQtChineseTranslations();  // as the application does
   const QStringList args = QApplication::arguments();
   if (args.size() == 4 && args[1] == QStringLiteral("icon")) return RenderIcon(args[2].toInt(), args[3]);
-  if (args.size() == 4 && args[1] == QStringLiteral("screenshot")) return Screenshot(args[2], args[3]);
+  if ((args.size() == 4 || args.size() == 5) && args[1] == QStringLiteral("screenshot")) {
+    return Screenshot(args[2], args[3], args.value(4, args[3]));
+  }
   return Usage();
 }
