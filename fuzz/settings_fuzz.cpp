@@ -91,16 +91,20 @@ std::string_view WithoutBom(std::string_view text) {
 
 // Every line of `before` that holds none of the written keys appears in
 // `after`, unchanged and in order. A last line without a line end may have
-// gained one.
+// gained one. Where a line ends in a lone CR and an empty line ending in LF
+// follows it (in the file or as a line the save adds), the two read back as
+// one CRLF: the bytes are all there, only the empty line is gone, so empty
+// lines are not looked for and a CR may have become a CRLF.
 void CheckForeignLinesKept(std::string_view before, std::string_view after) {
   if ((WithoutBom(before).size() != before.size()) != (WithoutBom(after).size() != after.size())) std::abort();
   const std::vector<Line> old_lines = SplitLines(WithoutBom(before));
   const std::vector<Line> new_lines = SplitLines(WithoutBom(after));
   size_t j = 0;
   for (const Line& line : old_lines) {
-    if (MayHoldWrittenKey(line.content)) continue;
+    if (line.content.empty() || MayHoldWrittenKey(line.content)) continue;
     while (j < new_lines.size() &&
-           !(new_lines[j].content == line.content && (new_lines[j].end == line.end || line.end.empty()))) {
+           !(new_lines[j].content == line.content &&
+             (new_lines[j].end == line.end || line.end.empty() || (line.end == "\r" && new_lines[j].end == "\r\n")))) {
       ++j;
     }
     if (j == new_lines.size()) std::abort();

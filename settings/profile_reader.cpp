@@ -45,8 +45,33 @@ ProfileReader ProfileReader::FromFile(const std::string& path) {
   return FromText(text);
 }
 
-ProfileReader ProfileReader::FromText(std::string_view text) {
+namespace {
+
+// SimpleIni skips blanks and line ends after '[', so a header line holding
+// nothing but '[' would take its name from the lines below it ("[" then
+// "[Recent]" reads as a section "[Recent"). Such a line names no section,
+// like any header without ']': a '?' after the bracket keeps it on its line.
+std::string ConfineBareHeaderOpeners(std::string_view text) {
+  std::string out(text);
+  size_t pos = 0;
+  while (pos < out.size()) {
+    const size_t end = std::min(out.find_first_of("\r\n", pos), out.size());
+    const size_t first = out.find_first_not_of(" \t", pos);
+    if (first < end && out[first] == '[' && out.find_first_not_of(" \t", first + 1) >= end) {
+      out.insert(first + 1, 1, '?');
+      pos = end + 2;
+    } else {
+      pos = end + 1;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+ProfileReader ProfileReader::FromText(std::string_view original) {
   ProfileReader reader;
+  const std::string text = ConfineBareHeaderOpeners(original);
   if (!text.empty() && reader.impl_->ini.LoadData(text.data(), text.size()) < 0) {
     // Out of memory while parsing: nothing partial is kept.
     reader.impl_->ini.Reset();

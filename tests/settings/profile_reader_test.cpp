@@ -76,6 +76,10 @@ TEST(ProfileReader, CommentsAndMalformedLinesAreSkipped) {
   EXPECT_EQ(Value(r, "Config", "PID"), "<default>");
   EXPECT_EQ(Value(r, "Broken", "PID"), "<default>");
   EXPECT_FALSE(r.HasKey("Config", "# VID"));
+  // A bare '[' names no section either, not even with the lines below it.
+  const ProfileReader bare = ProfileReader::FromText("[ \nConfig]\nVID=1\n[\n[Recent]\nFile Path=x\n");
+  EXPECT_EQ(Value(bare, "Config", "VID"), "<default>");
+  EXPECT_EQ(Value(bare, "Recent", "File Path"), "x");
 }
 
 TEST(ProfileReader, FirstOccurrenceWinsAcrossRepeatedSections) {
