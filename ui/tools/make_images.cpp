@@ -45,6 +45,8 @@ int Screenshot(const QString& out, const QString& image, const QString& shown) {
   // A settings file of its own, so nothing is written beside the program.
   QTemporaryDir scratch;
   if (!scratch.isValid()) return 1;
+  // A steady text cursor: the picture does not depend on the blink phase.
+  QApplication::setCursorFlashTime(0);
   // A real flash into the simulated bootloader: what the log shows is what
   // the tool printed.
   auto bus = std::make_shared<torvane::sim::SimBus>();
