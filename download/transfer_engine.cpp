@@ -109,8 +109,11 @@ DownloadResult RunTransfer(HidDevice* device, const PreparedImage& image, Checks
     }
   }
 
-  if (raised(control.cancel)) return DL_CANCELLED;
+  // Every byte acknowledged is a finished download, even when a cancel came
+  // after the last acknowledgement (the device restarting then is seen as a
+  // change of device): it holds and has checked the whole image.
   if (acknowledged == total) return DL_OK;
+  if (raised(control.cancel)) return DL_CANCELLED;
   // Only a shutdown stops a transfer short without a cancellation; nobody
   // sees the result then, and it must not read as success.
   return DL_CANCELLED;

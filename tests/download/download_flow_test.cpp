@@ -6,6 +6,7 @@
 #include <thread>
 #include <utility>
 
+#include "download/transfer_engine.h"
 #include "settings/app_paths.h"
 #include "tests/support/controller_harness.h"
 #include "tests/support/temp_dir.h"
@@ -207,6 +208,23 @@ TEST_F(DownloadFlow, CancelRaisedAsADownloadEndsDoesNotCancelTheNext) {
   });
   EXPECT_EQ(h.Flash(image), DL_OK);
   EXPECT_EQ(h.Flash(image), DL_OK);
+}
+
+TEST_F(DownloadFlow, CancelAfterTheLastAcknowledgementIsStillSuccess) {
+  ControllerHarness h;
+  const auto id = h.Attach("boot,no-restart");
+  ASSERT_TRUE(h.WaitState(DS_BOOT));
+  PreparedImage image;
+  ASSERT_TRUE(PrepareImage({files.Write("app.bin", PatternBytes(480)), ""}, CHECKSUM_CRC16, &image));
+  HidDevice* device = hid_link_open_path(h.bus->interface_paths(id).at(0));
+  ASSERT_NE(device, nullptr);
+  std::atomic<int32_t> cancel{0};
+  TransferControl control;
+  control.cancel = &cancel;
+  control.on_percent = [&](int percent) { cancel = percent == 100 ? 1 : 0; };  // the device restarts
+  EXPECT_EQ(RunTransfer(device, image, CHECKSUM_CRC16, 0x1000, control), DL_OK);
+  hid_link_close(device);
+  EXPECT_TRUE(h.Verdict(id).completed);
 }
 
 TEST_F(DownloadFlow, EmptyPathIsAFileErrorWithoutPrepareAndTheNextPressWorks) {
