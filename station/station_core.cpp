@@ -206,7 +206,10 @@ void FlashWorker(const std::shared_ptr<Shared>& shared, std::string key, UnitVie
     int status = BOOT_STATUS_NONE;
     BootInfo info;
     boot_query_info(device, &status, &info);
-    if (status == 0) record.info_text = ConvertInfoText(info);
+    if (status == 0) {
+      record.info_text = ConvertInfoText(info);
+      shared->Tell([&](StationObserver& o) { o.OnUnitInfo(view, record.info_text); });
+    }
     int advised = 0;
     BuildFoundReport(view.kind, status, info, s.boot_bin_info, s.boot_update_check, &advised);
     const DownloadJob job =

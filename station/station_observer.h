@@ -86,6 +86,8 @@ class StationObserver {
   // Once per finished flash, after its record line is on disk; followed by
   // OnUnitState(kPassed or kFailed).
   virtual void OnUnitFinished(const UnitView& unit, const UnitResult& result) { (void)unit, (void)result; }
+  // The info text a bootloader answered with, before its flash starts.
+  virtual void OnUnitInfo(const UnitView& unit, const std::string& info_text) { (void)unit, (void)info_text; }
   virtual void OnCounters(const StationCounters& counters) { (void)counters; }
   // Something about the station as a whole (a record that could not be
   // written, a hot-plug source that would not start).
