@@ -51,7 +51,12 @@ int CTorvaneApp::Run(int argc, char** argv) {
                   "(repeat for several devices).",
       "knobs");
   parser.addOption(simulate);
+  const QCommandLineOption station("station", "Open the production station window: every device plugged in is flashed.");
+  parser.addOption(station);
+  parser.addPositionalArgument("image", "With --station: the image to flash (default: the last one chosen).", "[image]");
   parser.process(app);
+  m_station = parser.isSet(station);
+  if (!parser.positionalArguments().isEmpty()) m_stationImage = parser.positionalArguments().first();
   const QStringList knob_texts = parser.values(simulate);
   if (!knob_texts.isEmpty()) {
     auto bus = std::make_shared<sim::SimBus>();
@@ -73,6 +78,10 @@ int CTorvaneApp::Run(int argc, char** argv) {
 }
 
 bool CTorvaneApp::InitInstance() {
+  if (m_station) {
+    RunStation();
+    return false;
+  }
   // Qt registers its own widget classes (the common controls, the log
   // pane's text control) and needs no shell manager.
   CTorvaneDlg dlg;

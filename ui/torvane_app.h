@@ -3,6 +3,7 @@
 // application is named after the executable file.
 #pragma once
 
+#include <QString>
 #include <memory>
 
 class QWidget;
@@ -26,11 +27,16 @@ class CTorvaneApp {
   // Runs the whole tool; returns false, so that the application ends when
   // the dialog has closed.
   bool InitInstance();
+  // `torvane --station`: the production station window alone, on the image
+  // given (or the settings' last one); station_entry.cpp.
+  int RunStation();
 
   // The main dialog while it runs, else null.
   QWidget* m_pMainWnd = nullptr;
   // The simulated bus given with --simulate, else null.
   std::shared_ptr<sim::SimBus> m_simBus;
+  bool m_station = false;
+  QString m_stationImage;
 };
 
 }  // namespace torvane

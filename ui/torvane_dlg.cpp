@@ -31,6 +31,7 @@
 #include "ui/dialog_template.h"
 #include "ui/image_file_dialog.h"
 #include "ui/log_pane.h"
+#include "ui/station_window.h"
 #include "download/progress_text.h"
 
 namespace torvane {
@@ -197,8 +198,12 @@ bool CTorvaneDlg::OnInitDialog() {
     m_aboutAction->setShortcutContext(Qt::WindowShortcut);
     connect(m_aboutAction, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX, 0); });
     addAction(m_aboutAction);
-    m_log->SetExtraContextActions({m_aboutAction});
   }
+  m_stationAction = new QAction(QString::fromUtf8(kStationMenuText), this);
+  connect(m_stationAction, &QAction::triggered, this, [this] { OnStation(); });
+  QList<QAction*> pane_actions{m_stationAction};
+  if (m_aboutAction != nullptr) pane_actions.prepend(m_aboutAction);
+  m_log->SetExtraContextActions(pane_actions);
   // 3. The icon, big and small.
   setWindowIcon(m_appIcon);
   // 4. The settings file beside the executable (or the one given).
@@ -292,7 +297,7 @@ void CTorvaneDlg::CloseDevice() {
 void CTorvaneDlg::HidLinkExit() {
   // A worker that missed its stop deadline may still be inside the HID
   // layer; it is then left up until the process ends.
-  if (m_controller && m_controller->AnyThreadAbandoned()) return;
+  if ((m_controller && m_controller->AnyThreadAbandoned()) || AnyStationWorkerAbandoned()) return;
   hid_link_exit();
   if (m_simBus) hid_link_set_backend(nullptr);
 }
@@ -504,10 +509,10 @@ void CTorvaneDlg::keyPressEvent(QKeyEvent* event) {
 }
 
 void CTorvaneDlg::contextMenuEvent(QContextMenuEvent* event) {
-  if (m_aboutAction == nullptr) return;
   QMenu menu(this);
-  menu.addAction(m_aboutAction);
-  menu.exec(event->globalPos());
+  if (m_aboutAction != nullptr) menu.addAction(m_aboutAction);
+  if (m_stationAction != nullptr) menu.addAction(m_stationAction);
+  if (!menu.isEmpty()) menu.exec(event->globalPos());
 }
 
 }  // namespace torvane

@@ -66,6 +66,9 @@ class CTorvaneDlg : public QDialog {
   // The file chooser; true with *path set when a file was confirmed.
   bool ChooseImageFile(const QString& initial_dir, QString* path);
   void OnClearLog();
+  // The context menu's production station: a window that flashes every
+  // device plugged in (station_entry.cpp).
+  void OnStation();
   int OnDownloadProgress(qint64 kind, qint64 value);
   // The only way text enters the log pane: appended at the end, or
   // replacing the last line that holds text. Meant for the UI thread; a
@@ -167,6 +170,7 @@ class CTorvaneDlg : public QDialog {
   std::unique_ptr<DeviceController> m_controller;
   std::shared_ptr<DialogPoster> m_poster;
   QAction* m_aboutAction = nullptr;
+  QAction* m_stationAction = nullptr;
   bool m_initialised = false;
   bool m_destroyed = false;
 };

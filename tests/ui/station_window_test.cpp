@@ -1,0 +1,256 @@
+// The production station window on the simulated bus: the table, the
+// counters and the record file against each device's own verdict; units
+// coming and going; stop and close while units are flashing. Plus the
+// feed's coalescing and row lifetime, which the window's repaint rate
+// depends on.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <random>
+
+#include "device/hid_link.h"
+#include "download/download_result.h"
+#include "monitor/sim_hotplug_source.h"
+#include "sim/sim_bus.h"
+#include "sim/sim_knobs.h"
+#include "tests/ui/qt_test_app.h"
+#include "ui/station_table_model.h"
+#include "ui/station_texts.h"
+#include "ui/station_window.h"
+
+namespace torvane::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(StationFeed, CoalescesProgressAndKeepsRowsAsLongAsTheyMatter) {
+  StationFeed feed(100ms, 1s);
+  const UnitView a{1, "port-a", "sim:hidraw0", "A1", DS_BOOT, 1};
+  const UnitView b{2, "port-b", "sim:hidraw1", "B1", DS_BOOT, 1};
+  feed.OnUnitAppeared(a);
+  feed.OnUnitAppeared(b);
+  feed.OnUnitState(a, UnitState::kFlashing, "");
+  feed.OnUnitState(b, UnitState::kFlashing, "");
+  for (int percent = 0; percent <= 100; ++percent) feed.OnUnitProgress({1, percent, 0, 0, 1000.0});
+  auto now = StationClock::now();
+  StationBatch batch = feed.Drain(now);
+  ASSERT_EQ(batch.changed.size(), 2u) << "one update per row, however many steps";
+  EXPECT_EQ(batch.changed[0].percent, 100);
+  EXPECT_TRUE(feed.Drain(now).changed.empty());
+
+  // a passes and restarts (leaves, comes back within the grace): its row
+  // stays. b leaves mid-flash: its row stays with the failure.
+  UnitResult passed;
+  passed.record_line = "{\"port\":\"port-a\"}";
+  feed.OnUnitFinished(a, passed);
+  feed.OnUnitState(a, UnitState::kPassed, "");
+  feed.OnUnitState(a, UnitState::kGone, "");
+  feed.OnUnitState(b, UnitState::kGone, "");
+  UnitResult failed;
+  failed.result = DL_PROTOCOL_ERROR;
+  feed.OnUnitFinished(b, failed);
+  feed.OnUnitState(b, UnitState::kFailed, "");
+  batch = feed.Drain(now);
+  EXPECT_EQ(batch.record_lines.size(), 2u);
+  EXPECT_TRUE(batch.removed.empty());
+  EXPECT_EQ(StationStateText(batch.changed[1]), "失败: 通信错误, 设备已离开");
+  feed.OnUnitAppeared({1, "port-a", "sim:hidraw0", "A1", DS_APP, 1});
+  feed.OnUnitState({1, "port-a", "sim:hidraw0", "A1", DS_APP, 1}, UnitState::kPassed, "");
+  EXPECT_TRUE(feed.Drain(now + 1s).removed.empty());
+
+  // a is unplugged for good: its row goes after the grace; b's failure
+  // stays longer.
+  feed.OnUnitState(a, UnitState::kGone, "");
+  now = StationClock::now();
+  EXPECT_TRUE(feed.Drain(now).removed.empty());
+  EXPECT_EQ(feed.Drain(now + 200ms).removed, std::vector<std::string>{"port-a"});
+  EXPECT_EQ(feed.Drain(now + 2s).removed, std::vector<std::string>{"port-b"});
+}
+
+TEST(StationRecordPath, BesideTheSettingsFileOrInTheDataFolder) {
+  QTemporaryDir dir;
+  const QDate date(2026, 12, 7);
+  EXPECT_EQ(DefaultStationRecordPath(dir.filePath("Torvane.ini"), date),
+            dir.filePath("torvane-record-2026-12-07.jsonl"));
+  const QString elsewhere = DefaultStationRecordPath(dir.filePath("gone/Torvane.ini"), date);
+  EXPECT_FALSE(elsewhere.startsWith(dir.path())) << elsewhere.toStdString();
+  EXPECT_TRUE(elsewhere.endsWith("/torvane-record-2026-12-07.jsonl")) << elsewhere.toStdString();
+}
+
+class StationWindowOnSimulatedBus : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    bus_ = std::make_shared<sim::SimBus>();
+    hid_link_set_backend(bus_);
+    hid_link_init();
+    image_ = dir_.filePath("app.bin").toStdString();
+    std::vector<char> bytes(12000);
+    std::mt19937 random(7);
+    for (char& b : bytes) b = static_cast<char>(random());
+    std::ofstream(image_, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  void TearDown() override {
+    window_.reset();
+    hid_link_exit();
+    hid_link_set_backend(nullptr);
+  }
+
+  StationWindow& Window() {
+    if (!window_) {
+      StationWindowSetup setup;
+      setup.settings.boot_update_bin = TORVANE_SAMPLES_DIR "/burn_boot_0.3.0.0.bin";
+      setup.settings.boot_update_bin_header = TORVANE_SAMPLES_DIR "/head_1.0_2016_04_22.bin";
+      setup.settings_path = dir_.filePath("Torvane.ini").toStdString();
+      setup.image_path = image_;
+      setup.make_hotplug_source = [bus = bus_] { return MakeSimHotplugSource(bus); };
+      window_ = std::make_unique<StationWindow>(std::move(setup));
+      window_->show();
+    }
+    return *window_;
+  }
+  sim::SimDeviceId Attach(const std::string& text) {
+    sim::SimKnobs knobs;
+    std::string error;
+    EXPECT_TRUE(sim::parse_sim_knobs(text, &knobs, &error)) << error;
+    return bus_->attach_model(knobs);
+  }
+  const StationRow* Row(const std::string& port) {
+    for (const StationRow& row : Window().Model()->Rows()) {
+      if (row.port == port) return &row;
+    }
+    return nullptr;
+  }
+  QVariant Data(const std::string& port, int column, int role) {
+    const auto& rows = Window().Model()->Rows();
+    for (size_t i = 0; i < rows.size(); ++i) {
+      if (rows[i].port == port) return Window().Model()->index(static_cast<int>(i), column).data(role);
+    }
+    return QVariant();
+  }
+  QString Cell(const std::string& port, int column) { return Data(port, column, Qt::DisplayRole).toString(); }
+  bool Finished(const std::string& port) {
+    const StationRow* row = Row(port);
+    return row != nullptr && (row->state == UnitState::kPassed || row->state == UnitState::kFailed);
+  }
+  std::vector<std::string> RecordLines() {
+    std::vector<std::string> lines;
+    std::ifstream in(Window().RecordPathBox()->text().toStdString());
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+
+  QTemporaryDir dir_;
+  std::shared_ptr<sim::SimBus> bus_;
+  std::string image_;
+  std::unique_ptr<StationWindow> window_;
+};
+
+TEST_F(StationWindowOnSimulatedBus, TableCountersAndRecordAgreeWithEveryDevice) {
+  struct Unit {
+    const char* knobs;
+    const char* port;
+    bool passes;
+    const char* state;  // the state column's beginning
+  };
+  const Unit units[] = {
+      {"boot,port=p1", "p1", true, "成功"},
+      {"oldboot,port=p2", "p2", true, "成功"},  // the boot update files
+      {"boot,port=p3,start-status=9", "p3", false, "失败: 通信错误"},
+      {"boot,port=p4,unplug-block=5", "p4", false, "失败: 通信错误"},
+  };
+  std::map<std::string, sim::SimDeviceId> ids;
+  ids["p1"] = Attach(units[0].knobs);
+  ASSERT_TRUE(Window().StartStation());
+  // The others arrive while the station runs; an application device is
+  // left alone without "自动进入烧录模式".
+  for (const Unit& unit : units) {
+    if (ids.count(unit.port) == 0) ids[unit.port] = Attach(unit.knobs);
+  }
+  Attach("app,port=p5");
+  ASSERT_TRUE(ProcessEventsUntil([&] {
+    return Finished("p1") && Finished("p2") && Finished("p3") && Finished("p4") && Window().ActiveUnits() == 0;
+  }, 30s));
+  ASSERT_TRUE(ProcessEventsUntil([&] { return Row("p5") != nullptr; }, 5s));
+  EXPECT_EQ(Cell("p5", StationTableModel::kState).toStdString(), "应用程序模式, 不烧录");
+
+  const std::vector<std::string> record = RecordLines();
+  ASSERT_EQ(record.size(), 4u);
+  for (const Unit& unit : units) {
+    SCOPED_TRACE(unit.knobs);
+    const auto verdict = bus_->model(ids[unit.port])->verdict();
+    EXPECT_EQ(verdict.completed, unit.passes);
+    EXPECT_EQ(Cell(unit.port, StationTableModel::kState).left(static_cast<int>(QString::fromUtf8(unit.state).size())),
+              QString::fromUtf8(unit.state));
+    const std::string port_field = "\"port\":\"" + std::string(unit.port) + "\"";
+    const std::string result_field = unit.passes ? "\"result\":0," : "\"result\":3,";
+    int matching = 0;
+    for (const std::string& line : record) {
+      if (line.find(port_field) != std::string::npos) {
+        ++matching;
+        EXPECT_NE(line.find(result_field), std::string::npos) << line;
+      }
+    }
+    EXPECT_EQ(matching, 1);
+  }
+  // Passed and failed differ by icon and text, not by colour alone.
+  for (const char* port : {"p1", "p3"}) EXPECT_TRUE(Data(port, StationTableModel::kState, Qt::DecorationRole).isValid());
+  ASSERT_TRUE(ProcessEventsUntil([&] { return Window().CountersText().startsWith(QString::fromUtf8("成功: 2   失败: 2")); }, 2s))
+      << Window().CountersText().toStdString();
+  EXPECT_TRUE(Window().RecordLinesText().contains("\"port\":\"p4\""));
+
+  // A device that is unplugged for good loses its row; the failed one that
+  // left mid-flash keeps it.
+  bus_->unplug(ids["p1"]);
+  EXPECT_TRUE(ProcessEventsUntil([&] { return Row("p1") == nullptr; }, 5s));
+  EXPECT_NE(Row("p4"), nullptr);
+}
+
+TEST_F(StationWindowOnSimulatedBus, StopCancelsRunningFlashesBetweenFrames) {
+  const auto id = Attach("boot,port=p1,latency-us=20000");
+  ASSERT_TRUE(Window().StartStation());
+  ASSERT_TRUE(ProcessEventsUntil([&] { return Row("p1") != nullptr && Row("p1")->percent > 0; }, 10s));
+  Window().StartStopButton()->click();
+  EXPECT_TRUE(ProcessEventsUntil([&] { return !Window().Running(); }, 6s));
+  EXPECT_EQ(Cell("p1", StationTableModel::kState).toStdString(), "失败: 已取消");
+  EXPECT_EQ(Window().StartStopButton()->text().toStdString(), "开始");
+  EXPECT_FALSE(bus_->model(id)->verdict().completed);
+  ASSERT_EQ(RecordLines().size(), 1u);
+  EXPECT_NE(RecordLines()[0].find("\"result\":6,"), std::string::npos);
+}
+
+TEST_F(StationWindowOnSimulatedBus, ClosingWithUnitsFlashingAsksFirst) {
+  const auto id = Attach("boot,port=p1,latency-us=20000");
+  ASSERT_TRUE(Window().StartStation());
+  ASSERT_TRUE(ProcessEventsUntil([&] { return Window().ActiveUnits() > 0; }, 10s));
+  WhenModalOf<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::No)->click(); });
+  Window().close();
+  EXPECT_TRUE(Window().isVisible());
+  EXPECT_TRUE(Window().Running());
+  WhenModalOf<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
+  Window().close();
+  EXPECT_FALSE(Window().isVisible());
+  EXPECT_FALSE(Window().Running());
+  EXPECT_FALSE(bus_->model(id)->verdict().completed);
+  EXPECT_EQ(CancelPendingModalWaits(), 0);
+}
+
+TEST_F(StationWindowOnSimulatedBus, UnwritableRecordFileStartsNothing) {
+  Attach("boot,port=p1");
+  Window().RecordPathBox()->setText(dir_.path());  // a folder
+  WhenModalOf<QMessageBox>([](QMessageBox* box) { box->accept(); });
+  EXPECT_FALSE(Window().StartStation());
+  EXPECT_FALSE(Window().Running());
+  EXPECT_EQ(CancelPendingModalWaits(), 0);
+}
+
+}  // namespace
+}  // namespace torvane::test

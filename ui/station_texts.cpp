@@ -1,0 +1,97 @@
+#include "ui/station_texts.h"
+
+#include <cstdio>
+
+#include "download/download_result.h"
+
+namespace torvane {
+
+namespace {
+template <typename... Args>
+std::string Format(const char* format, Args... args) {
+  char text[128];
+  std::snprintf(text, sizeof(text), format, args...);
+  return text;
+}
+// The station's details in the operator's language where they are its own
+// words; system error texts behind them stay as the system gave them.
+std::string DetailText(const std::string& detail) {
+  static const struct {
+    const char* english;
+    const char* chinese;
+  } kKnown[] = {{"no attempts left", "已无重试次数"},
+                {"station stopping", "工位正在停止"},
+                {"count reached", "已达数量"},
+                {"cannot open: ", "无法打开: "}};
+  for (const auto& known : kKnown) {
+    const std::string english = known.english;
+    if (detail.compare(0, english.size(), english) == 0) return known.chinese + detail.substr(english.size());
+  }
+  return detail;
+}
+}  // namespace
+
+std::string StationKindText(DeviceState kind) {
+  switch (kind) {
+    case DS_APP: return "应用程序";
+    case DS_BOOT: return "BOOT";
+    case DS_OLDBOOT: return "旧BOOT";
+    default: return "-";
+  }
+}
+
+std::string StationResultReason(int result) {
+  switch (result) {
+    case DL_OK: return "";
+    case DL_FILE_ERROR: return "文件错误";
+    case DL_PROTOCOL_ERROR: return "通信错误";
+    case DL_CANCELLED: return "已取消";
+    case DL_START_BUSY: return "设备一直忙";
+    default: return Format("错误 %d", result);
+  }
+}
+
+std::string StationStateText(const StationRow& row) {
+  std::string text;
+  switch (row.state) {
+    case UnitState::kIdle:
+      text = row.kind == DS_APP ? "应用程序模式, 不烧录" : "等待";
+      break;
+    case UnitState::kEnteringBoot: text = "正在进入烧录模式"; break;
+    case UnitState::kWaitingBoot: text = "等待进入烧录模式"; break;
+    case UnitState::kFlashing: text = "正在烧录"; break;
+    case UnitState::kPassed: text = "成功"; break;
+    case UnitState::kFailed: {
+      text = "失败: ";
+      if (row.has_result) {
+        text += StationResultReason(row.result);
+        if (row.left_while_busy) text += ", 设备已离开";
+      } else {
+        text += row.kind == DS_APP ? "未能进入烧录模式" : "未烧录";
+      }
+      break;
+    }
+    case UnitState::kGone: text = "已离开"; break;
+  }
+  // The station's own words on what happened (a system error text, ...).
+  if (!row.detail.empty() && row.state != UnitState::kIdle) text += " (" + DetailText(row.detail) + ")";
+  if (row.left && !IsBusyState(row.state) && !row.left_while_busy) text += " [已拔出]";
+  return text;
+}
+
+std::string StationProgressText(const StationRow& row) {
+  if (row.percent < 0) return "";
+  return Format("%d%%  %.1f KiB/s", row.percent, row.bytes_per_second / 1024.0);
+}
+
+std::string StationDurationText(const StationRow& row, StationClock::time_point now) {
+  if (row.duration_s >= 0) return Format("%.1f s", row.duration_s);
+  if (row.state != UnitState::kFlashing || row.flash_started == StationClock::time_point{}) return "";
+  return Format("%.1f s", std::chrono::duration<double>(now - row.flash_started).count());
+}
+
+std::string StationCountersText(int passed, int failed, double units_per_hour) {
+  return Format("成功: %d   失败: %d   每小时: %.0f 台", passed, failed, units_per_hour);
+}
+
+}  // namespace torvane
