@@ -115,6 +115,7 @@ void StationWindow::BuildLayout() {
   table_->setModel(model_);
   table_->setItemDelegateForColumn(StationTableModel::kProgress, new StationProgressDelegate(table_));
   table_->setSelectionMode(QAbstractItemView::NoSelection);
+  table_->setWordWrap(false);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_->verticalHeader()->hide();
   table_->horizontalHeader()->setStretchLastSection(false);

@@ -4,10 +4,15 @@
 //                                          the main window after flashing image.bin
 //                                          into a simulated bootloader, its path box
 //                                          showing <shown path> (default: image.bin)
+//   torvane_images station <out.png> <image.bin>
+//                                          the station window with simulated units
+//                                          passed, failed and flashing
 // Run the screenshot under a real X server (xvfb-run -a) so that it is
 // drawn by the same platform the operator sees; scripts/screenshot.sh does.
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QPixmap>
 #include <QTemporaryDir>
@@ -24,15 +29,20 @@
 #include "sim/sim_bus.h"
 #include "sim/sim_knobs.h"
 #include "ui/control_ids.h"
+#include "device/hid_link.h"
+#include "monitor/sim_hotplug_source.h"
 #include "ui/log_pane.h"
 #include "ui/qt_translations.h"
+#include "ui/station_table_model.h"
+#include "ui/station_window.h"
 #include "ui/torvane_dlg.h"
 
 namespace {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: torvane_images icon <size> <out.png> | screenshot <out.png> <image.bin> [<shown path>]\n");
+               "usage: torvane_images icon <size> <out.png> | screenshot <out.png> <image.bin> [<shown path>] |"
+               " station <out.png> <image.bin>\n");
   return 2;
 }
 
@@ -72,6 +82,60 @@ int Screenshot(const QString& out, const QString& image, const QString& shown) {
   return saved ? 0 : 1;
 }
 
+// The station on a line of simulated units. It runs in a scratch folder
+// with relative names, so the picture shows no path of the machine it was
+// made on.
+int StationScreenshot(const QString& out, const QString& image) {
+  const QString out_path = QFileInfo(out).absoluteFilePath();
+  QTemporaryDir scratch;
+  if (!scratch.isValid() || !QDir().mkpath(scratch.filePath(QStringLiteral("firmware"))) ||
+      !QFile::copy(image, scratch.filePath(QStringLiteral("firmware/app.bin")))) {
+    return 1;
+  }
+  QDir::setCurrent(scratch.path());
+  auto bus = std::make_shared<torvane::sim::SimBus>();
+  const char* const units[] = {
+      "boot,port=1-1.1,serial=TV24A0017",
+      "boot,port=1-1.2,serial=TV24A0018,start-status=9",
+      "boot,port=1-1.3,serial=TV24A0019,latency-us=9000",
+      "boot,port=1-1.4,serial=TV24A0020,latency-us=4000",
+      "app,port=1-1.5,serial=TV24A0021",
+  };
+  for (const char* text : units) {
+    torvane::sim::SimKnobs knobs;
+    if (!torvane::sim::parse_sim_knobs(text, &knobs, nullptr)) return 1;
+    bus->attach_model(knobs);
+  }
+  torvane::hid_link_set_backend(bus);
+  torvane::hid_link_init();
+  int result = 1;
+  {
+    torvane::StationWindowSetup setup;
+    setup.settings_path = "Torvane.ini";
+    setup.image_path = "firmware/app.bin";
+    setup.make_hotplug_source = [bus] { return torvane::MakeSimHotplugSource(bus); };
+    torvane::StationWindow window(std::move(setup));
+    window.RecordPathBox()->setText(window.RecordPathBox()->text().section(QLatin1Char('/'), -1));
+    window.show();
+    if (QTest::qWaitForWindowExposed(&window) && window.StartStation()) {
+      auto percent = [&](const char* port) {
+        for (const auto& row : window.Model()->Rows()) {
+          if (row.port == port) return row.percent;
+        }
+        return -1;
+      };
+      if (QTest::qWaitFor([&] { return percent("1-1.3") >= 40 && window.CountersText().contains(QStringLiteral("1")); }, 30000)) {
+        QTest::qWait(150);
+        result = window.grab().save(out_path, "PNG") ? 0 : 1;
+      }
+    }
+    window.Shutdown();
+  }
+  torvane::hid_link_exit();
+  torvane::hid_link_set_backend(nullptr);
+  return result;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -82,5 +146,6 @@ int main(int argc, char** argv) {
   if ((args.size() == 4 || args.size() == 5) && args[1] == QStringLiteral("screenshot")) {
     return Screenshot(args[2], args[3], args.value(4, args[3]));
   }
+  if (args.size() == 4 && args[1] == QStringLiteral("station")) return StationScreenshot(args[2], args[3]);
   return Usage();
 }
