@@ -279,6 +279,8 @@ void StationWindow::Refresh() {
   }
 }
 
+QString StationWindow::ImageText() const { return image_label_->text(); }
+
 QString StationWindow::CountersText() const { return counters_label_->text(); }
 
 QString StationWindow::RecordLinesText() const { return record_lines_.join(QLatin1Char('\n')); }

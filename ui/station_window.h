@@ -85,6 +85,7 @@ class StationWindow : public QDialog {
   QPushButton* StartStopButton() const { return start_stop_; }
   QLineEdit* RecordPathBox() const { return record_path_; }
   QCheckBox* EnterBootBox() const { return enter_boot_; }
+  QString ImageText() const;
   QString CountersText() const;
   QString RecordLinesText() const;
   const StationFeed* Feed() const { return feed_.get(); }

@@ -5,6 +5,7 @@
 // depends on.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <fstream>
 #include <map>
+#include <algorithm>
 #include <random>
 
 #include "device/hid_link.h"
@@ -25,6 +27,9 @@
 #include "ui/station_table_model.h"
 #include "ui/station_texts.h"
 #include "ui/station_window.h"
+#include "ui/control_ids.h"
+#include "ui/torvane_dlg.h"
+#include "monitor/device_controller.h"
 
 namespace torvane::test {
 namespace {
@@ -250,6 +255,33 @@ TEST_F(StationWindowOnSimulatedBus, UnwritableRecordFileStartsNothing) {
   EXPECT_FALSE(Window().StartStation());
   EXPECT_FALSE(Window().Running());
   EXPECT_EQ(CancelPendingModalWaits(), 0);
+}
+
+TEST(StationFromTheMainWindow, TakesThePathBoxImageAndHandsTheDevicesBack) {
+  QTemporaryDir dir;
+  auto bus = std::make_shared<sim::SimBus>();
+  CTorvaneDlg dlg(nullptr, dir.filePath("Torvane.ini"));
+  dlg.SetSimulatedBus(bus);
+  dlg.show();
+  ASSERT_TRUE(ProcessEventsUntil([&] { return dlg.Controller()->State() == DS_NONE; }, 10s));
+  static_cast<QLineEdit*>(dlg.GetDlgItem(IDC_EDIT_PATH))->setText(dir.filePath("fw.bin"));
+  QString shown;
+  WhenModalOf<StationWindow>([&](StationWindow* station) {
+    shown = station->ImageText();
+    station->reject();
+  });
+  const auto actions = dlg.findChildren<QAction*>();
+  const auto entry = std::find_if(actions.begin(), actions.end(),
+                                  [](QAction* a) { return a->text() == QString::fromUtf8(kStationMenuText); });
+  ASSERT_NE(entry, actions.end());
+  (*entry)->trigger();
+  EXPECT_TRUE(shown.contains(dir.filePath("fw.bin"))) << shown.toStdString();
+  // Detection runs again once the station window has closed.
+  sim::SimKnobs knobs;
+  ASSERT_TRUE(sim::parse_sim_knobs("boot", &knobs, nullptr));
+  bus->attach_model(knobs);
+  EXPECT_TRUE(ProcessEventsUntil([&] { return dlg.Controller()->State() == DS_BOOT; }, 10s));
+  dlg.done(0);
 }
 
 }  // namespace
