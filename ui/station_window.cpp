@@ -292,7 +292,8 @@ void StationWindow::done(int result) {
                                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
       if (answer != QMessageBox::Yes) return;
     }
-    FinishStation();
+    // The station may have ended while the question was open.
+    if (core_) FinishStation();
   }
   QDialog::done(result);
 }
