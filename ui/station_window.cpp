@@ -120,10 +120,10 @@ void StationWindow::BuildLayout() {
   table_->verticalHeader()->hide();
   table_->horizontalHeader()->setStretchLastSection(false);
   table_->horizontalHeader()->setSectionResizeMode(StationTableModel::kState, QHeaderView::Stretch);
-  table_->setColumnWidth(StationTableModel::kPort, 110);
-  table_->setColumnWidth(StationTableModel::kSerial, 120);
+  table_->setColumnWidth(StationTableModel::kPort, 90);
+  table_->setColumnWidth(StationTableModel::kSerial, 110);
   table_->setColumnWidth(StationTableModel::kKind, 70);
-  table_->setColumnWidth(StationTableModel::kInfo, 220);
+  table_->setColumnWidth(StationTableModel::kInfo, 260);
   table_->setColumnWidth(StationTableModel::kProgress, 170);
   table_->setColumnWidth(StationTableModel::kDuration, 60);
 
