@@ -39,6 +39,13 @@ int RunStation(CliSession& session, const StationOptions& options) {
   config.attempts = options.attempts;
   config.record_path = options.record;
 
+  // Before the first unit can start, so that an early Ctrl-C stops the
+  // station as a later one does.
+  g_station_interrupts = 0;
+  struct sigaction action = {};
+  action.sa_handler = on_station_interrupt;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
   StationDisplay display(stdout, isatty(STDOUT_FILENO) != 0);
   StationCore station(config);
   std::string error;
@@ -48,16 +55,13 @@ int RunStation(CliSession& session, const StationOptions& options) {
   if (!station.Start(&display, std::move(source), &error, &why)) {
     std::fprintf(stderr, "%s: %s\n", why == StationStartError::kRecord ? "record file not writable" : "image",
                  error.c_str());
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
     return kExitFileError;
   }
   display.Say(options.count > 0 ? "station: flashing " + std::to_string(options.count) + " units; Ctrl-C stops"
                                 : std::string("station: flashing every device plugged in; Ctrl-C stops"));
 
-  g_station_interrupts = 0;
-  struct sigaction action = {};
-  action.sa_handler = on_station_interrupt;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
   int interrupts_seen = 0;
   while (!station.WaitUntilDone(std::chrono::milliseconds(100))) {
     const int interrupts = g_station_interrupts.load();
