@@ -1,5 +1,6 @@
 #include "cli/station_display.h"
 
+#include "monitor/printable_text.h"
 #include "monitor/stream_output.h"
 #include "station/attached_interfaces.h"
 #include "station/unit_record.h"
@@ -33,8 +34,8 @@ void StationDisplay::OnUnitAppeared(const UnitView& unit) {
   row.unit = unit;
   if (terminal_) return Redraw(true);
   Plain(Format("unit %llu  port %s  %s appeared  serial %s  path %s", static_cast<unsigned long long>(unit.unit),
-               unit.port.c_str(), KindName(unit.kind), unit.serial.empty() ? "-" : unit.serial.c_str(),
-               unit.path.c_str()));
+               unit.port.c_str(), KindName(unit.kind),
+               unit.serial.empty() ? "-" : EscapeControlCharacters(unit.serial).c_str(), unit.path.c_str()));
 }
 
 void StationDisplay::OnUnitState(const UnitView& unit, UnitState state, const std::string& detail) {
@@ -46,7 +47,7 @@ void StationDisplay::OnUnitState(const UnitView& unit, UnitState state, const st
   if (state == UnitState::kFlashing) row.percent = 0;
   if (terminal_) return Redraw(true);
   Plain(Format("unit %llu  port %s  %s%s%s", static_cast<unsigned long long>(unit.unit), unit.port.c_str(),
-               UnitStateName(state), detail.empty() ? "" : ": ", detail.c_str()));
+               UnitStateName(state), detail.empty() ? "" : ": ", EscapeControlCharacters(detail).c_str()));
 }
 
 void StationDisplay::OnUnitProgress(const UnitProgress& p) {
@@ -97,7 +98,7 @@ std::string StationDisplay::RowText(const Row& row) const {
   bar.append(static_cast<size_t>(kWidth) - bar.size(), '.');
   return Format("%-14s %-14s [%s] %3d%% %8.1f KiB/s  %s%s%s", row.unit.port.c_str(), KindName(row.unit.kind),
                 bar.c_str(), percent, row.rate / 1024.0, UnitStateName(row.state), row.detail.empty() ? "" : ": ",
-                row.detail.substr(0, 40).c_str());  // one screen line each, for the redraw
+                EscapeControlCharacters(row.detail.substr(0, 40)).c_str());  // one screen line each, for the redraw
 }
 
 std::string StationDisplay::SummaryText() const {

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "cli/exit_codes.h"
+#include "cli/station_display.h"
 #include "cli/wait_option.h"
 #include "tests/cli/cli_runner.h"
 
@@ -74,10 +76,27 @@ TEST_F(Cli, EnterBootFailsUnlessABootloaderComesBackInTime) {
 }
 
 TEST_F(Cli, DeviceTextCannotDriveTheTerminal) {
-  const CliRun r = Invoke({"info", "--simulate", "boot,info=\x1B]0;pwned\x07\x1B[2J"});
+  CliRun r = Invoke({"info", "--simulate", "boot,info=\x1B]0;pwned\x07\x1B[2J"});
   EXPECT_EQ(r.status, kExitOk) << r.out;
   EXPECT_EQ(r.out.find('\x1B'), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\\x1B]0;pwned\\x07\\x1B[2J"), std::string::npos) << r.out;
+}
+
+TEST(StationDisplay, SerialNumbersFromDevicesCannotDriveTheTerminal) {
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  StationDisplay display(out, false);
+  UnitView unit;
+  unit.serial = "\x1B]0;pwned\x07";
+  display.OnUnitAppeared(unit);
+  display.OnUnitState(unit, UnitState::kFailed, "info \x1B[2J");
+  std::rewind(out);
+  char text[512] = {};
+  const size_t n = std::fread(text, 1, sizeof text - 1, out);
+  std::fclose(out);
+  const std::string shown(text, n);
+  EXPECT_EQ(shown.find('\x1B'), std::string::npos) << shown;
+  EXPECT_NE(shown.find("serial \\x1B]0;pwned\\x07"), std::string::npos) << shown;
 }
 
 TEST_F(Cli, ADeviceWhoseReportsAreTooLongCannotBeOpened) {
