@@ -37,6 +37,9 @@ size_t reply_buffer_size(const HidDevice& device) {
 // `reply`; otherwise -1. The status is stored when the reply is valid.
 int exchange(HidDevice* device, uint16_t command, const std::vector<uint8_t>& frame,
              std::vector<uint8_t>& reply, int* status) {
+  // A report that is already waiting was sent before this request and
+  // cannot be its answer (a late reply to an earlier handle's request, say).
+  hid_link_discard_input(device);
   const int written = hid_link_write(device, frame.data(), device->output_report_length);
   if (written != static_cast<int>(device->output_report_length)) return -1;
 
@@ -44,9 +47,11 @@ int exchange(HidDevice* device, uint16_t command, const std::vector<uint8_t>& fr
   const int count = hid_link_read(device, reply.data(), device->input_report_length);
   if (count <= 0) return -1;
 
-  // A device without report IDs delivers one byte less than the input report
-  // length and the reply starts at once; with report IDs the ID byte leads.
-  const size_t offset = static_cast<uint32_t>(count) == device->input_report_length ? 1 : 0;
+  // A device that numbers its input reports delivers the ID byte first;
+  // one without report IDs delivers the reply at once. The count says
+  // nothing: each input report arrives at its own length, which may be
+  // shorter than the longest one.
+  const size_t offset = device->input_report_id != 0 ? 1 : 0;
   if (static_cast<size_t>(count) < offset + kReplyHeaderSize) return -1;
   const uint8_t* r = reply.data() + offset;
   if (boot_get_u16(r + BOOT_REPLY_OFF_MAGIC) != BOOT_REPLY_MAGIC) return -1;

@@ -46,6 +46,26 @@ class HidBackendDevice {
   // call, as the kernel queues it.
   virtual int read(uint8_t* buffer, size_t capacity, int timeout_ms) = 0;
 
+  // Drops every input report already queued, without waiting for more.
+  // Returns how many were dropped, or -1 when the device has gone (or the
+  // read failed) with nothing left to drop. This default reads with a zero
+  // time-out; a backend that can empty its queue more cheaply overrides it.
+  virtual int discard_input() {
+    uint8_t scratch[64];
+    int dropped = 0;
+    for (int i = 0; i < kMaxDiscardedReports; ++i) {
+      const int n = read(scratch, sizeof scratch, 0);
+      if (n < 0) return dropped > 0 ? dropped : -1;
+      if (n == 0) break;
+      ++dropped;
+    }
+    return dropped;
+  }
+
+  // Bound of one discard_input: a device that floods the host with reports
+  // cannot keep the caller in the loop.
+  static constexpr int kMaxDiscardedReports = 256;
+
   // The raw report descriptor, or nullopt when it cannot be had.
   virtual std::optional<std::vector<uint8_t>> report_descriptor() = 0;
 

@@ -178,7 +178,7 @@ HidDevice* hid_link_open(uint16_t vendor_id, uint16_t product_id, const uint16_t
     if (usage_page != nullptr && p->usage_page != *usage_page) continue;
     if (usage != nullptr && p->usage != *usage) continue;
     if (p->path.empty()) return nullptr;
-    return hid_link_open_path(p->path);
+    return hid_link_open_collection(p->path, HidUsagePair{p->usage_page, p->usage});
   }
   return nullptr;
 }

@@ -4,6 +4,7 @@
 // single reports in and out with a bounded wait.
 #pragma once
 
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -50,6 +51,9 @@ struct HidDevice {
   bool read_pending = false;          // a read timed out and is still owed
   std::string path;                   // the path it was opened with
   std::vector<uint8_t> read_buffer;   // where a read lands (input_report_length bytes)
+  // Input report IDs of the node's other top-level collections: a read
+  // waiting for this collection's report passes over them.
+  std::bitset<256> foreign_input_ids;
 };
 
 // Text that marks an open refused for lack of access rights (strerror(EACCES));
@@ -69,14 +73,25 @@ HidDeviceInfo* hid_link_find(uint16_t vendor_id, uint16_t product_id);
 void hid_link_free_list(HidDeviceInfo* list);
 
 // Opens the first cached interface with exactly this VID/PID and, when
-// given, this usage page and usage.
+// given, this usage page and usage. The device gets the report IDs and
+// lengths of the top-level collection that record was listed for.
 HidDevice* hid_link_open(uint16_t vendor_id, uint16_t product_id,
                          const uint16_t* usage_page, const uint16_t* usage);
+// Opens by path alone: the reports of the first top-level collection that
+// has both an input and an output report.
 HidDevice* hid_link_open_path(const std::string& path);
 void hid_link_close(HidDevice* device);
 
 int hid_link_write(HidDevice* device, const uint8_t* data, size_t count);
+// Waits at most 1000 ms for an input report of the device's own collection;
+// reports carrying another collection's report ID are passed over within
+// that same wait.
 int hid_link_read(HidDevice* device, uint8_t* destination, size_t capacity);
+// Drops every input report already queued on the device without waiting, so
+// that the next read can only return a report that arrives from now on; a
+// read left pending by a time-out is given up. Returns the number dropped,
+// or -1 for a null or closed device or one that has gone.
+int hid_link_discard_input(HidDevice* device);
 // Replaces last_error_text with the first line of the backend's text for
 // the last failure on this device.
 void hid_link_store_error(HidDevice* device);

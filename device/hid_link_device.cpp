@@ -2,6 +2,7 @@
 // report descriptor), closing, report write with zero padding, the fixed
 // 1000 ms read whose time-out leaves the read pending, and error texts.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <limits>
 
@@ -9,6 +10,7 @@
 #include "device/hid_link.h"
 #include "device/hid_link_state.h"
 #include "device/report_descriptor.h"
+#include "device/report_layout.h"
 
 namespace torvane {
 
@@ -35,7 +37,9 @@ bool hid_link_last_open_denied() {
   return t_last_open_error.find(kHidPermissionDeniedText) != std::string::npos;
 }
 
-HidDevice* hid_link_open_path(const std::string& path) {
+HidDevice* hid_link_open_path(const std::string& path) { return hid_link_open_collection(path, std::nullopt); }
+
+HidDevice* hid_link_open_collection(const std::string& path, std::optional<HidUsagePair> usage) {
   hid_link_set_last_open_error({});
   std::shared_ptr<HidBackend> backend = hid_link_backend();
   if (!backend) return fail_open("HID library not available");
@@ -51,20 +55,22 @@ HidDevice* hid_link_open_path(const std::string& path) {
   }
   const ReportDescriptorSummary summary = parse_report_descriptor(descriptor->data(), descriptor->size());
   if (!summary.ok()) return fail_open(path + ": " + report_descriptor_error_text(summary.error));
-  if (!summary.has_output) return fail_open(path + ": report descriptor declares no output report");
-  if (!summary.has_input) return fail_open(path + ": report descriptor declares no input report");
+  const ReportLayout layout = select_report_layout(summary, usage);
+  if (!layout.has_output) return fail_open(path + ": report descriptor declares no output report");
+  if (!layout.has_input) return fail_open(path + ": report descriptor declares no input report");
   // Lengths beyond the limit are refused here, so no buffer above this layer
   // has to cope with them.
-  if (summary.output_report_length > kHidMaxReportLength || summary.input_report_length > kHidMaxReportLength) {
+  if (layout.output_report_length > kHidMaxReportLength || layout.input_report_length > kHidMaxReportLength) {
     return fail_open(path + ": report longer than " + std::to_string(kHidMaxReportLength) + " bytes");
   }
 
   auto* device = new HidDevice;
   device->handle = std::move(handle);
-  device->output_report_length = static_cast<uint16_t>(summary.output_report_length);
-  device->input_report_length = summary.input_report_length;
-  device->output_report_id = summary.output_report_id;
-  device->input_report_id = summary.input_report_id;
+  device->output_report_length = static_cast<uint16_t>(layout.output_report_length);
+  device->input_report_length = layout.input_report_length;
+  device->output_report_id = layout.output_report_id;
+  device->input_report_id = layout.input_report_id;
+  device->foreign_input_ids = layout.foreign_input_ids;
   device->path = path;
   device->read_buffer.assign(device->input_report_length, 0);
   return device;
@@ -123,7 +129,19 @@ int hid_link_read(HidDevice* device, uint8_t* destination, size_t capacity) {
   }
   // The kernel queues input reports, so a report that arrives after a
   // time-out is the one the next call collects: the read stays pending.
-  const int count = device->handle->read(device->read_buffer.data(), want, kHidReadTimeoutMs);
+  // Another collection's reports (a keyboard's key reports between two
+  // replies) are passed over within the same wait.
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kHidReadTimeoutMs);
+  int wait_ms = kHidReadTimeoutMs;
+  int count;
+  for (;;) {
+    count = device->handle->read(device->read_buffer.data(), want, wait_ms);
+    if (count <= 0 || !device->foreign_input_ids.test(device->read_buffer[0])) break;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return 0;
+    wait_ms = static_cast<int>(left);
+  }
   if (count == 0) return 0;
   device->read_pending = false;
   if (count < 0) {
@@ -133,6 +151,14 @@ int hid_link_read(HidDevice* device, uint8_t* destination, size_t capacity) {
   const size_t delivered = std::min({static_cast<size_t>(count), capacity, want});
   std::memcpy(destination, device->read_buffer.data(), delivered);
   return static_cast<int>(delivered);
+}
+
+int hid_link_discard_input(HidDevice* device) {
+  if (device == nullptr || !device->handle) return -1;
+  device->read_pending = false;
+  const int dropped = device->handle->discard_input();
+  if (dropped < 0) hid_link_store_error(device);
+  return dropped;
 }
 
 void hid_link_store_error(HidDevice* device) {

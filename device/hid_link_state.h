@@ -9,6 +9,7 @@
 
 #include "device/hid_backend.h"
 #include "device/hid_link.h"
+#include "device/report_descriptor.h"
 
 namespace torvane {
 
@@ -31,6 +32,10 @@ HidLink& hid_link_context();
 // The backend chosen at hid_link_init, or null before init, after exit and
 // when the library could not be initialised.
 std::shared_ptr<HidBackend> hid_link_backend();
+
+// Opens `path` for the collection listed with `usage` (nullopt: by path
+// alone, see hid_link_open_path).
+HidDevice* hid_link_open_collection(const std::string& path, std::optional<HidUsagePair> usage);
 
 // Records the reason of a failed open for hid_link_last_open_error (this
 // thread only); an empty text clears it.

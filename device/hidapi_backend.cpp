@@ -109,6 +109,8 @@ class HidrawDevice final : public HidBackendDevice {
     return hidraw_read_report(node_.fd, buffer, capacity, timeout_ms, &error_);
   }
 
+  int discard_input() override { return hidraw_discard_reports(node_.fd, kMaxDiscardedReports, &error_); }
+
   // Taken when the node was opened.
   std::optional<std::vector<uint8_t>> report_descriptor() override { return node_.descriptor; }
 

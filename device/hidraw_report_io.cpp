@@ -35,6 +35,14 @@ int ms_left(Clock::time_point deadline) {
   return static_cast<int>(std::min<decltype(ms)>(ms, INT_MAX));
 }
 
+// True when the node reports a hang-up or an error right now.
+bool node_hung_up(int fd) {
+  pollfd p{};
+  p.fd = fd;
+  p.events = POLLIN;
+  return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 }  // namespace
 
 int hidraw_read_report(int fd, uint8_t* buffer, size_t capacity, int timeout_ms, std::string* error) {
@@ -48,7 +56,12 @@ int hidraw_read_report(int fd, uint8_t* buffer, size_t capacity, int timeout_ms,
     // The queue first: a report that arrived before a hang-up is still there.
     const ssize_t n = ::read(fd, buffer, capacity);
     if (n > 0) return static_cast<int>(n);
-    if (n == 0) return fail(error, std::string(kHidrawDisconnectedText) + " (end of file)");
+    if (n == 0) {
+      // A zero-length report reads as 0 bytes: nothing read. Only a node
+      // that has hung up (a socket standing in for one) ends with 0 too.
+      if (node_hung_up(fd)) return fail(error, std::string(kHidrawDisconnectedText) + " (end of file)");
+      return 0;
+    }
     const int err = errno;
     if (err == EINTR) continue;
     if (err != EAGAIN && err != EWOULDBLOCK) return fail_errno(error, "read", err);
@@ -75,6 +88,24 @@ int hidraw_read_report(int fd, uint8_t* buffer, size_t capacity, int timeout_ms,
     if (p.revents & (POLLHUP | POLLERR)) hung_up = true;
     // POLLIN, POLLHUP or POLLERR: read again, whatever is queued comes first.
   }
+}
+
+int hidraw_discard_reports(int fd, int limit, std::string* error) {
+  if (fd < 0) return fail(error, "read on a device that is not open");
+  uint8_t scratch[4096];
+  int dropped = 0;
+  while (dropped < limit) {
+    const ssize_t n = ::read(fd, scratch, sizeof scratch);
+    if (n > 0 || (n == 0 && !node_hung_up(fd))) {
+      ++dropped;
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    if (dropped > 0) break;
+    return n == 0 ? fail(error, kHidrawDisconnectedText) : fail_errno(error, "read", errno);
+  }
+  return dropped;
 }
 
 int hidraw_write_report(int fd, const uint8_t* data, size_t length, std::string* error) {

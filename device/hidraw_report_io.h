@@ -18,9 +18,15 @@ namespace torvane {
 // Waits at most timeout_ms (negative: without limit) for one input report on
 // `fd`, which must be in non-blocking mode, and copies at most `capacity`
 // bytes of it (the rest of a longer report is lost). Returns the byte count,
-// 0 when nothing arrived in time, -1 on failure (device gone with nothing
+// 0 when nothing arrived in time or the report was empty, -1 on failure (device gone with nothing
 // queued, I/O error, bad arguments) with a one-line reason in *error.
 int hidraw_read_report(int fd, uint8_t* buffer, size_t capacity, int timeout_ms, std::string* error);
+
+// Reads and drops every input report queued on `fd` (non-blocking) without
+// waiting for more, at most `limit` of them. Returns the number dropped, or
+// -1 with a one-line reason in *error when the node failed (gone) before
+// anything could be dropped.
+int hidraw_discard_reports(int fd, int limit, std::string* error);
 
 // Writes one report (report-ID byte first). Returns the bytes written or -1
 // with a one-line reason in *error. Waits at most kHidrawWriteWaitMs for a

@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <map>
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace torvane {
 
@@ -22,11 +25,15 @@ constexpr uint8_t kTagFeature = 0xB;
 constexpr uint8_t kTagEndCollection = 0xC;
 
 // Global item tags.
+constexpr uint8_t kTagUsagePage = 0x0;
 constexpr uint8_t kTagReportSize = 0x7;
 constexpr uint8_t kTagReportId = 0x8;
 constexpr uint8_t kTagReportCount = 0x9;
 constexpr uint8_t kTagPush = 0xA;
 constexpr uint8_t kTagPop = 0xB;
+
+// Local item tags.
+constexpr uint8_t kTagUsage = 0x0;
 
 constexpr uint8_t kLongItemPrefix = 0xFE;
 
@@ -35,6 +42,7 @@ struct GlobalState {
   uint32_t report_size = 0;
   uint32_t report_count = 0;
   uint8_t report_id = 0;
+  uint16_t usage_page = 0;
 };
 
 enum ReportKind { kInputReport = 0, kOutputReport = 1, kFeatureReport = 2, kReportKinds = 3 };
@@ -59,14 +67,29 @@ uint32_t item_value(const uint8_t* p, size_t size) {
   return value;
 }
 
+// Bits of one top-level collection per kind and report ID; only the IDs it
+// uses are kept.
+struct CollectionBits {
+  HidUsagePair usage;
+  std::vector<HidUsagePair> nested_usages;
+  std::map<std::pair<int, uint8_t>, uint64_t> bits;  // (kind, report ID) -> bits
+  bool seen_first[kReportKinds] = {false, false, false};
+  uint8_t first_id[kReportKinds] = {0, 0, 0};
+};
+
 class Parser {
  public:
   ReportDescriptorSummary run(const uint8_t* data, size_t size);
 
  private:
   ReportDescriptorError global_item(uint8_t tag, uint32_t value);
+  void local_item(uint8_t tag, uint32_t value, size_t data_size);
   ReportDescriptorError main_item(uint8_t tag);
+  ReportDescriptorError collection_item();
   void finish(ReportDescriptorSummary& out) const;
+  // The usage named by the Usage items since the last main item: an
+  // extended (4-byte) usage carries its own page.
+  HidUsagePair current_usage() const;
 
   GlobalState global_;
   std::array<GlobalState, kMaxPushDepth> stack_{};
@@ -76,6 +99,11 @@ class Parser {
   bool uses_report_ids_ = false;
   bool seen_first_[kReportKinds] = {false, false, false};
   uint8_t first_id_[kReportKinds] = {0, 0, 0};
+  // Local state: the last Usage item since the last main item.
+  bool have_usage_ = false;
+  uint32_t usage_value_ = 0;
+  bool usage_extended_ = false;
+  std::vector<CollectionBits> collections_;
 };
 
 ReportDescriptorSummary Parser::run(const uint8_t* data, size_t size) {
@@ -116,10 +144,13 @@ ReportDescriptorSummary Parser::run(const uint8_t* data, size_t size) {
     ReportDescriptorError error = ReportDescriptorError::kNone;
     if (type == kMain) {
       error = main_item(tag);
+      have_usage_ = false;  // local items apply to the next main item only
     } else if (type == kGlobal) {
       error = global_item(tag, value);
+    } else if (type == kLocal) {
+      local_item(tag, value, data_size);
     }
-    // Local items name usages only; reserved items are skipped.
+    // Reserved items are skipped.
     if (error != ReportDescriptorError::kNone) {
       out.error = error;
       return out;
@@ -148,6 +179,9 @@ ReportDescriptorError Parser::global_item(uint8_t tag, uint32_t value) {
       global_.report_id = static_cast<uint8_t>(value);
       uses_report_ids_ = true;
       break;
+    case kTagUsagePage:
+      global_.usage_page = static_cast<uint16_t>(value);
+      break;
     case kTagPush:
       if (stack_depth_ == stack_.size()) return ReportDescriptorError::kPushOverflow;
       stack_[stack_depth_++] = global_;
@@ -164,6 +198,33 @@ ReportDescriptorError Parser::global_item(uint8_t tag, uint32_t value) {
   return ReportDescriptorError::kNone;
 }
 
+void Parser::local_item(uint8_t tag, uint32_t value, size_t data_size) {
+  if (tag != kTagUsage) return;  // usage ranges, strings, designators: no collection usage
+  have_usage_ = true;
+  usage_value_ = value;
+  usage_extended_ = data_size == 4;
+}
+
+HidUsagePair Parser::current_usage() const {
+  if (!have_usage_) return {};
+  if (usage_extended_) {
+    return {static_cast<uint16_t>(usage_value_ >> 16), static_cast<uint16_t>(usage_value_)};
+  }
+  return {global_.usage_page, static_cast<uint16_t>(usage_value_)};
+}
+
+ReportDescriptorError Parser::collection_item() {
+  if (open_collections_ == 0) {
+    if (collections_.size() == kMaxTopLevelCollections) return ReportDescriptorError::kTooManyCollections;
+    collections_.emplace_back();
+    collections_.back().usage = current_usage();
+  } else if (have_usage_ && !collections_.empty()) {
+    collections_.back().nested_usages.push_back(current_usage());
+  }
+  ++open_collections_;
+  return ReportDescriptorError::kNone;
+}
+
 ReportDescriptorError Parser::main_item(uint8_t tag) {
   int kind = -1;
   switch (tag) {
@@ -171,8 +232,7 @@ ReportDescriptorError Parser::main_item(uint8_t tag) {
     case kTagOutput: kind = kOutputReport; break;
     case kTagFeature: kind = kFeatureReport; break;
     case kTagCollection:
-      ++open_collections_;
-      return ReportDescriptorError::kNone;
+      return collection_item();
     case kTagEndCollection:
       if (open_collections_ == 0) return ReportDescriptorError::kUnbalancedCollection;
       --open_collections_;
@@ -187,6 +247,15 @@ ReportDescriptorError Parser::main_item(uint8_t tag) {
   const uint64_t item_bits = static_cast<uint64_t>(global_.report_size) * global_.report_count;
   uint64_t& total = bits_[kind][global_.report_id];
   total = saturating_add(total, item_bits);
+  if (open_collections_ != 0) {
+    CollectionBits& c = collections_.back();
+    if (!c.seen_first[kind]) {
+      c.seen_first[kind] = true;
+      c.first_id[kind] = global_.report_id;
+    }
+    uint64_t& own = c.bits[{kind, global_.report_id}];
+    own = saturating_add(own, item_bits);
+  }
   return ReportDescriptorError::kNone;
 }
 
@@ -215,6 +284,24 @@ void Parser::finish(ReportDescriptorSummary& out) const {
   out.output_report_length = out.has_output ? bytes_with_id_byte(longest[kOutputReport]) : 0;
   out.feature_report_length =
       longest[kFeatureReport] != 0 ? bytes_with_id_byte(longest[kFeatureReport]) : 0;
+
+  for (const CollectionBits& c : collections_) {
+    ReportCollectionSummary summary;
+    summary.usage = c.usage;
+    summary.nested_usages = c.nested_usages;
+    uint64_t own_longest[kReportKinds] = {0, 0, 0};
+    for (const auto& [key, bits] : c.bits) {
+      own_longest[key.first] = std::max(own_longest[key.first], bits);
+      if (key.first == kInputReport && bits != 0) summary.input_report_ids.push_back(key.second);
+    }
+    summary.has_input = own_longest[kInputReport] != 0;
+    summary.has_output = own_longest[kOutputReport] != 0;
+    summary.input_report_id = c.first_id[kInputReport];
+    summary.output_report_id = c.first_id[kOutputReport];
+    summary.input_report_length = summary.has_input ? bytes_with_id_byte(own_longest[kInputReport]) : 0;
+    summary.output_report_length = summary.has_output ? bytes_with_id_byte(own_longest[kOutputReport]) : 0;
+    out.collections.push_back(std::move(summary));
+  }
 }
 
 }  // namespace
@@ -232,6 +319,8 @@ const char* report_descriptor_error_text(ReportDescriptorError error) {
     case ReportDescriptorError::kUnbalancedCollection: return "report descriptor has unbalanced collections";
     case ReportDescriptorError::kMixedReportIds:
       return "report descriptor mixes data items with and without report IDs";
+    case ReportDescriptorError::kTooManyCollections:
+      return "report descriptor declares too many top-level collections";
   }
   return "unknown report descriptor error";
 }

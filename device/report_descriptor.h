@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace torvane {
 
@@ -25,10 +26,32 @@ enum class ReportDescriptorError {
   kPopUnderflow,       // Pop without Push
   kUnbalancedCollection,  // End Collection without Collection, or still open at the end
   kMixedReportIds,     // data items both with and without a report ID
+  kTooManyCollections, // more than kMaxTopLevelCollections top-level collections
 };
 
 // Human-readable name of an error, for logs and the open error text.
 const char* report_descriptor_error_text(ReportDescriptorError error);
+
+// A usage page and usage pair, as a collection declares it.
+struct HidUsagePair {
+  uint16_t usage_page = 0;
+  uint16_t usage = 0;
+  bool operator==(const HidUsagePair&) const = default;
+};
+
+// One top-level collection: on Windows its own device with its own report
+// lengths; on hidraw one of the records hidapi lists for the node.
+struct ReportCollectionSummary {
+  HidUsagePair usage;                      // of the collection item (0:0 without a usage)
+  std::vector<HidUsagePair> nested_usages; // of the collections inside it, in order
+  bool has_input = false;
+  bool has_output = false;
+  uint8_t input_report_id = 0;             // of its first Input item (0 without IDs)
+  uint8_t output_report_id = 0;            // of its first Output item
+  uint32_t input_report_length = 0;        // its longest input report + 1; 0 when none
+  uint32_t output_report_length = 0;       // its longest output report + 1; 0 when none
+  std::vector<uint8_t> input_report_ids;   // every ID its input reports use, ascending
+};
 
 struct ReportDescriptorSummary {
   ReportDescriptorError error = ReportDescriptorError::kEmpty;
@@ -42,6 +65,9 @@ struct ReportDescriptorSummary {
   uint32_t input_report_length = 0;
   uint32_t output_report_length = 0;
   uint32_t feature_report_length = 0;
+  // The top-level collections in descriptor order. Data items outside any
+  // collection count only in the totals above.
+  std::vector<ReportCollectionSummary> collections;
 
   bool ok() const { return error == ReportDescriptorError::kNone; }
 };
@@ -51,6 +77,9 @@ struct ReportDescriptorSummary {
 inline constexpr uint32_t kMaxReportSizeBits = 256;
 inline constexpr uint32_t kMaxReportCount = 12288;
 inline constexpr size_t kMaxPushDepth = 16;
+// Top-level collections beyond this many are refused; a real device's
+// descriptor holds a handful.
+inline constexpr size_t kMaxTopLevelCollections = 256;
 
 ReportDescriptorSummary parse_report_descriptor(const uint8_t* data, size_t size);
 

@@ -169,6 +169,53 @@ TEST(BootReplies, AlignedWithoutAndWithReportIds) {
   }
 }
 
+// The reply starts after the ID byte exactly when the device numbers its
+// input reports, whatever length the report arrives at: a reply report
+// shorter than the longest input report is still found.
+TEST(BootReplies, AlignedByNumberingNotByCount) {
+  struct Case {
+    uint8_t id;
+    uint32_t input_length;
+    size_t reply_bytes;  // reply proper, without the ID byte
+  } const cases[] = {{5, 65, 32}, {5, 65, 8}, {5, 129, 64}, {7, 9, 8}, {0, 129, 64}, {0, 65, 20}};
+  for (const Case& c : cases) {
+    Bench b(65, c.input_length, c.id);
+    int status = BOOT_STATUS_NONE;
+    b.state->queue(FakeRead::report(reply(BOOT_CMD_INFO, 0, c.id, c.reply_bytes)));
+    boot_query_info(&b.device, &status, nullptr);
+    EXPECT_EQ(status, 0) << "ID " << int(c.id) << ", longest input " << c.input_length << ", reply "
+                         << c.reply_bytes;
+  }
+}
+
+// Reports already waiting when a request goes out are dropped: only what
+// arrives after it can answer it.
+TEST(BootReplies, InputQueuedBeforeTheRequestNeverAnswersIt) {
+  Bench b;
+  int status = BOOT_STATUS_NONE;
+  b.state->queue(FakeRead::stale(reply(BOOT_CMD_START, 6)));  // a late reply to an earlier start
+  b.state->queue(FakeRead::stale(reply(BOOT_CMD_DATA, 0)));
+  b.state->queue(FakeRead::report(reply(BOOT_CMD_START, 0)));
+  b.device.read_pending = true;
+  boot_send_command(&b.device, BOOT_CMD_START, nullptr, 0, &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(b.state->discarded, 2);
+  EXPECT_EQ(b.state->read_timeouts.size(), 1u);
+
+  // Blocks and info queries drop stale input as well.
+  const auto frame = block_frame(65, 0, std::vector<uint8_t>(48, 1));
+  b.state->queue(FakeRead::stale(reply(BOOT_CMD_DATA, 4)));
+  b.state->queue(FakeRead::report(reply(BOOT_CMD_DATA, 0)));
+  EXPECT_EQ(boot_send_block(&b.device, frame.data(), 65, &status), 0);
+  EXPECT_EQ(status, 0);
+  b.state->queue(FakeRead::stale(reply(BOOT_CMD_INFO, 0, 0, 64, "STALE")));
+  b.state->queue(FakeRead::report(reply(BOOT_CMD_INFO, 0, 0, 64, "FRESH")));
+  BootInfo info;
+  boot_query_info(&b.device, &status, &info);
+  EXPECT_EQ(boot_info_text(info), "FRESH");
+  EXPECT_EQ(b.state->discarded, 4);
+}
+
 TEST(BootReplies, StatusIsZeroExtended) {
   Bench b;
   int status = BOOT_STATUS_NONE;

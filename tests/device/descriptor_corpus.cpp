@@ -25,10 +25,19 @@ CorpusEntry load_descriptor(const std::string& name) {
   entry.name = name;
   std::string line;
   const std::string marker = "# expect:";
+  const std::string collection = "# collection:";
+  const auto rest = [&line](const std::string& m) {
+    std::string text = line.substr(m.size());
+    text.erase(0, text.find_first_not_of(' '));
+    return text;
+  };
   while (std::getline(in, line)) {
     if (line.rfind(marker, 0) == 0) {
-      entry.expect = line.substr(marker.size());
-      entry.expect.erase(0, entry.expect.find_first_not_of(' '));
+      entry.expect = rest(marker);
+      continue;
+    }
+    if (line.rfind(collection, 0) == 0) {
+      entry.collections.push_back(rest(collection));
       continue;
     }
     std::istringstream tokens(line.substr(0, line.find('#')));

@@ -12,6 +12,9 @@ struct CorpusEntry {
   std::string name;              // file name without directory
   std::vector<uint8_t> bytes;
   std::string expect;            // text after "# expect:", trimmed
+  // One per top-level collection, in order: text after "# collection:",
+  // "PAGE:USAGE in=.. in_id=.. out=.. out_id=.." (hex usage, decimal rest).
+  std::vector<std::string> collections;
 };
 
 std::filesystem::path descriptor_corpus_dir();

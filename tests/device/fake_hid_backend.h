@@ -20,7 +20,9 @@ namespace torvane::test {
 struct FakeRead {
   int result = 0;                // 0 time-out, -1 error, > 0 deliver `bytes`
   std::vector<uint8_t> bytes;
+  bool already_queued = false;  // waiting before the next request: discard_input drops it
   static FakeRead report(std::vector<uint8_t> b) { return {1, std::move(b)}; }
+  static FakeRead stale(std::vector<uint8_t> b) { return {1, std::move(b), true}; }
   static FakeRead timeout() { return {0, {}}; }
   static FakeRead error() { return {-1, {}}; }
 };
@@ -32,6 +34,7 @@ struct FakeDeviceState {
   std::deque<FakeRead> reads;         // empty queue: every read times out
   std::vector<int> read_timeouts;     // timeout_ms of every read call
   std::vector<size_t> read_capacities;
+  int discarded = 0;                  // reports dropped by discard_input
   int write_result = 0;               // 0: write succeeds fully; else returned as is
   std::string error_text = "Input/output error\nsecond line";
   std::optional<std::vector<uint8_t>> descriptor;
@@ -63,6 +66,17 @@ class FakeHidDevice final : public HidBackendDevice {
     const size_t n = std::min(capacity, r.bytes.size());
     std::copy_n(r.bytes.begin(), n, buffer);
     return static_cast<int>(n);
+  }
+
+  int discard_input() override {
+    std::lock_guard<std::mutex> g(state_->mutex);
+    int dropped = 0;
+    while (!state_->reads.empty() && state_->reads.front().already_queued) {
+      state_->reads.pop_front();
+      ++dropped;
+    }
+    state_->discarded += dropped;
+    return dropped;
   }
 
   std::optional<std::vector<uint8_t>> report_descriptor() override {

@@ -104,6 +104,30 @@ TEST_F(HidrawReportIo, WaitEndsWhenAReportArrivesOrTheDeviceGoes) {
   EXPECT_NE(error.find(kHidrawDisconnectedText), std::string::npos) << error;
 }
 
+// An empty report is "nothing read", not a lost device; the reports
+// after it are delivered as usual.
+TEST_F(HidrawReportIo, ZeroLengthReportReadsAsNothing) {
+  send_report({});
+  send_report(report(9));
+  EXPECT_EQ(read(1000), 0);
+  EXPECT_EQ(read(1000), 64);
+  EXPECT_EQ(in[0], 9);
+}
+
+TEST_F(HidrawReportIo, DiscardDropsWhatIsQueuedAndWaitsForNothing) {
+  EXPECT_EQ(hidraw_discard_reports(host, 256, &error), 0);
+  for (uint8_t i = 1; i <= 5; ++i) send_report(report(i, 8));
+  EXPECT_EQ(hidraw_discard_reports(host, 3, &error), 3) << "bounded";
+  EXPECT_EQ(hidraw_discard_reports(host, 256, &error), 2);
+  send_report(report(0x11));
+  ASSERT_EQ(read(0), 64) << "a report sent afterwards is kept";
+  send_report(report(0x12));
+  close_device();
+  EXPECT_EQ(hidraw_discard_reports(host, 256, &error), 1) << "queued before the hang-up";
+  EXPECT_EQ(hidraw_discard_reports(host, 256, &error), -1);
+  EXPECT_NE(error.find(kHidrawDisconnectedText), std::string::npos) << error;
+}
+
 TEST_F(HidrawReportIo, ShortBufferGetsTheFrontOfOneReportOnly) {
   send_report(report(1));
   send_report(report(2));

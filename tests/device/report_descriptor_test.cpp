@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bitset>
 #include <cctype>
+#include <cstdio>
 #include <map>
+#include <optional>
 #include <random>
 #include <sstream>
 
 #include "device/report_descriptor.h"
+#include "device/report_layout.h"
 #include "tests/device/descriptor_builder.h"
 #include "tests/device/descriptor_corpus.h"
 
@@ -32,6 +36,23 @@ const std::map<std::string, ReportDescriptorError>& error_names() {
   return names;
 }
 
+// "key=value" words with decimal values.
+std::map<std::string, uint32_t> numbers(std::istream& words) {
+  std::map<std::string, uint32_t> out;
+  std::string pair;
+  while (words >> pair) {
+    const size_t eq = pair.find('=');
+    out[pair.substr(0, eq)] = static_cast<uint32_t>(std::stoul(pair.substr(eq + 1)));
+  }
+  return out;
+}
+
+std::string usage_text(HidUsagePair u) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%04X:%04X", u.usage_page, u.usage);
+  return text;
+}
+
 class DescriptorCorpus : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(DescriptorCorpus, ParsesAsExpected) {
@@ -50,11 +71,21 @@ TEST_P(DescriptorCorpus, ParsesAsExpected) {
   }
   ASSERT_EQ(verdict, "ok");
   ASSERT_TRUE(s.ok()) << report_descriptor_error_text(s.error);
-  std::map<std::string, uint32_t> want;
-  std::string pair;
-  while (words >> pair) {
-    const size_t eq = pair.find('=');
-    want[pair.substr(0, eq)] = static_cast<uint32_t>(std::stoul(pair.substr(eq + 1)));
+  std::map<std::string, uint32_t> want = numbers(words);
+  if (!entry.collections.empty()) {
+    ASSERT_EQ(s.collections.size(), entry.collections.size());
+    for (size_t i = 0; i < s.collections.size(); ++i) {
+      const ReportCollectionSummary& c = s.collections[i];
+      std::istringstream line(entry.collections[i]);
+      std::string usage;
+      line >> usage;
+      const auto n = numbers(line);
+      EXPECT_EQ(usage_text(c.usage), usage) << i;
+      EXPECT_EQ(c.input_report_length, n.at("in")) << usage;
+      EXPECT_EQ(c.input_report_id, n.at("in_id")) << usage;
+      EXPECT_EQ(c.output_report_length, n.at("out")) << usage;
+      EXPECT_EQ(c.output_report_id, n.at("out_id")) << usage;
+    }
   }
   EXPECT_EQ(s.input_report_length, want.at("in"));
   EXPECT_EQ(s.input_report_id, want.at("in_id"));
@@ -77,7 +108,9 @@ INSTANTIATE_TEST_SUITE_P(Files, DescriptorCorpus, ::testing::ValuesIn(test::desc
 TEST(DescriptorCorpusContents, HoldsTheRequiredShapes) {
   const auto names = test::descriptor_corpus_names();
   for (const char* required : {"vendor_64_no_id.hex", "vendor_64_with_id.hex", "keyboard_multi_report.hex",
-                               "mouse.hex", "truncated_item.hex", "malformed_report_id_zero.hex"}) {
+                               "mouse.hex", "truncated_item.hex", "malformed_report_id_zero.hex",
+                               "keyboard_vendor.hex", "mouse_vendor.hex", "vendor_vendor.hex",
+                               "vendor_not_first.hex"}) {
     EXPECT_NE(std::find(names.begin(), names.end(), required), names.end()) << required;
   }
 }
@@ -140,6 +173,51 @@ TEST(ReportDescriptorLayout, LongestReportPerIdDecidesTheLength) {
   EXPECT_EQ(s.input_report_id, 1);
   EXPECT_EQ(s.output_report_id, 2);
   EXPECT_EQ(s.output_report_length, 61u);
+}
+
+// The layout an open gets: the collection of the record that matched (own
+// usage first, then a nested one), by path alone the first collection that
+// takes commands and answers them, and the other collections' input IDs to
+// pass over.
+TEST(ReportDescriptorLayout, OpenTakesTheMatchedCollection) {
+  struct Case {
+    const char* file;
+    std::optional<HidUsagePair> usage;
+    bool has_output;
+    uint8_t in_id, out_id;
+    uint32_t in_len, out_len;
+    std::vector<uint8_t> foreign;
+  } const cases[] = {
+      {"keyboard_vendor.hex", HidUsagePair{0xFF00, 0x0001}, true, 5, 5, 65, 65, {1}},
+      {"keyboard_vendor.hex", std::nullopt, true, 1, 1, 9, 2, {5}},
+      {"keyboard_vendor.hex", HidUsagePair{0x1234, 0x0001}, true, 1, 1, 9, 2, {5}},
+      {"mouse_vendor.hex", std::nullopt, true, 6, 6, 33, 33, {2}},
+      {"mouse_vendor.hex", HidUsagePair{0x0001, 0x0001}, false, 2, 0, 5, 0, {6}},
+      {"vendor_vendor.hex", HidUsagePair{0xFF00, 0x0002}, true, 2, 2, 65, 65, {1}},
+      {"vendor_not_first.hex", HidUsagePair{0xFF00, 0x0001}, true, 7, 8, 65, 65, {3}},
+      {"keyboard_multi_report.hex", HidUsagePair{0x000C, 0x0001}, false, 2, 0, 3, 0, {1, 3}},
+      {"vendor_64_with_id.hex", HidUsagePair{0x0001, 0x0006}, true, 0, 0, 0, 0, {}},  // single collection
+  };
+  for (const Case& c : cases) {
+    const CorpusEntry entry = test::load_descriptor(c.file);
+    const ReportDescriptorSummary s = parse_report_descriptor(entry.bytes.data(), entry.bytes.size());
+    ASSERT_TRUE(s.ok()) << c.file;
+    const ReportLayout l = select_report_layout(s, c.usage);
+    const std::string what = std::string(c.file) + (c.usage ? " " + usage_text(*c.usage) : " by path");
+    EXPECT_EQ(l.has_output, c.has_output) << what;
+    if (c.in_len == 0) {  // one collection: the whole descriptor, nothing passed over
+      EXPECT_EQ(l.input_report_length, s.input_report_length) << what;
+      EXPECT_EQ(l.output_report_id, s.output_report_id) << what;
+    } else {
+      EXPECT_EQ(l.input_report_id, c.in_id) << what;
+      EXPECT_EQ(l.output_report_id, c.out_id) << what;
+      EXPECT_EQ(l.input_report_length, c.in_len) << what;
+      EXPECT_EQ(l.output_report_length, c.out_len) << what;
+    }
+    std::bitset<256> foreign;
+    for (uint8_t id : c.foreign) foreign.set(id);
+    EXPECT_EQ(l.foreign_input_ids, foreign) << what;
+  }
 }
 
 TEST(ReportDescriptorLayout, BuilderShapesMatchTheirSizes) {
