@@ -76,10 +76,11 @@ std::vector<uint8_t> BootloaderModel::reply(uint16_t echo, uint16_t status,
   if (info) {
     std::memcpy(body + BOOT_REPLY_OFF_INFO, info->data(), std::min(info->size(), BOOT_INFO_SIZE));
   }
-  // Every input report has the full report length, zero filled; a report
-  // shorter than the reply carries as much of it as fits.
+  // Every input report has the full length of the reply report, zero
+  // filled; a report shorter than the reply carries as much of it as fits.
   const bool ids = knobs_.report_id != 0;
-  std::vector<uint8_t> report(ids ? knobs_.report_length : knobs_.report_length - 1, 0);
+  const uint32_t length = knobs_.reply_length != 0 ? knobs_.reply_length : knobs_.report_length;
+  std::vector<uint8_t> report(ids ? length : length - 1, 0);
   const size_t offset = ids ? 1 : 0;
   if (ids) report[0] = knobs_.report_id;
   std::memcpy(report.data() + offset, body, std::min(sizeof body, report.size() - offset));
@@ -92,7 +93,15 @@ std::chrono::microseconds BootloaderModel::send(std::vector<uint8_t> report, Clo
   const Clock::time_point due = std::max(now, ready_at_) + after;
   ready_at_ = due;
   const auto delay = std::chrono::duration_cast<std::chrono::microseconds>(due - now);
-  if (transport_) transport_->send_input_report(std::move(report), delay);
+  if (!transport_) return delay;
+  // The extra keyboard collection's report (no key pressed) goes out just
+  // before every Nth reply, as a keyboard's reports land between replies.
+  if (knobs_.composite_input_every != 0 && ++replies_sent_ % knobs_.composite_input_every == 0) {
+    std::vector<uint8_t> keys(knobs_.composite_report_length, 0);
+    keys[0] = knobs_.composite_report_id;
+    transport_->send_input_report(std::move(keys), delay);
+  }
+  transport_->send_input_report(std::move(report), delay);
   return delay;
 }
 

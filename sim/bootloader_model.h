@@ -97,6 +97,7 @@ class BootloaderModel {
   bool gone_ = false;                  // unplugged by a fault; deaf until power_on
   Clock::time_point offline_until_{};  // restarting: deaf until then
   Clock::time_point ready_at_{};       // replies go out in order, not before this
+  uint64_t replies_sent_ = 0;          // paces the composite collection's reports
 
   // The running transfer.
   bool in_transfer_ = false;

@@ -9,6 +9,8 @@ namespace {
 // Item prefixes with the size bits cleared: tag << 4 | type << 2.
 constexpr uint8_t kUsagePage = 0x04;
 constexpr uint8_t kUsage = 0x08;
+constexpr uint8_t kUsageMinimum = 0x18;
+constexpr uint8_t kUsageMaximum = 0x28;
 constexpr uint8_t kLogicalMinimum = 0x14;
 constexpr uint8_t kLogicalMaximum = 0x24;
 constexpr uint8_t kReportSize = 0x74;
@@ -20,6 +22,8 @@ constexpr uint8_t kCollection = 0xA0;
 constexpr uint8_t kEndCollection = 0xC0;
 
 constexpr uint8_t kDataVariableAbsolute = 0x02;
+constexpr uint8_t kDataArrayAbsolute = 0x00;
+constexpr uint8_t kConstant = 0x01;
 constexpr uint8_t kApplicationCollection = 0x01;
 constexpr uint16_t kVendorPage = 0xFF00;
 
@@ -64,11 +68,15 @@ class Writer {
 
 }  // namespace
 
-std::vector<uint8_t> build_vendor_report_descriptor(uint16_t usage_page, uint16_t usage,
-                                                    uint8_t report_id, uint32_t report_length) {
-  if (report_length < 2 || report_length > 65536) return {};
+namespace {
+
+// The device's own collection: input and output report of report_length - 1
+// bytes under report_id; with reply_length, the input report under
+// report_id is reply_length - 1 bytes and a longest input report follows
+// under its own ID.
+void write_vendor_collection(Writer& w, uint16_t usage_page, uint16_t usage, uint8_t report_id,
+                             uint32_t report_length, uint32_t reply_length) {
   const uint32_t count = report_length - 1;
-  Writer w;
   w.item(kUsagePage, usage_page);
   w.item(kUsage, usage);
   w.item(kCollection, kApplicationCollection);
@@ -79,13 +87,67 @@ std::vector<uint8_t> build_vendor_report_descriptor(uint16_t usage_page, uint16_
   w.signed_item(kLogicalMinimum, 0);
   w.signed_item(kLogicalMaximum, 255);
   w.item(kReportSize, 8);
-  w.item(kReportCount, count);
+  w.item(kReportCount, reply_length != 0 ? reply_length - 1 : count);
   w.item(kUsage, 0x01);
   w.item(kInput, kDataVariableAbsolute);
   w.item(kReportCount, count);
   w.item(kUsage, 0x02);
   w.item(kOutput, kDataVariableAbsolute);
+  if (reply_length != 0) {
+    w.item(kReportId, sim_long_input_report_id(report_id));
+    w.item(kUsage, 0x03);
+    w.item(kInput, kDataVariableAbsolute);
+  }
   w.bare(kEndCollection);
+}
+
+// A keyboard collection: key codes (an array of length - 1 bytes) in, the
+// five LEDs and their padding (one byte) out.
+void write_keyboard_collection(Writer& w, uint8_t report_id, uint32_t length) {
+  w.item(kUsagePage, 0x01);
+  w.item(kUsage, 0x06);
+  w.item(kCollection, kApplicationCollection);
+  w.item(kReportId, report_id);
+  w.item(kUsagePage, 0x07);
+  w.item(kUsageMinimum, 0);
+  w.item(kUsageMaximum, 101);
+  w.signed_item(kLogicalMinimum, 0);
+  w.signed_item(kLogicalMaximum, 101);
+  w.item(kReportSize, 8);
+  w.item(kReportCount, length - 1);
+  w.item(kInput, kDataArrayAbsolute);
+  w.item(kUsagePage, 0x08);
+  w.item(kUsageMinimum, 1);
+  w.item(kUsageMaximum, 5);
+  w.signed_item(kLogicalMaximum, 1);
+  w.item(kReportSize, 1);
+  w.item(kReportCount, 5);
+  w.item(kOutput, kDataVariableAbsolute);
+  w.item(kReportSize, 3);
+  w.item(kReportCount, 1);
+  w.item(kOutput, kConstant);
+  w.bare(kEndCollection);
+}
+
+}  // namespace
+
+std::vector<uint8_t> build_vendor_report_descriptor(uint16_t usage_page, uint16_t usage,
+                                                    uint8_t report_id, uint32_t report_length) {
+  if (report_length < 2 || report_length > 65536) return {};
+  Writer w;
+  write_vendor_collection(w, usage_page, usage, report_id, report_length, 0);
+  return w.take();
+}
+
+std::vector<uint8_t> build_sim_report_descriptor(const SimIdentity& id) {
+  if (id.report_length < 2 || id.report_length > 65536) return {};
+  if (id.reply_length != 0 && (id.reply_length < 2 || id.reply_length > id.report_length)) return {};
+  if (id.composite_report_id != 0 && (id.composite_report_length < 2 || id.composite_report_length > 65536)) {
+    return {};
+  }
+  Writer w;
+  if (id.composite_report_id != 0) write_keyboard_collection(w, id.composite_report_id, id.composite_report_length);
+  write_vendor_collection(w, id.usage_page, id.usage, id.report_id, id.report_length, id.reply_length);
   return w.take();
 }
 

@@ -26,7 +26,9 @@ std::vector<HidInterfaceRecord> SimBus::enumerate() {
   std::lock_guard<std::mutex> lock(core_->mutex);
   std::vector<HidInterfaceRecord> records;
   for (SimDeviceId id : core_->order) {
-    for (const SimInterfaceSlot& slot : core_->devices.at(id).slots) records.push_back(slot.record);
+    for (const SimInterfaceSlot& slot : core_->devices.at(id).slots) {
+      records.insert(records.end(), slot.collections.begin(), slot.collections.end());
+    }
   }
   return records;
 }

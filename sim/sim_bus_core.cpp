@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "device/report_descriptor.h"
 #include "sim/report_descriptor_builder.h"
 
 namespace torvane::sim {
@@ -19,6 +20,26 @@ std::wstring sim_numbered_serial(const std::wstring& factory, uint32_t id) {
   std::swprintf(number, sizeof(number) / sizeof(number[0]), L"%04u", id);
   return factory.substr(0, dash + 1) + number;
 }
+
+namespace {
+
+// hidapi lists a hidraw node once per top-level collection, every record
+// alike but for the usage page and usage; a descriptor with a single
+// collection (or one that does not parse) gives the interface's own record.
+std::vector<HidInterfaceRecord> collection_records(const HidInterfaceRecord& record,
+                                                   const std::vector<uint8_t>& descriptor) {
+  const ReportDescriptorSummary summary = parse_report_descriptor(descriptor.data(), descriptor.size());
+  if (!summary.ok() || summary.collections.size() < 2) return {record};
+  std::vector<HidInterfaceRecord> records;
+  for (const ReportCollectionSummary& collection : summary.collections) {
+    records.push_back(record);
+    records.back().usage_page = collection.usage.usage_page;
+    records.back().usage = collection.usage.usage;
+  }
+  return records;
+}
+
+}  // namespace
 
 SimDeviceEntry* SimBusCore::find_locked(SimDeviceId id) {
   auto it = devices.find(id);
@@ -65,17 +86,17 @@ void SimBusCore::arrive_locked(SimDeviceEntry& device, const SimIdentity* identi
     r.serial_number = identity->serial_number;
     if (!device.model->knobs().serial) r.serial_number = sim_numbered_serial(r.serial_number.value_or(L""), device.id);
     r.interface_number = identity->interface_number;
-    slot.descriptor = build_vendor_report_descriptor(identity->usage_page, identity->usage,
-                                                     identity->report_id, identity->report_length);
+    slot.descriptor = build_sim_report_descriptor(*identity);
     device.slots.push_back(std::move(slot));
   } else {
     for (const SimInertInterface& inert : device.inert) {
-      device.slots.push_back({0, inert.record, inert.report_descriptor, {}});
+      device.slots.push_back({0, inert.record, {}, inert.report_descriptor, {}});
     }
   }
   for (SimInterfaceSlot& slot : device.slots) {
     slot.node = take_node_locked();
     slot.record.path = sim_interface_path(slot.node);
+    slot.collections = collection_records(slot.record, slot.descriptor);
     notifications.push_back({SimBusEventKind::kArrival, device.id, slot.record});
   }
   order.push_back(device.id);

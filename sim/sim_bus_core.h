@@ -35,6 +35,8 @@ struct SimHandleQueue {
 struct SimInterfaceSlot {
   uint32_t node = 0;  // the number in its path, as a hidraw minor
   HidInterfaceRecord record;
+  // What enumeration lists for it: one record per top-level collection.
+  std::vector<HidInterfaceRecord> collections;
   std::vector<uint8_t> descriptor;
   std::vector<std::shared_ptr<SimHandleQueue>> handles;
 };

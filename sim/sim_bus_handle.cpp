@@ -92,6 +92,17 @@ int SimBusHandle::read(uint8_t* buffer, size_t capacity, int timeout_ms) {
   }
 }
 
+int SimBusHandle::discard_input() {
+  std::lock_guard<std::mutex> lock(core_->mutex);
+  const size_t dropped = queue_->reports.size();
+  if (dropped == 0 && queue_->gone) {
+    error_ = kRemovedText;
+    return -1;
+  }
+  queue_->reports.clear();
+  return static_cast<int>(dropped);
+}
+
 std::optional<std::vector<uint8_t>> SimBusHandle::report_descriptor() {
   std::lock_guard<std::mutex> lock(core_->mutex);
   if (!still_there_locked()) {

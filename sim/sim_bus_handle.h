@@ -20,6 +20,7 @@ class SimBusHandle : public HidBackendDevice {
 
   int write(const uint8_t* data, size_t length) override;
   int read(uint8_t* buffer, size_t capacity, int timeout_ms) override;
+  int discard_input() override;
   std::optional<std::vector<uint8_t>> report_descriptor() override;
   std::string error_text() override;
 

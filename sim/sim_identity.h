@@ -36,9 +36,22 @@ struct SimIdentity {
   std::wstring serial_number;
   uint8_t report_id = 0;        // 0: the device uses no report IDs
   uint32_t report_length = 65;  // input and output report length, ID byte included
+  // Length of the reply input report (ID byte included) when it is shorter
+  // than the longest input report; 0: replies are report_length long.
+  uint32_t reply_length = 0;
+  // An extra top-level collection before the device's own one (a keyboard
+  // with its own report ID and input report length); 0: none.
+  uint8_t composite_report_id = 0;
+  uint32_t composite_report_length = 0;
 
   bool operator==(const SimIdentity&) const = default;
 };
+
+// The report ID of the longest input report of a device whose replies are
+// shorter (reply_length): the one after its own report ID (254 after 255).
+inline uint8_t sim_long_input_report_id(uint8_t report_id) {
+  return report_id == 255 ? 254 : static_cast<uint8_t>(report_id + 1);
+}
 
 // Factory identities: bootloader 484F:5048 and old bootloader 484F:5045 on
 // the vendor usage page FF00 usage 1; application 0534:0002 on usage page 1

@@ -119,6 +119,7 @@ class KnobParser {
     return true;
   }
   bool busy_block(std::string_view value, std::string* error);
+  bool composite(std::string_view value, std::string* error);
 
   SimKnobs& k_;
   std::set<std::string> seen_;
@@ -154,6 +155,50 @@ bool KnobParser::busy_block(std::string_view value, std::string* error) {
   return true;
 }
 
+bool KnobParser::composite(std::string_view value, std::string* error) {
+  const size_t colon = value.find(':');
+  uint64_t id = 0, length = 0;
+  if (colon == std::string_view::npos || !parse_unsigned(value.substr(0, colon), 10, 255, &id) || id == 0 ||
+      !parse_unsigned(value.substr(colon + 1), 10, kSimMaxCompositeLength, &length) || length < 2) {
+    *error = "knob 'composite' needs ID:LENGTH (report ID 1..255, length 2.." +
+             std::to_string(kSimMaxCompositeLength) + " with the ID byte), got '" + std::string(value) + "'";
+    return false;
+  }
+  k_.composite_report_id = static_cast<uint8_t>(id);
+  k_.composite_report_length = static_cast<uint32_t>(length);
+  return true;
+}
+
+// Knobs that only make sense together, checked once every item is read.
+bool check_combination(const SimKnobs& k, std::string* error) {
+  if (k.reply_length != 0) {
+    if (k.report_id == 0) {
+      *error = "knob 'reply-length' needs report-id: a device without report IDs has one input report";
+      return false;
+    }
+    if (k.reply_length >= k.report_length) {
+      *error = "knob 'reply-length' must be shorter than report-length (" + std::to_string(k.report_length) + ")";
+      return false;
+    }
+  }
+  if (k.composite_report_id != 0) {
+    if (k.report_id == 0) {
+      *error = "knob 'composite' needs report-id: several collections must number their reports";
+      return false;
+    }
+    if (k.composite_report_id == k.report_id ||
+        (k.reply_length != 0 && k.composite_report_id == sim_long_input_report_id(k.report_id))) {
+      *error = "knob 'composite' needs a report ID of its own, got " + std::to_string(k.composite_report_id);
+      return false;
+    }
+  }
+  if (k.composite_input_every != 0 && k.composite_report_id == 0) {
+    *error = "knob 'composite-input' needs composite";
+    return false;
+  }
+  return true;
+}
+
 bool KnobParser::item(std::string_view raw, std::string* error) {
   const size_t eq = raw.find('=');
   const std::string_view key = trim(raw.substr(0, eq));
@@ -180,7 +225,8 @@ bool KnobParser::item(std::string_view raw, std::string* error) {
   static const std::set<std::string> kKnown = {
       "info",         "vid",           "pid",         "usage-page",   "usage",
       "release",      "interface",     "serial",      "port",
-      "report-id",    "report-length", "busy-start",  "busy-block",   "busy-block-status",
+      "report-id",    "report-length", "reply-length", "composite",   "composite-input",
+      "busy-start",   "busy-block",    "busy-block-status",
       "silent-block", "late-block",    "late-ms",     "wrong-echo-block", "unplug-block",
       "latency-us",   "info-status",   "enter-status", "start-status", "restart-ms"};
   if (!kKnown.count(k)) {
@@ -234,6 +280,17 @@ bool KnobParser::item(std::string_view raw, std::string* error) {
   if (k == "report-length") {
     if (!number(k, value, kSimMinReportLength, kSimMaxReportLength, &n, error)) return false;
     k_.report_length = static_cast<uint32_t>(n);
+    return true;
+  }
+  if (k == "reply-length") {
+    if (!number(k, value, kSimMinReportLength, kSimMaxReportLength, &n, error)) return false;
+    k_.reply_length = static_cast<uint32_t>(n);
+    return true;
+  }
+  if (k == "composite") return composite(value, error);
+  if (k == "composite-input") {
+    if (!number(k, value, 1, UINT32_MAX, &n, error)) return false;
+    k_.composite_input_every = static_cast<uint32_t>(n);
     return true;
   }
   if (k == "busy-start") {
@@ -323,6 +380,7 @@ bool parse_sim_knobs(std::string_view text, SimKnobs* knobs, std::string* error)
       return false;
     }
   }
+  if (!check_combination(parsed, &err)) return false;
   *knobs = std::move(parsed);
   return true;
 }
@@ -348,6 +406,11 @@ std::string format_sim_knobs(const SimKnobs& k) {
   if (k.port) add("port=" + escape(*k.port));
   add_num("report-id", k.report_id, d.report_id);
   add_num("report-length", k.report_length, d.report_length);
+  add_num("reply-length", k.reply_length, d.reply_length);
+  if (k.composite_report_id != 0) {
+    add("composite=" + std::to_string(k.composite_report_id) + ":" + std::to_string(k.composite_report_length));
+  }
+  add_num("composite-input", k.composite_input_every, d.composite_input_every);
   add_num("busy-start", k.busy_start, d.busy_start);
   for (const SimBusyBlock& b : k.busy_blocks) {
     std::string item = "busy-block=" + std::to_string(b.index) + ":" + std::to_string(b.count);
@@ -383,6 +446,9 @@ SimIdentity sim_identity_for(const SimKnobs& knobs, SimDeviceKind kind) {
   if (knobs.serial) id.serial_number = std::wstring(knobs.serial->begin(), knobs.serial->end());
   id.report_id = knobs.report_id;
   id.report_length = knobs.report_length;
+  id.reply_length = knobs.reply_length;
+  id.composite_report_id = knobs.composite_report_id;
+  id.composite_report_length = knobs.composite_report_length;
   return id;
 }
 

@@ -25,6 +25,8 @@ inline constexpr size_t kSimMaxInfoLength = 48;
 // lower bound leaves room for a reply's magic, echo and status.
 inline constexpr uint32_t kSimMinReportLength = 8;
 inline constexpr uint32_t kSimMaxReportLength = 12289;
+// Longest input report of the extra keyboard collection (ID byte included).
+inline constexpr uint32_t kSimMaxCompositeLength = 1025;
 inline constexpr uint32_t kSimMaxLatencyUs = 10'000'000;
 inline constexpr uint32_t kSimMaxDelayMs = 60'000;
 // bInterfaceNumber is one byte.
@@ -61,6 +63,10 @@ struct SimKnobs {
   std::optional<std::string> port;
   uint8_t report_id = 0;
   uint32_t report_length = 65;
+  uint32_t reply_length = 0;            // 0: replies at report_length
+  uint8_t composite_report_id = 0;      // 0: no extra keyboard collection
+  uint32_t composite_report_length = 0;
+  uint32_t composite_input_every = 0;   // a key report before every Nth reply; 0: never
   uint32_t busy_start = 0;
   std::vector<SimBusyBlock> busy_blocks;
   uint16_t busy_block_status = 2;

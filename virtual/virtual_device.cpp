@@ -27,6 +27,11 @@ std::string describe(const sim::SimIdentity& id) {
                   hex4(id.usage) + ", ";
   s += id.report_id ? "report ID " + std::to_string(id.report_id) : std::string("no report IDs");
   s += ", " + std::to_string(id.report_length - 1) + "-byte reports";
+  if (id.reply_length != 0) s += ", " + std::to_string(id.reply_length - 1) + "-byte replies";
+  if (id.composite_report_id != 0) {
+    s += ", behind a keyboard collection (report ID " + std::to_string(id.composite_report_id) + ", " +
+         std::to_string(id.composite_report_length - 1) + "-byte input)";
+  }
   return s;
 }
 
@@ -127,8 +132,7 @@ bool VirtualDevice::write_event(const uhid_event& event) {
 }
 
 bool VirtualDevice::arrive(const sim::SimIdentity& identity) {
-  const std::vector<uint8_t> descriptor = sim::build_vendor_report_descriptor(
-      identity.usage_page, identity.usage, identity.report_id, identity.report_length);
+  const std::vector<uint8_t> descriptor = sim::build_sim_report_descriptor(identity);
   uhid_event event;
   std::string error;
   // The port knob is the location the kernel reports, so that several

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 #include "device/boot_protocol.h"
 #include "device/hid_link.h"
@@ -184,6 +185,62 @@ TEST_F(HidLinkOnSimBus, LateReplyIsTakenByTheNextExchangeAndRejectedByItsEcho) {
   // The one after that collects the first info reply: a valid answer.
   EXPECT_EQ(query_info(&status), "ZAVRO:0.3.0.0 12:33:39 Sep 13 2016");
   EXPECT_EQ(status, 0);
+}
+
+// A late reply that lands on a handle opened right after the failure, but
+// before that handle's first request, must not answer the request.
+TEST_F(HidLinkOnSimBus, LateReplyQueuedOnANewHandleBeforeItsRequestIsDropped) {
+  const SimDeviceId id = plug("boot,late-block=1,late-ms=1150,no-restart");
+  ASSERT_TRUE(open(0x484F, 0x5048));
+  const TestImage image = test::make_image(200, CHECKSUM_CRC16);
+  EXPECT_EQ(flash(device_, image, CHECKSUM_CRC16), -1);  // block 1 times out after 1000 ms
+  ASSERT_TRUE(open(0x484F, 0x5048));                     // reopened at once
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));  // the late reply is queued now
+  EXPECT_EQ(flash(device_, image, CHECKSUM_CRC16), 0);
+  EXPECT_TRUE(bus_->model(id)->verdict().completed);
+}
+
+// A keyboard collection before the bootloader's own: the node is listed
+// once per collection, the open by usage gets the vendor collection's ID
+// and lengths, and the key reports arriving before every reply are passed
+// over.
+TEST_F(HidLinkOnSimBus, CompositeDeviceIsFlashedThroughItsVendorCollection) {
+  const SimDeviceId id = plug("boot,report-id=5,composite=1:9,composite-input=1,no-restart");
+  const HidDeviceInfoList list(hid_link_find(0x484F, 0x5048));
+  ASSERT_TRUE(list && list->next && !list->next->next);
+  EXPECT_EQ(list->usage_page, 0x0001);
+  EXPECT_EQ(list->usage, 0x0006);
+  EXPECT_EQ(list->next->usage_page, 0xFF00);
+  EXPECT_EQ(list->next->path, list->path);
+
+  ASSERT_TRUE(open(0x484F, 0x5048, 0xFF00, 0x0001));
+  EXPECT_EQ(device_->output_report_id, 5);
+  EXPECT_EQ(device_->output_report_length, 65);
+  EXPECT_EQ(device_->input_report_length, 65u);
+  int status = 0;
+  EXPECT_EQ(query_info(&status), "ZAVRO:0.3.0.0 12:33:39 Sep 13 2016");
+  const TestImage image = test::make_image(500, CHECKSUM_CRC16);
+  EXPECT_EQ(flash(device_, image, CHECKSUM_CRC16), 0);
+  const SimVerdict v = bus_->model(id)->verdict();
+  EXPECT_TRUE(v.completed) << v.summary();
+  EXPECT_EQ(v.protocol_violations, 0u) << v.last_violation;
+
+  // Without a usage the first record, the keyboard, is the one opened.
+  ASSERT_TRUE(open(0x484F, 0x5048));
+  EXPECT_EQ(device_->output_report_id, 1);
+  EXPECT_EQ(device_->output_report_length, 2);
+}
+
+// Replies shorter than the longest input report are found by the report
+// ID, not by their length.
+TEST_F(HidLinkOnSimBus, ReplyReportShorterThanTheLongestInputReport) {
+  const SimDeviceId id = plug("boot,report-id=5,reply-length=60,no-restart");
+  ASSERT_TRUE(open(0x484F, 0x5048));
+  EXPECT_EQ(device_->input_report_length, 65u);
+  int status = 0;
+  EXPECT_EQ(query_info(&status), "ZAVRO:0.3.0.0 12:33:39 Sep 13 2016");
+  EXPECT_EQ(flash(device_, test::make_image(300, CHECKSUM_CRC16), CHECKSUM_CRC16), 0);
+  EXPECT_TRUE(bus_->model(id)->verdict().completed);
 }
 
 TEST_F(HidLinkOnSimBus, SilentAndWrongEchoLeaveTheStatusAtMinusOne) {

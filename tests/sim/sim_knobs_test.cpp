@@ -142,6 +142,36 @@ TEST(SimKnobsParse, BusyBlockForms) {
   parse_error("boot,busy-block-status=3");
 }
 
+TEST(SimKnobsParse, ReportShapeKnobsAndTheirCombinations) {
+  const SimKnobs k = parse_ok("boot,report-id=5,reply-length=33,composite=1:9,composite-input=3");
+  EXPECT_EQ(k.reply_length, 33u);
+  EXPECT_EQ(k.composite_report_id, 1);
+  EXPECT_EQ(k.composite_report_length, 9u);
+  EXPECT_EQ(k.composite_input_every, 3u);
+  EXPECT_EQ(parse_ok(format_sim_knobs(k)), k);
+  const SimIdentity id = sim_identity_for(k, SimDeviceKind::kApp);  // every mode has the shape
+  EXPECT_EQ(id.reply_length, 33u);
+  EXPECT_EQ(id.composite_report_id, 1);
+  struct Case {
+    const char* text;
+    const char* says;
+  } const cases[] = {
+      {"boot,reply-length=33", "needs report-id"},
+      {"boot,report-id=5,reply-length=65", "shorter than report-length"},
+      {"boot,report-id=5,reply-length=7", "8..12289"},
+      {"boot,composite=1:9", "needs report-id"},
+      {"boot,report-id=5,composite=5:9", "report ID of its own"},
+      {"boot,report-id=5,reply-length=20,composite=6:9", "report ID of its own"},
+      {"boot,report-id=5,composite=0:9", "ID:LENGTH"},
+      {"boot,report-id=5,composite=1:1", "ID:LENGTH"},
+      {"boot,report-id=5,composite=1", "ID:LENGTH"},
+      {"boot,report-id=5,composite=1:1026", "ID:LENGTH"},
+      {"boot,report-id=5,composite-input=2", "needs composite"},
+      {"boot,report-id=5,composite=1:9,composite-input=0", "1..4294967295"},
+  };
+  for (const Case& c : cases) EXPECT_NE(parse_error(c.text).find(c.says), std::string::npos) << c.text;
+}
+
 TEST(SimKnobsParse, NullOutputIsRefusedAndNullErrorTolerated) {
   EXPECT_FALSE(parse_sim_knobs("boot", nullptr, nullptr));
   SimKnobs k;
