@@ -49,6 +49,9 @@ ReportLayout select_report_layout(const ReportDescriptorSummary& summary, std::o
     for (uint8_t id : other.input_report_ids) layout.foreign_input_ids.set(id);
   }
   for (uint8_t id : chosen->input_report_ids) layout.foreign_input_ids.reset(id);
+  // Its own first input item's ID is never passed over, even when that item
+  // carries no bits and another collection reuses the ID.
+  layout.foreign_input_ids.reset(chosen->input_report_id);
   // Without report IDs nothing tells the collections' reports apart.
   if (!summary.uses_report_ids) layout.foreign_input_ids.reset();
   return layout;

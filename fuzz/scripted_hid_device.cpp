@@ -107,6 +107,17 @@ class ScriptedHandle : public HidBackendDevice {
     return s_->gone ? -1 : 0;  // virtual time: the wait is over at once
   }
 
+  // Before each request the host drops what has already arrived; a late
+  // reply still on its way stays. No read is counted: nothing waits.
+  int discard_input() override {
+    int dropped = 0;
+    while (!s_->replies.empty() && s_->replies.front().timeouts_first == 0) {
+      s_->replies.pop_front();
+      ++dropped;
+    }
+    return dropped == 0 && s_->gone ? -1 : dropped;
+  }
+
   std::optional<std::vector<uint8_t>> report_descriptor() override {
     const sim::SimIdentity id = sim::sim_identity_for(s_->knobs, s_->knobs.kind);
     return sim::build_vendor_report_descriptor(id.usage_page, id.usage, id.report_id, id.report_length);
