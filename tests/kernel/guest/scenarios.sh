@@ -6,7 +6,8 @@ run_scenarios() {
            virtual_device_stops_cleanly cli_list_three_kinds cli_enter_boot_then_flash \
            cli_flash_waits_for_hotplug cli_flash_report_id_5 cli_boot_update_old_bootloader \
            cli_unplug_mid_flash \
-           cli_device_killed_mid_flash cli_station_four_devices; do
+           cli_device_killed_mid_flash cli_station_four_devices \
+           cli_composite_enter_boot_then_flash cli_short_reply_enter_boot_then_flash; do
     run_one "$s"
   done
 }
@@ -255,4 +256,47 @@ scenario_cli_station_four_devices() {
     cmp /tmp/st$i.bin /data/app.bin || fail "unit $i holds other bytes than app.bin"
   done
   expect_line /tmp/units.jsonl '"port":"bench-4",.*"result":3,.*"bytes_acknowledged":2400,' "the unplugged unit's record"
+}
+
+# A composite device: a keyboard collection (report ID 1, its own length)
+# before the device's own (report ID 5), with key reports landing between
+# replies. The application is opened by its usage; the bootloader, whose
+# keyboard collection is listed first, by the usage the settings give it.
+scenario_cli_composite_enter_boot_then_flash() {
+  need torvane-virtual-device
+  need torvane-cli
+  start_virtual_device comp app,report-id=5,composite=1:9,composite-input=3 0003:0534:0002 \
+    --save-image /tmp/flashed-comp.bin >/dev/null || exit 1
+  trap 'rm -f /usr/bin/Torvane.ini' EXIT
+  printf '[Boot]\nUsage Page=FF00\nUsage=1\n' >/usr/bin/Torvane.ini
+  torvane-cli list >/tmp/cli-comp-list.log 2>&1
+  expect_line /tmp/cli-comp-list.log '^0534:0002  0001:0006 ' "the keyboard collection is not listed"
+  expect_line /tmp/cli-comp-list.log '^0534:0002  0001:0000 ' "the application's collection is not listed"
+  rc=$(cli comp-enter enter-boot)
+  [ "$rc" = 0 ] || fail "enter-boot exit $rc"
+  expect_line /tmp/cli-comp-enter.log 'ZAVRO:0.3.0.0 12:33:39 Sep 13 2016'
+  rc=$(cli comp-flash flash --wait 20 /data/app.bin)
+  cat /tmp/vdev-comp.log
+  [ "$rc" = 0 ] || fail "flash exit $rc"
+  expect_line /tmp/vdev-comp.log '^image confirmed: 20000 bytes, CRC-16 ok'
+  grep -q 'protocol violation' /tmp/vdev-comp.log && fail "a frame went to the wrong collection"
+  cmp /tmp/flashed-comp.bin /data/app.bin || fail "the device holds other bytes than app.bin"
+}
+
+# Replies in an input report shorter than the device's longest one (report
+# ID 5, 59-byte replies beside a 64-byte input report): found by the report
+# ID, not by their length.
+scenario_cli_short_reply_enter_boot_then_flash() {
+  need torvane-virtual-device
+  need torvane-cli
+  start_virtual_device short app,report-id=5,reply-length=60 0003:0534:0002 \
+    --save-image /tmp/flashed-short.bin >/dev/null || exit 1
+  rc=$(cli short-enter enter-boot)
+  [ "$rc" = 0 ] || fail "enter-boot exit $rc"
+  expect_line /tmp/cli-short-enter.log 'ZAVRO:0.3.0.0 12:33:39 Sep 13 2016'
+  rc=$(cli short-flash flash --wait 20 /data/app.bin)
+  cat /tmp/vdev-short.log
+  [ "$rc" = 0 ] || fail "flash exit $rc"
+  expect_line /tmp/vdev-short.log '^image confirmed: 20000 bytes, CRC-16 ok'
+  cmp /tmp/flashed-short.bin /data/app.bin || fail "the device holds other bytes than app.bin"
 }
