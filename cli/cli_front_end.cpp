@@ -100,6 +100,15 @@ void CliFrontEnd::ClearOpenFailure() {
   open_failure_.clear();
 }
 
+void CliFrontEnd::OnDownloadFailureReason(const std::string& reason) {
+  if (bar_shown_) {
+    std::fputs("\n", progress_);
+    bar_shown_ = false;
+  }
+  std::fprintf(stderr, "%s\n", reason.c_str());
+  std::fflush(stderr);
+}
+
 int ExitCodeForResult(int download_result) {
   switch (download_result) {
     case DL_OK: return kExitOk;

@@ -41,6 +41,8 @@ class CliFrontEnd final : public QueuedFrontEnd {
   // The reason noted since the last ClearOpenFailure, or empty.
   std::string OpenFailure() const;
   void ClearOpenFailure();
+  // The reason of a failed download goes to standard error.
+  void OnDownloadFailureReason(const std::string& reason) override;
   bool FlashEnabled() const { return flash_enabled_; }
   bool EnterFlashModeEnabled() const { return enter_enabled_; }
   const std::string& FlashCaption() const { return flash_caption_; }

@@ -30,8 +30,12 @@ struct Crc16Table {
 constexpr Crc16Table kCrc16Table;
 }  // namespace
 
-uint16_t boot_crc16(const uint8_t* data, uint32_t count) {
-  uint16_t reg = 0xFFFF;
+uint16_t boot_crc16(const uint8_t* data, uint32_t count) { return boot_crc16_update(0xFFFF, data, count); }
+
+uint16_t boot_crc16_update(uint16_t crc, const uint8_t* data, uint32_t count) {
+  // The result is the register with its bytes exchanged; 0xFFFF, the
+  // starting register, reads the same both ways.
+  uint16_t reg = static_cast<uint16_t>(((crc & 0xFF) << 8) | (crc >> 8));
   uint32_t i = 0;
   for (; count - i >= 8; i += 8) {
     const uint8_t* p = data + i;

@@ -79,6 +79,9 @@ int boot_query_info(HidDevice* device, int* status, BootInfo* info);
 // CRC-16/MODBUS, returned with its two bytes exchanged so that it goes out
 // high byte first when stored little-endian.
 uint16_t boot_crc16(const uint8_t* data, uint32_t count);
+// Continues a CRC over further bytes: boot_crc16(a + b) equals
+// boot_crc16_update(boot_crc16(a), b), so large images go in pieces.
+uint16_t boot_crc16_update(uint16_t crc, const uint8_t* data, uint32_t count);
 uint32_t boot_xor32(const uint8_t* data, uint32_t count);
 uint16_t boot_xor16(const uint8_t* data, uint32_t count);
 

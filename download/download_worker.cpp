@@ -110,8 +110,13 @@ int DownloadWorker::DoDownload(Shared& shared, const DownloadJob& job) {
   DownloadResult result;
   {
     PreparedImage image;
-    if (!PrepareImage(job, scheme, &image)) {
-      result = DL_FILE_ERROR;
+    std::string reason;
+    PrepareControl prepare;
+    prepare.cancel = &shared.cancel_requests;
+    prepare.stop = &shared.download_stop;
+    if (!PrepareImage(job, scheme, &image, &reason, prepare)) {
+      result = shared.cancel_requests.load() != 0 || shared.download_stop.load() != 0 ? DL_CANCELLED : DL_FILE_ERROR;
+      if (result == DL_FILE_ERROR) host.PostDownloadFailureReason(reason);
     } else {
       host.PostDownloadProgress(PROGRESS_PREPARE, 0);
       TransferControl control;

@@ -40,6 +40,9 @@ class DownloadHost {
   virtual void DropDevice(const std::shared_ptr<HidDevice>& device) = 0;
   // WM_DOWNLOAD_PROGRESS.
   virtual void PostDownloadProgress(int kind, int value) = 0;
+  // Why the download about to be reported as failed failed (which file,
+  // what is wrong); posted just before its result.
+  virtual void PostDownloadFailureReason(const std::string& reason) { (void)reason; }
 };
 
 // The job for the attached device: old bootloader -> boot update image;

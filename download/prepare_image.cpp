@@ -1,11 +1,13 @@
-// Image preparation: read straight into one 0xFF-filled buffer, then
-// compute the start parameters over it.
+// Image preparation: read (or map) into one 0xFF-filled buffer, then
+// compute the start parameters over it, a piece at a time so that a
+// cancel is seen at once.
 #include "download/prepare_image.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -15,54 +17,68 @@ namespace torvane {
 
 namespace {
 
+// Work between two looks at the cancel flags.
+constexpr uint32_t kPiece = 4u << 20;
+
+bool Fail(std::string* error, const std::string& message) {
+  if (error != nullptr) *error = message;
+  return false;
+}
+
+bool Raised(const std::atomic<int32_t>* flag) { return flag != nullptr && flag->load() != 0; }
+
+bool Stopped(const PrepareControl& control) { return Raised(control.cancel) || Raised(control.stop); }
+
+const char* const kTextCancelled = "已取消";
+
 class InputFile {
  public:
   InputFile() = default;
-  ~InputFile() {
-    if (fd_ >= 0) ::close(fd_);
-  }
+  ~InputFile() { Close(); }
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
   // Opens a regular file for reading and takes its length. O_NONBLOCK
   // keeps a FIFO from blocking the open; such files are refused anyway.
   bool Open(const std::string& what, const std::string& path, std::string* error) {
-    if (path.empty()) return Fail(error, what + ": no file name");
-    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0) return Fail(error, what + " '" + path + "': cannot open: " + std::strerror(errno));
-    struct stat info {};
-    if (::fstat(fd_, &info) != 0) {
-      return Fail(error, what + " '" + path + "': cannot query: " + std::strerror(errno));
-    }
-    if (!S_ISREG(info.st_mode)) return Fail(error, what + " '" + path + "': not a regular file");
-    if (info.st_size <= 0) return Fail(error, what + " '" + path + "': file is empty");
-    // The padded length, (length + 3) & ~3, must fit in 32 bits.
-    if (static_cast<uint64_t>(info.st_size) > 0xFFFFFFFCull) {
-      return Fail(error, what + " '" + path + "': too large (" + std::to_string(info.st_size) +
-                             " bytes; the protocol counts lengths in 32 bits)");
-    }
-    length_ = static_cast<uint32_t>(info.st_size);
     what_ = what;
     path_ = path;
+    if (path.empty()) return Fail(error, what + ": 未指定文件");
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) return Fail(error, Name() + "无法打开: " + std::strerror(errno));
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) return Fail(error, Name() + "无法读取文件信息: " + std::strerror(errno));
+    if (S_ISDIR(info.st_mode)) return Fail(error, Name() + "不是普通文件 (是目录)");
+    if (!S_ISREG(info.st_mode)) return Fail(error, Name() + "不是普通文件");
+    if (info.st_size <= 0) return Fail(error, Name() + "文件为空");
+    // The padded length, (length + 3) & ~3, must fit in 32 bits.
+    if (static_cast<uint64_t>(info.st_size) > 0xFFFFFFFCull) {
+      return Fail(error, Name() + "文件过大 (" + std::to_string(info.st_size) + " 字节; 协议的长度为 32 位)");
+    }
+    length_ = static_cast<uint32_t>(info.st_size);
     return true;
   }
 
+  int fd() const { return fd_; }
   uint32_t length() const { return length_; }
   uint32_t padded_length() const { return (length_ + 3u) & ~3u; }
+  // "<what> '<path>': ", the front of every reason about this file.
+  std::string Name() const { return what_ + " '" + path_ + "': "; }
 
   // Reads the whole file (its length when opened) into `dest`. A file that
   // ends early is a read error just like a failing read.
-  bool ReadAll(uint8_t* dest, std::string* error) {
+  bool ReadAll(uint8_t* dest, const PrepareControl& control, std::string* error) {
     uint32_t done = 0;
     while (done < length_) {
-      const ssize_t n = ::read(fd_, dest + done, length_ - done);
+      if (Stopped(control)) return Fail(error, kTextCancelled);
+      const ssize_t n = ::read(fd_, dest + done, std::min(length_ - done, kPiece));
       if (n < 0) {
         if (errno == EINTR) continue;
-        return Fail(error, what_ + " '" + path_ + "': read error: " + std::strerror(errno));
+        return Fail(error, Name() + "读取错误: " + std::strerror(errno));
       }
       if (n == 0) {
-        return Fail(error, what_ + " '" + path_ + "': file ended after " + std::to_string(done) + " of " +
-                               std::to_string(length_) + " bytes");
+        return Fail(error, Name() + "文件在 " + std::to_string(done) + " 字节处提前结束 (应有 " +
+                               std::to_string(length_) + " 字节)");
       }
       done += static_cast<uint32_t>(n);
     }
@@ -76,11 +92,6 @@ class InputFile {
   }
 
  private:
-  static bool Fail(std::string* error, const std::string& message) {
-    if (error != nullptr) *error = message;
-    return false;
-  }
-
   int fd_ = -1;
   uint32_t length_ = 0;
   std::string what_;
@@ -93,10 +104,63 @@ bool Refuse(PreparedImage* out, std::string* error, const std::string& message) 
   return false;
 }
 
+// Lays the header and the image out in `result->buffer`: read into memory,
+// or, for a large image, the image mapped behind room for the header.
+bool FillBuffer(InputFile& header, InputFile& image, PreparedImage* result, const PrepareControl& control,
+                std::string* error) {
+  const size_t header_length = result->header_length;
+  const size_t total_length = result->total_length;
+  if (image.length() >= control.map_images_from) {
+    std::string why;
+    if (!result->buffer.map_file(image.fd(), image.length(), header_length, result->image_length, &why)) {
+      return Fail(error, image.Name() + "无法映射到内存 (cannot allocate address space for " +
+                             std::to_string(total_length) + " bytes: " + why + ")");
+    }
+    image.Close();
+  } else {
+    try {
+      result->buffer.assign(total_length, 0xFF);
+    } catch (const std::bad_alloc&) {
+      return Fail(error, image.Name() + "无法分配 " + std::to_string(total_length) + " 字节的内存 (cannot allocate)");
+    } catch (const std::length_error&) {
+      return Fail(error, image.Name() + "无法分配 " + std::to_string(total_length) + " 字节的内存 (cannot allocate)");
+    }
+    if (!image.ReadAll(result->buffer.data() + header_length, control, error)) return false;
+  }
+  return header_length == 0 || header.ReadAll(result->buffer.data(), control, error);
+}
+
+// The start parameters, computed a piece at a time; the pieces of a mapped
+// file are given back once summed, so memory stays bounded.
+bool ComputeStart(PreparedImage* result, ChecksumScheme scheme, const PrepareControl& control,
+                  std::string* error) {
+  const bool xor_scheme = scheme == CHECKSUM_XOR;
+  const uint32_t from = xor_scheme ? 0 : kCrcUncoveredPrefix;
+  const uint32_t to = xor_scheme ? result->image_length : result->total_length;
+  const uint8_t* bytes = result->buffer.data();
+  uint32_t xor_sum = 0;
+  uint16_t crc = 0xFFFF;
+  for (uint32_t at = from; at < to;) {
+    if (Stopped(control)) return Fail(error, kTextCancelled);
+    const uint32_t n = std::min(to - at, kPiece);  // kPiece keeps XOR words whole
+    if (xor_scheme) {
+      xor_sum ^= boot_xor32(bytes + at, n);
+    } else {
+      crc = boot_crc16_update(crc, bytes + at, n);
+    }
+    result->buffer.release_pages(at, at + n);
+    at += n;
+  }
+  result->start_length = to - from;
+  result->start_checksum = xor_scheme ? xor_sum : crc;
+  return true;
+}
+
 }  // namespace
 
-bool PrepareImage(const DownloadJob& job, ChecksumScheme scheme, PreparedImage* out, std::string* error) {
-  if (out == nullptr) return Refuse(out, error, "no place for the prepared image");
+bool PrepareImage(const DownloadJob& job, ChecksumScheme scheme, PreparedImage* out, std::string* error,
+                  const PrepareControl& control) {
+  if (out == nullptr) return Refuse(out, error, "没有存放镜像的位置");
   *out = PreparedImage{};
   if (error != nullptr) error->clear();
 
@@ -104,49 +168,32 @@ bool PrepareImage(const DownloadJob& job, ChecksumScheme scheme, PreparedImage* 
   if (scheme == CHECKSUM_XOR && has_header) {
     // The XOR scheme announces and checks the image alone; a header in
     // front would be sent but neither counted nor checked.
-    return Refuse(out, error, "a header cannot be sent with the XOR checksum scheme");
+    return Refuse(out, error, "XOR 校验方式不能带头文件发送");
   }
-  if (scheme != CHECKSUM_XOR && scheme != CHECKSUM_CRC16) return Refuse(out, error, "unknown checksum scheme");
+  if (scheme != CHECKSUM_XOR && scheme != CHECKSUM_CRC16) return Refuse(out, error, "未知的校验方式");
 
   InputFile image;
-  if (!image.Open("image", job.image_path, error)) return Refuse(out, error, "");
+  if (!image.Open("镜像文件", job.image_path, error)) return Refuse(out, error, "");
   InputFile header;
-  if (has_header && !header.Open("header", job.header_path, error)) return Refuse(out, error, "");
+  if (has_header && !header.Open("头文件", job.header_path, error)) return Refuse(out, error, "");
 
   const uint64_t header_length = has_header ? header.padded_length() : 0;
   const uint64_t image_length = image.padded_length();
   const uint64_t total_length = header_length + image_length;
   if (total_length > UINT32_MAX) {
-    return Refuse(out, error, "header and image together exceed 32-bit lengths (" +
-                                  std::to_string(total_length) + " bytes)");
+    return Refuse(out, error, "头文件与镜像合计 " + std::to_string(total_length) + " 字节, 超出 32-bit 长度");
   }
   if (scheme == CHECKSUM_CRC16 && total_length < kCrcUncoveredPrefix) {
-    return Refuse(out, error, "image of " + std::to_string(total_length) +
-                                  " bytes is shorter than the 48 bytes the CRC scheme leaves out");
+    return Refuse(out, error, image.Name() + "只有 " + std::to_string(total_length) +
+                                  " 字节, 少于 CRC 校验方式不计入的 48 字节");
   }
 
   PreparedImage result;
-  try {
-    result.buffer.assign(static_cast<size_t>(total_length), 0xFF);
-  } catch (const std::bad_alloc&) {
-    return Refuse(out, error, "cannot allocate " + std::to_string(total_length) + " bytes for the image");
-  } catch (const std::length_error&) {
-    return Refuse(out, error, "cannot allocate " + std::to_string(total_length) + " bytes for the image");
-  }
   result.header_length = static_cast<uint32_t>(header_length);
   result.image_length = static_cast<uint32_t>(image_length);
   result.total_length = static_cast<uint32_t>(total_length);
-
-  if (has_header && !header.ReadAll(result.buffer.data(), error)) return Refuse(out, error, "");
-  if (!image.ReadAll(result.buffer.data() + header_length, error)) return Refuse(out, error, "");
-
-  if (scheme == CHECKSUM_XOR) {
-    result.start_length = result.image_length;
-    result.start_checksum = boot_xor32(result.buffer.data(), result.image_length);
-  } else {
-    result.start_length = result.total_length - kCrcUncoveredPrefix;
-    result.start_checksum = boot_crc16(result.buffer.data() + kCrcUncoveredPrefix, result.start_length);
-  }
+  if (!FillBuffer(header, image, &result, control, error)) return Refuse(out, error, "");
+  if (!ComputeStart(&result, scheme, control, error)) return Refuse(out, error, "");
   *out = std::move(result);
   return true;
 }

@@ -45,6 +45,10 @@ class FrontEndLink {
     std::lock_guard<std::mutex> lock(mutex_);
     if (ui_ != nullptr) ui_->PostDownloadProgress(kind, value);
   }
+  void PostDownloadFailureReason(const std::string& reason) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (ui_ != nullptr) ui_->PostDownloadFailureReason(reason);
+  }
   void PostEnumDone() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (ui_ != nullptr) ui_->PostEnumDone();
@@ -162,6 +166,7 @@ struct DeviceController::Shared final : DownloadHost {
   }
 
   void PostDownloadProgress(int kind, int value) override { link.PostDownloadProgress(kind, value); }
+  void PostDownloadFailureReason(const std::string& reason) override { link.PostDownloadFailureReason(reason); }
 };
 
 namespace {

@@ -31,6 +31,9 @@ class FrontEnd {
   virtual void PostLog(const std::string& text) = 0;
   // WM_DOWNLOAD_PROGRESS: lands in the download progress rendering.
   virtual void PostDownloadProgress(int kind, int value) = 0;
+  // Why the download whose failed result comes next failed (which file,
+  // what is wrong): shown after the failure line.
+  virtual void PostDownloadFailureReason(const std::string& reason) { (void)reason; }
   // WM_ENUM_DONE: lands in the monitor's OnEnumDone.
   virtual void PostEnumDone() = 0;
   // A HID interface arrived or left: lands in the monitor's OnDeviceChange.

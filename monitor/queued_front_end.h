@@ -25,6 +25,9 @@ class QueuedFrontEnd : public FrontEnd {
   void PostDownloadProgress(int kind, int value) override {
     Post([this, kind, value] { OnDownloadProgress(kind, value); });
   }
+  void PostDownloadFailureReason(const std::string& reason) override {
+    Post([this, reason] { OnDownloadFailureReason(reason); });
+  }
   void PostEnumDone() override {
     Post([this] {
       ++enum_done_count_;
@@ -41,6 +44,8 @@ class QueuedFrontEnd : public FrontEnd {
     Post([this, reason] { OnPermissionDenied(reason); });
   }
   virtual void OnPermissionDenied(const std::string& reason) { (void)reason; }
+
+  virtual void OnDownloadFailureReason(const std::string& reason) { (void)reason; }
 
   // WM_DOWNLOAD_PROGRESS, on the draining thread.
   virtual void OnDownloadProgress(int kind, int value) = 0;

@@ -3,6 +3,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "download/download_result.h"
 #include "ui/dialog_messages.h"
 #include "ui/dialog_poster.h"
 #include "ui/torvane_dlg.h"
@@ -32,7 +33,22 @@ void DialogFrontEnd::SetFlashCaption(const std::string& caption) {
 
 void DialogFrontEnd::PostLog(const std::string& text) { poster_->PostLogUtf8(text); }
 
-void DialogFrontEnd::PostDownloadProgress(int kind, int value) { poster_->PostDownloadProgress(kind, value); }
+void DialogFrontEnd::PostDownloadProgress(int kind, int value) {
+  poster_->PostDownloadProgress(kind, value);
+  if (kind != PROGRESS_RESULT) return;
+  std::string reason;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    reason.swap(failure_reason_);
+  }
+  // The reason is the log's second line, under "下载失败".
+  if (value != DL_OK && !reason.empty()) poster_->PostLogUtf8(reason + "\r\n");
+}
+
+void DialogFrontEnd::PostDownloadFailureReason(const std::string& reason) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  failure_reason_ = reason;
+}
 
 void DialogFrontEnd::PostEnumDone() { poster_->PostEnumDone(); }
 

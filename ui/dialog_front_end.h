@@ -29,6 +29,7 @@ class DialogFrontEnd final : public FrontEnd {
   void PostEnumDone() override;
   void PostDeviceChange(unsigned event) override;
   void PostPermissionDenied(const std::string& reason) override;
+  void PostDownloadFailureReason(const std::string& reason) override;
 
   // The reason of the refused open, for the message that tells the operator.
   std::string PermissionDeniedReason() const;
@@ -38,6 +39,7 @@ class DialogFrontEnd final : public FrontEnd {
   std::shared_ptr<DialogPoster> poster_;
   mutable std::mutex mutex_;
   std::string denied_reason_;
+  std::string failure_reason_;  // shown after the next failed result
 };
 
 }  // namespace torvane

@@ -39,6 +39,17 @@ TEST_F(Cli, ExitStatusNamesEachOutcome) {
   EXPECT_EQ(Invoke({"frobnicate"}).status, kExitUsage);
 }
 
+TEST_F(Cli, AFileErrorNamesTheFileAndWhatIsWrong) {
+  const std::string missing = dir_.path() + "/missing.bin";
+  const std::string folder = dir_.path();
+  for (const auto& [image, reason] : {std::pair{missing, "无法打开"}, std::pair{folder, "不是普通文件 (是目录)"}}) {
+    const CliRun r = Invoke({"flash", "--simulate", "boot", image});
+    EXPECT_EQ(r.status, kExitFileError);
+    EXPECT_NE(r.out.find("下载失败\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("镜像文件 '" + image + "': " + reason), std::string::npos) << r.out;
+  }
+}
+
 TEST_F(Cli, OldBootloaderGetsTheBootUpdateFromBesideTheTool) {
   const CliRun r = Invoke({"flash", "--simulate", "oldboot", "/does/not/matter.bin"});
   EXPECT_EQ(r.status, kExitOk) << r.out;

@@ -210,30 +210,30 @@ TEST_F(PrepareImageTest, RefusesMissingUnopenableAndEmptyFiles) {
   const std::string image = Write("img.bin", Counting(100));
   const std::string empty = Write("empty.bin", {});
   ExpectRefused({dir_ + "/missing.bin", ""}, CHECKSUM_CRC16, "missing.bin");
-  ExpectRefused({"", ""}, CHECKSUM_CRC16, "image");
-  ExpectRefused({empty, ""}, CHECKSUM_CRC16, "empty");
-  ExpectRefused({empty, ""}, CHECKSUM_XOR, "empty");
-  ExpectRefused({image + "/below", ""}, CHECKSUM_CRC16, "cannot open");  // not a directory
+  ExpectRefused({"", ""}, CHECKSUM_CRC16, "镜像文件");
+  ExpectRefused({empty, ""}, CHECKSUM_CRC16, "文件为空");
+  ExpectRefused({empty, ""}, CHECKSUM_XOR, "文件为空");
+  ExpectRefused({image + "/below", ""}, CHECKSUM_CRC16, "无法打开");  // not a directory
   ExpectRefused({image, dir_ + "/missing-head.bin"}, CHECKSUM_CRC16, "missing-head.bin");
-  ExpectRefused({image, empty}, CHECKSUM_CRC16, "header");
-  ExpectRefused({empty, image}, CHECKSUM_CRC16, "image");
+  ExpectRefused({image, empty}, CHECKSUM_CRC16, "头文件");
+  ExpectRefused({empty, image}, CHECKSUM_CRC16, "镜像文件");
 }
 
 TEST_F(PrepareImageTest, RefusesUnreadableFile) {
   if (::geteuid() == 0) GTEST_SKIP() << "root reads files without read permission";
   const std::string image = Write("img.bin", Counting(100));
   ASSERT_EQ(::chmod(image.c_str(), 0), 0);
-  ExpectRefused({image, ""}, CHECKSUM_CRC16, "cannot open");
+  ExpectRefused({image, ""}, CHECKSUM_CRC16, "无法打开");
 }
 
 TEST_F(PrepareImageTest, RefusesWhatIsNotARegularFile) {
-  ExpectRefused({dir_, ""}, CHECKSUM_CRC16, "not a regular file");
-  ExpectRefused({"/dev/zero", ""}, CHECKSUM_CRC16, "not a regular file");
+  ExpectRefused({dir_, ""}, CHECKSUM_CRC16, "不是普通文件");
+  ExpectRefused({"/dev/zero", ""}, CHECKSUM_CRC16, "不是普通文件");
   // A FIFO with no writer must not block the preparation.
   const std::string fifo = dir_ + "/fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-  ExpectRefused({fifo, ""}, CHECKSUM_CRC16, "not a regular file");
-  ExpectRefused({Write("img.bin", Counting(100)), fifo}, CHECKSUM_CRC16, "header");
+  ExpectRefused({fifo, ""}, CHECKSUM_CRC16, "不是普通文件");
+  ExpectRefused({Write("img.bin", Counting(100)), fifo}, CHECKSUM_CRC16, "头文件");
 }
 
 TEST_F(PrepareImageTest, RefusesCrcBelow48Bytes) {
@@ -254,10 +254,10 @@ TEST_F(PrepareImageTest, RefusesXorWithHeader) {
 
 TEST_F(PrepareImageTest, RefusesLengthsBeyond32Bits) {
   // Sparse files: the size is refused before any allocation or read.
-  ExpectRefused({Sparse("huge.bin", 0xFFFFFFFDLL), ""}, CHECKSUM_CRC16, "too large");
-  ExpectRefused({Sparse("huger.bin", 0x100000000LL), ""}, CHECKSUM_CRC16, "too large");
+  ExpectRefused({Sparse("huge.bin", 0xFFFFFFFDLL), ""}, CHECKSUM_CRC16, "文件过大");
+  ExpectRefused({Sparse("huger.bin", 0x100000000LL), ""}, CHECKSUM_CRC16, "文件过大");
   ExpectRefused({Write("small.bin", Counting(8)), Sparse("huge-head.bin", 0x1FFFFFFFFLL)}, CHECKSUM_CRC16,
-                "too large");
+                "文件过大");
   // Each fits alone, the two together do not.
   ExpectRefused({Sparse("half1.bin", 0x80000000LL), Sparse("half2.bin", 0x80000000LL)}, CHECKSUM_CRC16,
                 "32-bit");
@@ -270,9 +270,45 @@ TEST_F(PrepareImageTest, RefusesAFileThatEndsBeforeItsLength) {
   if (::stat(attribute, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 64) {
     GTEST_SKIP() << "no sysfs attribute to read";
   }
-  ExpectRefused({attribute, ""}, CHECKSUM_CRC16, "ended after");
+  ExpectRefused({attribute, ""}, CHECKSUM_CRC16, "提前结束");
   // procfs files report length 0: refused as empty.
-  ExpectRefused({"/proc/self/status", ""}, CHECKSUM_CRC16, "empty");
+  ExpectRefused({"/proc/self/status", ""}, CHECKSUM_CRC16, "文件为空");
+}
+
+// A mapped image (as large files are) gives the same bytes and start
+// parameters as a read one, with and without a header, at every padding.
+TEST_F(PrepareImageTest, MappedImageEqualsReadImage) {
+  const std::string header = Write("head.bin", Counting(48, 9));
+  const PrepareControl mapped{nullptr, nullptr, 1};
+  for (const size_t length : {size_t{49}, size_t{4096}, size_t{4097}, size_t{10003}, size_t{3 * 4096 + 2}}) {
+    const std::string image = Write("img" + std::to_string(length) + ".bin", Counting(length, 3));
+    for (const auto& [job, scheme] : {std::pair{DownloadJob{image, ""}, CHECKSUM_CRC16},
+                                      std::pair{DownloadJob{image, header}, CHECKSUM_CRC16},
+                                      std::pair{DownloadJob{image, ""}, CHECKSUM_XOR}}) {
+      PreparedImage read, map;
+      ASSERT_TRUE(PrepareImage(job, scheme, &read));
+      ASSERT_TRUE(PrepareImage(job, scheme, &map, nullptr, mapped));
+      EXPECT_FALSE(read.buffer.mapped());
+      EXPECT_TRUE(map.buffer.mapped());
+      EXPECT_EQ(map.buffer, Bytes(read.buffer.begin(), read.buffer.end())) << length;
+      EXPECT_EQ(map.start_checksum, read.start_checksum) << length;
+      EXPECT_EQ(map.start_length, read.start_length) << length;
+    }
+  }
+}
+
+// A raised cancel or stop ends preparation, read or mapped, with nothing left.
+TEST_F(PrepareImageTest, CancelStopsPreparation) {
+  const std::string image = Write("a.bin", Counting(100000));
+  std::atomic<int32_t> raised{1};
+  for (const PrepareControl control : {PrepareControl{&raised, nullptr, kMapImagesFrom},
+                                       PrepareControl{nullptr, &raised, 1}}) {
+    PreparedImage out;
+    std::string error;
+    EXPECT_FALSE(PrepareImage({image, ""}, CHECKSUM_CRC16, &out, &error, control));
+    EXPECT_TRUE(out.buffer.empty());
+    EXPECT_EQ(error, "已取消");
+  }
 }
 
 TEST_F(PrepareImageTest, RefusesWithoutAnOutput) {

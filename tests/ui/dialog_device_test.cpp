@@ -103,6 +103,16 @@ TEST_F(DialogOnSimulatedBus, FullCycleFromApplicationThroughFlashBackToApplicati
   ASSERT_TRUE(WaitState(DS_APP));
 }
 
+TEST_F(DialogOnSimulatedBus, AFileErrorSaysWhyOnTheLineAfterTheFailure) {
+  Attach("boot");
+  ASSERT_TRUE(WaitState(DS_BOOT));
+  const std::string image = dir_.filePath("missing.bin").toStdString();
+  static_cast<QLineEdit*>(dlg_->GetDlgItem(IDC_EDIT_PATH))->setText(QString::fromStdString(image));
+  Button(IDC_BTN_FLASH)->click();
+  const std::string second = "下载失败\r\n镜像文件 '" + image + "': 无法打开";
+  ASSERT_TRUE(ProcessEventsUntil([&] { return Log().find(second) != std::string::npos; }, 10s)) << Log();
+}
+
 TEST_F(DialogOnSimulatedBus, ClosingDuringATransferEndsPromptly) {
   Attach("boot,latency-us=2000,no-restart");
   ASSERT_TRUE(WaitState(DS_BOOT));
