@@ -123,6 +123,8 @@ int RunFlash(CliSession& session, const FlashOptions& options) {
   sigaction(SIGTERM, &action, nullptr);
 
   ui.ClearOpenFailure();
+  LoadAddressChoice address;
+  if (ParseLoadAddressChoice(options.address, &address)) controller.SetLoadAddressChoice(address);
   controller.OnFlash(options.image);
   int interrupts_seen = 0;
   while (!ui.Result()) {

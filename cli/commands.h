@@ -11,6 +11,7 @@ namespace torvane::cli {
 struct FlashOptions {
   std::string image;
   WaitTime wait;  // wait this long for a flashable device
+  std::string address;  // --address text: empty, "auto" or hexadecimal
 };
 
 struct EnterBootOptions {

@@ -11,6 +11,7 @@
 #include "cli/inventory_commands.h"
 #include "cli/settings_gate.h"
 #include "cli/station_command.h"
+#include "download/load_address.h"
 #include "monitor/debug_trace.h"
 #include "monitor/stream_output.h"
 
@@ -52,7 +53,15 @@ int main(int argc, char** argv) {
   auto* config = app.add_subcommand("config", "Print the effective settings and where they came from");
   auto* flash = app.add_subcommand("flash", "Flash IMAGE (or the boot update files when due)");
   FlashOptions flash_options;
-  flash->add_option("IMAGE", flash_options.image, "Firmware image (.bin)");
+  flash->add_option("IMAGE", flash_options.image,
+                    "Firmware image: raw binary (.bin), Intel HEX (.hex) or Motorola S-record (.srec, .s19, .s28, .s37)");
+  flash->add_option("--address", flash_options.address,
+                    "Load address: HEX, or auto for the HEX/S-record file's own (default: App Address); "
+                    "a file's own address must agree with it")
+      ->check([](const std::string& text) {
+        torvane::LoadAddressChoice choice;
+        return torvane::ParseLoadAddressChoice(text, &choice) ? std::string() : "expected auto or a hexadecimal address";
+      });
   AddWaitOption(flash, &flash_options.wait, "Wait up to SECONDS for a device to appear");
   auto* station = app.add_subcommand(
       "station", "Flash every device plugged in, in parallel, until Ctrl-C or --count units; record each unit");

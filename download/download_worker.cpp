@@ -117,6 +117,10 @@ int DownloadWorker::DoDownload(Shared& shared, const DownloadJob& job) {
     if (!PrepareImage(job, scheme, &image, &reason, prepare)) {
       result = shared.cancel_requests.load() != 0 || shared.download_stop.load() != 0 ? DL_CANCELLED : DL_FILE_ERROR;
       if (result == DL_FILE_ERROR) host.PostDownloadFailureReason(reason);
+    } else if (uint32_t address = 0;
+               !ResolveLoadAddress(host.AddressChoice(), host.LoadAddress(), image.file_load_address, &address, &reason)) {
+      result = DL_FILE_ERROR;
+      host.PostDownloadFailureReason("镜像文件 '" + job.image_path + "': " + reason);
     } else {
       host.PostDownloadProgress(PROGRESS_PREPARE, 0);
       TransferControl control;
@@ -125,7 +129,7 @@ int DownloadWorker::DoDownload(Shared& shared, const DownloadJob& job) {
       control.on_percent = [&host](int percent) {
         host.PostDownloadProgress(PROGRESS_PERCENT, percent);
       };
-      result = RunTransfer(device.get(), image, scheme, host.LoadAddress(), control);
+      result = RunTransfer(device.get(), image, scheme, address, control);
     }
   }  // the image buffer is released here
 

@@ -13,6 +13,7 @@
 
 #include "device/hid_link.h"
 #include "download/download_result.h"
+#include "download/load_address.h"
 #include "download/prepare_image.h"
 #include "monitor/auto_reset_event.h"
 #include "monitor/device_state.h"
@@ -27,6 +28,8 @@ class DownloadHost {
   virtual DeviceState CurrentState() const = 0;
   virtual bool BootUpdateAdvised() const = 0;
   virtual uint32_t LoadAddress() const = 0;
+  // How the load address is chosen; App Address (LoadAddress) by default.
+  virtual LoadAddressChoice AddressChoice() const { return {}; }
   // Absolute paths of the boot update image and its header.
   virtual std::string BootUpdateImagePath() const = 0;
   virtual std::string BootUpdateHeaderPath() const = 0;

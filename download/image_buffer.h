@@ -39,7 +39,7 @@ class ImageBuffer {
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
   bool mapped() const { return region_ != nullptr; }
-  uint8_t operator[](size_t i) const { return begin_[i]; }
+  const uint8_t& operator[](size_t i) const { return begin_[i]; }
   const uint8_t* begin() const { return begin_; }
   const uint8_t* end() const { return begin_ + size_; }
 

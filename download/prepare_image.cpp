@@ -3,6 +3,8 @@
 // cancel is seen at once.
 #include "download/prepare_image.h"
 
+#include "download/firmware_records.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,6 +62,23 @@ class InputFile {
   }
 
   int fd() const { return fd_; }
+
+  // Intel HEX, S-record or raw, by the first bytes and the name.
+  ImageFormat Format() const {
+    uint8_t head[128];
+    const ssize_t n = ::pread(fd_, head, sizeof head, 0);
+    return DetectImageFormat(path_, head, n > 0 ? static_cast<size_t>(n) : 0);
+  }
+  // Reads the file as records, through this open file so that the reader
+  // sees the very file that was checked.
+  bool ReadRecords(ImageFormat format, RecordImage* records, std::string* error) {
+    std::string why;
+    if (!ReadRecordImage("/proc/self/fd/" + std::to_string(fd_), format, records, &why)) {
+      return Fail(error, Name() + why);
+    }
+    Close();
+    return true;
+  }
   uint32_t length() const { return length_; }
   uint32_t padded_length() const { return (length_ + 3u) & ~3u; }
   // "<what> '<path>': ", the front of every reason about this file.
@@ -104,13 +123,14 @@ bool Refuse(PreparedImage* out, std::string* error, const std::string& message) 
   return false;
 }
 
-// Lays the header and the image out in `result->buffer`: read into memory,
-// or, for a large image, the image mapped behind room for the header.
-bool FillBuffer(InputFile& header, InputFile& image, PreparedImage* result, const PrepareControl& control,
-                std::string* error) {
+// Lays the header and the image out in `result->buffer`: read into memory
+// (or the records' bytes copied), or, for a large raw image, the image
+// mapped behind room for the header.
+bool FillBuffer(InputFile& header, InputFile& image, const RecordImage* records, PreparedImage* result,
+                const PrepareControl& control, std::string* error) {
   const size_t header_length = result->header_length;
   const size_t total_length = result->total_length;
-  if (image.length() >= control.map_images_from) {
+  if (records == nullptr && image.length() >= control.map_images_from) {
     std::string why;
     if (!result->buffer.map_file(image.fd(), image.length(), header_length, result->image_length, &why)) {
       return Fail(error, image.Name() + "无法映射到内存 (cannot allocate address space for " +
@@ -125,7 +145,11 @@ bool FillBuffer(InputFile& header, InputFile& image, PreparedImage* result, cons
     } catch (const std::length_error&) {
       return Fail(error, image.Name() + "无法分配 " + std::to_string(total_length) + " 字节的内存 (cannot allocate)");
     }
-    if (!image.ReadAll(result->buffer.data() + header_length, control, error)) return false;
+    if (records != nullptr) {
+      std::copy(records->bytes.begin(), records->bytes.end(), result->buffer.data() + header_length);
+    } else if (!image.ReadAll(result->buffer.data() + header_length, control, error)) {
+      return false;
+    }
   }
   return header_length == 0 || header.ReadAll(result->buffer.data(), control, error);
 }
@@ -177,8 +201,13 @@ bool PrepareImage(const DownloadJob& job, ChecksumScheme scheme, PreparedImage* 
   InputFile header;
   if (has_header && !header.Open("头文件", job.header_path, error)) return Refuse(out, error, "");
 
+  RecordImage records;
+  const ImageFormat format = image.Format();
+  if (format != ImageFormat::Raw && !image.ReadRecords(format, &records, error)) return Refuse(out, error, "");
+  const bool from_records = format != ImageFormat::Raw;
+
   const uint64_t header_length = has_header ? header.padded_length() : 0;
-  const uint64_t image_length = image.padded_length();
+  const uint64_t image_length = from_records ? (records.bytes.size() + 3) & ~size_t{3} : image.padded_length();
   const uint64_t total_length = header_length + image_length;
   if (total_length > UINT32_MAX) {
     return Refuse(out, error, "头文件与镜像合计 " + std::to_string(total_length) + " 字节, 超出 32-bit 长度");
@@ -192,7 +221,10 @@ bool PrepareImage(const DownloadJob& job, ChecksumScheme scheme, PreparedImage* 
   result.header_length = static_cast<uint32_t>(header_length);
   result.image_length = static_cast<uint32_t>(image_length);
   result.total_length = static_cast<uint32_t>(total_length);
-  if (!FillBuffer(header, image, &result, control, error)) return Refuse(out, error, "");
+  if (from_records) result.file_load_address = records.load_address;
+  if (!FillBuffer(header, image, from_records ? &records : nullptr, &result, control, error)) {
+    return Refuse(out, error, "");
+  }
   if (!ComputeStart(&result, scheme, control, error)) return Refuse(out, error, "");
   *out = std::move(result);
   return true;

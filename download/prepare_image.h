@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "device/boot_protocol.h"
@@ -27,6 +28,8 @@ struct PreparedImage {
   uint32_t total_length = 0;     // header_length + image_length
   uint32_t start_length = 0;     // BootStartParams.length
   uint32_t start_checksum = 0;   // BootStartParams.checksum
+  // The lowest address of an Intel HEX or S-record image; none for a raw one.
+  std::optional<uint32_t> file_load_address;
 };
 
 // Bytes at the front of the buffer that the CRC scheme sends as block 0
@@ -46,7 +49,10 @@ struct PrepareControl {
   uint64_t map_images_from = kMapImagesFrom;
 };
 
-// Reads the files and fills `*out`. Start parameters:
+// Reads the files and fills `*out`. An image file in Intel HEX or
+// S-record form (DetectImageFormat) contributes its data from the lowest
+// to the highest address, gaps 0xFF, and its lowest address; a raw one
+// its bytes. Start parameters:
 //  - CHECKSUM_XOR: length = image_length, checksum = boot_xor32 over the
 //    image (this scheme serves the old bootloader, which takes no header);
 //  - CHECKSUM_CRC16: length = total_length - 48, checksum = boot_crc16 of
@@ -55,7 +61,8 @@ struct PrepareControl {
 // and what is wrong) a missing, unopenable, non-regular or empty image or
 // named header, a read that fails or ends early, a padded length that does
 // not fit in 32 bits, a buffer that cannot be had, CHECKSUM_CRC16 with
-// fewer than 48 bytes, and CHECKSUM_XOR with a header; also fails when
+// fewer than 48 bytes, CHECKSUM_XOR with a header, and every refusal of
+// ReadRecordImage (with its line number); also fails when
 // `control` asks it to stop. Both files are closed before it returns, on
 // every path.
 bool PrepareImage(const DownloadJob& job, ChecksumScheme scheme, PreparedImage* out,

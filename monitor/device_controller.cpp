@@ -137,6 +137,12 @@ struct DeviceController::Shared final : DownloadHost {
   DeviceState CurrentState() const override { return static_cast<DeviceState>(state.load()); }
   bool BootUpdateAdvised() const override { return boot_update_advised.load() != 0; }
   uint32_t LoadAddress() const override { return settings.app_address; }
+  LoadAddressChoice AddressChoice() const override {
+    std::lock_guard<std::mutex> lock(address_mutex);
+    return address_choice;
+  }
+  mutable std::mutex address_mutex;
+  LoadAddressChoice address_choice;
   std::string BootUpdateImagePath() const override { return boot_update_image; }
   std::string BootUpdateHeaderPath() const override { return boot_update_header; }
 
@@ -403,6 +409,11 @@ void DeviceController::OnEnterFlashMode() {
 }
 
 void DeviceController::OnFlash(const std::string& image_path_text) { worker_.OnFlash(image_path_text); }
+
+void DeviceController::SetLoadAddressChoice(const LoadAddressChoice& choice) {
+  std::lock_guard<std::mutex> lock(shared_->address_mutex);
+  shared_->address_choice = choice;
+}
 
 DeviceState DeviceController::State() const { return static_cast<DeviceState>(shared_->state.load()); }
 int DeviceController::BootUpdateAdvised() const { return shared_->boot_update_advised.load(); }

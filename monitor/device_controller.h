@@ -16,6 +16,7 @@
 
 #include "device/hid_link.h"
 #include "download/download_worker.h"
+#include "download/load_address.h"
 #include "monitor/auto_reset_event.h"
 #include "monitor/device_state.h"
 #include "monitor/front_end.h"
@@ -57,6 +58,8 @@ class DeviceController {
   void ReportDeviceStatus(int code);
   void OnEnterFlashMode();
   void OnFlash(const std::string& image_path_text);
+  // Where the next downloads flash (the command line's --address).
+  void SetLoadAddressChoice(const LoadAddressChoice& choice);
 
   // --- observers ---
   DeviceState State() const;

@@ -8,6 +8,8 @@ packages=(
   libhidapi-dev libudev-dev zlib1g-dev libssl-dev
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n
   libsimpleini-dev libcli11-dev
+  libsrecord-dev libboost-dev srecord
+  help2man bash-completion
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth fonts-wqy-microhei

@@ -16,7 +16,8 @@ ImageFileDialog::ImageFileDialog(QWidget* parent, const QString& start) : QFileD
   // not exist.
   setFileMode(QFileDialog::AnyFile);
   setSizeGripEnabled(true);
-  setNameFilters({QString::fromUtf8(kBinaryFilesFilter), QString::fromUtf8(kAllFilesFilter)});
+  setNameFilters({QString::fromUtf8(kBinaryFilesFilter), QString::fromUtf8(kIntelHexFilter),
+                  QString::fromUtf8(kSRecordFilter), QString::fromUtf8(kAllFilesFilter)});
   selectNameFilter(QString::fromUtf8(kBinaryFilesFilter));
   const QString directory = StartDirectory(start);
   if (!directory.isEmpty()) setDirectory(directory);

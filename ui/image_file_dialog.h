@@ -1,5 +1,5 @@
 // The file chooser of the open button: title "Open File", the filters
-// "Binary Files (*.bin)" (selected first) and "All Files (*.*)", starting
+// "Binary Files (*.bin)" (selected first), Intel HEX, Motorola S-record and "All Files (*.*)", starting
 // in a given place. A name of a file that does not exist is accepted once
 // the operator agrees that it may be created; the file is not created.
 // Always Qt's own dialog, so it looks the same everywhere and tests can
@@ -15,6 +15,8 @@ namespace torvane {
 
 inline constexpr const char* kOpenFileTitle = "Open File";
 inline constexpr const char* kBinaryFilesFilter = "Binary Files (*.bin)";
+inline constexpr const char* kIntelHexFilter = "Intel HEX (*.hex *.ihex *.ihx)";
+inline constexpr const char* kSRecordFilter = "Motorola S-record (*.srec *.s19 *.s28 *.s37 *.mot)";
 inline constexpr const char* kAllFilesFilter = "All Files (*.*)";
 inline constexpr const char* kCreatePromptName = "createPrompt";
 inline constexpr const char* kPathMissingName = "pathMissing";

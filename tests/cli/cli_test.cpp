@@ -50,6 +50,34 @@ TEST_F(Cli, AFileErrorNamesTheFileAndWhatIsWrong) {
   }
 }
 
+TEST_F(Cli, AHexFileIsFlashedOnlyAtAnAddressItAgreesWith) {
+  const std::string hex = dir_.path() + "/at2000.hex";
+  const std::string make = std::string(TORVANE_SREC_CAT) + " " + App() + " -binary -offset 0x2000 -o " + hex + " -intel";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  struct Case {
+    std::vector<std::string> options;
+    std::string image;
+    int status;
+    std::vector<std::string> said;
+  };
+  const Case cases[] = {
+      {{}, hex, kExitFileError, {"下载失败", "0x00002000", "App Address 0x00001000"}},
+      {{"--address", "auto"}, hex, kExitOk, {"addr=0x00002000", "bytes=20000/20000"}},
+      {{"--address", "0x2000"}, hex, kExitOk, {"addr=0x00002000"}},
+      {{"--address", "3000"}, hex, kExitFileError, {"0x00002000", "0x00003000"}},
+      {{"--address", "3000"}, App(), kExitOk, {"addr=0x00003000"}},
+      {{"--address", "zz"}, App(), kExitUsage, {"--address"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"flash", "--simulate", "boot"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.push_back(c.image);
+    const CliRun r = Invoke(args);
+    EXPECT_EQ(r.status, c.status) << r.out;
+    for (const std::string& text : c.said) EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
+  }
+}
+
 TEST_F(Cli, OldBootloaderGetsTheBootUpdateFromBesideTheTool) {
   const CliRun r = Invoke({"flash", "--simulate", "oldboot", "/does/not/matter.bin"});
   EXPECT_EQ(r.status, kExitOk) << r.out;

@@ -68,7 +68,9 @@ TEST_F(FileChooserTest, ShowsTitleFiltersAndStartsAtTheBoxText) {
     chooser->reject();
   });
   EXPECT_EQ(title, QStringLiteral("Open File"));
-  EXPECT_EQ(filters, (QStringList{QStringLiteral("Binary Files (*.bin)"), QStringLiteral("All Files (*.*)")}));
+  EXPECT_EQ(filters, (QStringList{QStringLiteral("Binary Files (*.bin)"), QStringLiteral("Intel HEX (*.hex *.ihex *.ihx)"),
+                                  QStringLiteral("Motorola S-record (*.srec *.s19 *.s28 *.s37 *.mot)"),
+                                  QStringLiteral("All Files (*.*)")}));
   EXPECT_EQ(selected_filter, QStringLiteral("Binary Files (*.bin)"));
   EXPECT_EQ(directory, QDir(images_).absolutePath());
   EXPECT_FALSE(native);
@@ -178,9 +180,10 @@ TEST_F(FileChooserTest, AllFilesShowsNamesWithoutADot) {
   ASSERT_TRUE(ProcessEventsUntil([&] { return listed(QStringLiteral("app.bin")); }));
   EXPECT_EQ(model->nameFilters(), QStringList{QStringLiteral("*.bin")});
 
-  types->setCurrentIndex(1);
-  emit types->activated(1);
-  emit types->textActivated(types->itemText(1));
+  const int all_files = types->count() - 1;
+  types->setCurrentIndex(all_files);
+  emit types->activated(all_files);
+  emit types->textActivated(types->itemText(all_files));
   EXPECT_EQ(model->nameFilters(), QStringList{QStringLiteral("*")});
   EXPECT_TRUE(ProcessEventsUntil([&] { return listed(QStringLiteral("firmware")); }));
 
