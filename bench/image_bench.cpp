@@ -83,50 +83,36 @@ class ImageFile {
   std::string path_;
 };
 
-void BM_PrepareImage16MiBCrc(benchmark::State& state) {
-  static ImageFile file;
+// Prepares the file over and over; figures per 16 MiB of image.
+void PrepareRepeatedly(benchmark::State& state, const ImageFile& file, torvane::ChecksumScheme scheme) {
   const torvane::DownloadJob job{file.path(), ""};
   for (auto _ : state) {
     torvane::PreparedImage image;
     std::string error;
-    if (!torvane::PrepareImage(job, torvane::CHECKSUM_CRC16, &image, &error)) {
+    if (!torvane::PrepareImage(job, scheme, &image, &error)) {
       state.SkipWithError(error.c_str());
       break;
     }
     benchmark::DoNotOptimize(image.start_checksum);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kImageSize));
+}
+
+void BM_PrepareImage16MiBCrc(benchmark::State& state) {
+  static ImageFile file;
+  PrepareRepeatedly(state, file, torvane::CHECKSUM_CRC16);
 }
 BENCHMARK(BM_PrepareImage16MiBCrc)->Unit(benchmark::kMillisecond);
 
 void BM_PrepareImage16MiBXor(benchmark::State& state) {
   static ImageFile file;
-  const torvane::DownloadJob job{file.path(), ""};
-  for (auto _ : state) {
-    torvane::PreparedImage image;
-    if (!torvane::PrepareImage(job, torvane::CHECKSUM_XOR, &image)) {
-      state.SkipWithError("preparation failed");
-      break;
-    }
-    benchmark::DoNotOptimize(image.start_checksum);
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kImageSize));
+  PrepareRepeatedly(state, file, torvane::CHECKSUM_XOR);
 }
 BENCHMARK(BM_PrepareImage16MiBXor)->Unit(benchmark::kMillisecond);
 
 void BM_PrepareImage16MiBHex(benchmark::State& state) {
   static ImageFile file(true);
-  const torvane::DownloadJob job{file.path(), ""};
-  for (auto _ : state) {
-    torvane::PreparedImage image;
-    std::string error;
-    if (!torvane::PrepareImage(job, torvane::CHECKSUM_CRC16, &image, &error)) {
-      state.SkipWithError(error.c_str());
-      break;
-    }
-    benchmark::DoNotOptimize(image.start_checksum);
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kImageSize));
+  PrepareRepeatedly(state, file, torvane::CHECKSUM_CRC16);
 }
 BENCHMARK(BM_PrepareImage16MiBHex)->Unit(benchmark::kMillisecond);
 
