@@ -126,7 +126,7 @@ bool Refuse(PreparedImage* out, std::string* error, const std::string& message) 
 // Lays the header and the image out in `result->buffer`: read into memory
 // (or the records' bytes copied), or, for a large raw image, the image
 // mapped behind room for the header.
-bool FillBuffer(InputFile& header, InputFile& image, const RecordImage* records, PreparedImage* result,
+bool FillBuffer(InputFile& header, InputFile& image, RecordImage* records, PreparedImage* result,
                 const PrepareControl& control, std::string* error) {
   const size_t header_length = result->header_length;
   const size_t total_length = result->total_length;
@@ -138,11 +138,14 @@ bool FillBuffer(InputFile& header, InputFile& image, const RecordImage* records,
     }
     image.Close();
   } else {
+    // std::bad_alloc, or std::length_error past what a vector can hold.
     try {
+      if (records != nullptr && header_length == 0) {
+        result->buffer.assign_padded(std::move(records->bytes), result->image_length);  // no copy
+        return true;
+      }
       result->buffer.assign(total_length, 0xFF);
-    } catch (const std::bad_alloc&) {
-      return Fail(error, image.Name() + "无法分配 " + std::to_string(total_length) + " 字节的内存 (cannot allocate)");
-    } catch (const std::length_error&) {
+    } catch (const std::exception&) {
       return Fail(error, image.Name() + "无法分配 " + std::to_string(total_length) + " 字节的内存 (cannot allocate)");
     }
     if (records != nullptr) {
