@@ -11,6 +11,7 @@
 #include "device/boot_protocol.h"
 #include "device/hid_link.h"
 #include "download/download_worker.h"
+#include "download/load_address.h"
 #include "download/transfer_engine.h"
 #include "monitor/info_text.h"
 #include "monitor/status_report.h"
@@ -219,7 +220,8 @@ void FlashWorker(const std::shared_ptr<Shared>& shared, std::string key, UnitVie
     record.image_path = job.image_path;
     std::string error;
     const std::shared_ptr<const SharedImage> image = shared->images.Get(job, scheme, &error);
-    if (!image) {
+    uint32_t address = s.app_address;
+    if (!image || !ResolveLoadAddress({}, s.app_address, image->image.file_load_address, &address, &error)) {
       result.result = DL_FILE_ERROR;
       detail = error;
     } else {
@@ -247,7 +249,7 @@ void FlashWorker(const std::shared_ptr<Shared>& shared, std::string key, UnitVie
         shared->Tell([&](StationObserver& o) { o.OnUnitProgress(p); });
       };
       result.arrival_to_start_ms = std::chrono::duration<double, std::milli>(transfer_start - event_time).count();
-      result.result = RunTransfer(device, image->image, scheme, s.app_address, control);
+      result.result = RunTransfer(device, image->image, scheme, address, control);
       if (result.result != DL_OK && device->last_error_text) detail = *device->last_error_text;
       result.bytes_acknowledged = stats.acknowledged;
       result.busy_answers = stats.busy_answers;
@@ -412,7 +414,10 @@ bool StationCore::Start(StationObserver* observer, std::unique_ptr<HotplugSource
                         StationStartError* why) {
   *why = StationStartError::kNone;
   const StationConfig& config = shared_->config;
-  if (!shared_->images.Get({config.image_path, ""}, CHECKSUM_CRC16, error)) {
+  // A HEX or S-record image must name App Address, as for a single flash.
+  const auto image = shared_->images.Get({config.image_path, ""}, CHECKSUM_CRC16, error);
+  uint32_t address = 0;
+  if (!image || !ResolveLoadAddress({}, config.settings.app_address, image->image.file_load_address, &address, error)) {
     *why = StationStartError::kImage;
     return false;
   }
