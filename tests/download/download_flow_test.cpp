@@ -196,6 +196,22 @@ TEST_F(DownloadFlow, SecondPressCancelsBeforeAnyBlock) {
   EXPECT_EQ(h.controller->DownloadRequests(), 0);
 }
 
+// The start command is accepted at its first send: the cancellation raised
+// meanwhile is seen just before the first block.
+TEST_F(DownloadFlow, SecondPressWhileTheStartIsAcceptedAtOnceCancelsBeforeAnyBlock) {
+  ControllerHarness h;
+  const auto id = h.Attach("boot,latency-us=300000,no-restart");
+  ASSERT_TRUE(h.WaitState(DS_BOOT));
+  const size_t before = h.ui.results.size();
+  h.controller->OnFlash(files.Write("app.bin", PatternBytes(480)));
+  h.controller->OnFlash("");
+  ASSERT_TRUE(h.ui.ProcessUntil([&] { return h.ui.results.size() > before; }, std::chrono::seconds(10)));
+  EXPECT_EQ(h.ui.results.back(), DL_CANCELLED);
+  EXPECT_EQ(h.Verdict(id).start_commands, 1u);
+  EXPECT_EQ(h.Verdict(id).busy_answers, 0u);
+  EXPECT_EQ(h.Verdict(id).data_blocks, 0u);
+}
+
 TEST_F(DownloadFlow, CancelRaisedAsADownloadEndsDoesNotCancelTheNext) {
   ControllerHarness h;
   h.Attach("boot,no-restart");

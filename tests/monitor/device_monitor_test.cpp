@@ -3,15 +3,19 @@
 // simulated bus.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <utility>
 
 #include "device/hid_link.h"
+#include "monitor/debug_trace.h"
 #include "tests/support/controller_harness.h"
+#include "tests/support/temp_dir.h"
 
 namespace torvane {
 namespace {
 
 using testing::ControllerHarness;
+using testing::TempDir;
 
 const std::string kBootHeader = "发现一个可烧录设备, 设备信息:";
 
@@ -234,6 +238,97 @@ TEST(DeviceMonitor, ClickBetweenRebuildAndItsEnumDoneStoresTheNewStateAtOnce) {
   // That WM_ENUM_DONE found no change: no further report, buttons as before.
   EXPECT_EQ(h.ui.log, "没有发现设备\r\n");
   EXPECT_TRUE(h.ui.enter_enabled);
+}
+
+// A device whose reports are too long to open: the found-device report
+// shows "未知", the enter-flashing-mode button "设备异常" without sending
+// anything, and a download shows "设备异常", "准备下载", "下载失败" in
+// that order.
+TEST(DeviceMonitor, OpenFailuresShowDeviceErrorInEveryPath) {
+  TempDir files;
+  const std::string image = files.Write("app.bin", testing::PatternBytes(100));
+  struct Case {
+    const char* knobs;
+    DeviceState state;
+    const char* header;
+  } const cases[] = {{"app,report-length=5000", DS_APP, "发现一个HID设备, 设备信息:"},
+                     {"boot,report-length=5000,no-restart", DS_BOOT, "发现一个可烧录设备, 设备信息:"}};
+  for (const Case& c : cases) {
+    ControllerHarness h;
+    h.ui.log.clear();
+    const auto id = h.Attach(c.knobs);
+    ASSERT_TRUE(h.WaitState(c.state));
+    EXPECT_EQ(h.ui.log, std::string(c.header) + "未知\r\n") << c.knobs;
+    h.ui.log.clear();
+    h.controller->OnEnterFlashMode();
+    EXPECT_EQ(h.ui.log, "设备异常\r\n") << c.knobs;
+    EXPECT_EQ(h.Verdict(id).frames_received, 0u) << c.knobs;
+    if (c.state != DS_BOOT) continue;
+    h.ui.log.clear();
+    EXPECT_EQ(h.Flash(image), DL_PROTOCOL_ERROR);
+    EXPECT_EQ(h.ui.log, "设备异常\r\n准备下载\r\n下载失败\r\n");
+  }
+}
+
+// Two changes of device during one download (replies take 0.9 s, so it is
+// still waiting for an answer) raise one cancellation, not two.
+TEST(DeviceMonitor, StateChangesDuringADownloadRaiseTheCancelOnce) {
+  TempDir files;
+  ControllerHarness h;
+  const auto id = h.Attach("boot,latency-us=900000,no-restart");
+  ASSERT_TRUE(h.WaitState(DS_BOOT, std::chrono::seconds(5)));
+  const size_t before = h.ui.results.size();
+  h.controller->OnFlash(files.Write("app.bin", testing::PatternBytes(480)));
+  ASSERT_TRUE(h.ui.ProcessUntil([&] { return h.Verdict(id).start_commands == 1; }, std::chrono::seconds(5)));
+  const auto old = h.Attach("oldboot");
+  ASSERT_TRUE(h.WaitState(DS_OLDBOOT));
+  EXPECT_EQ(h.controller->CancelRequests(), 1);
+  // The second change is handled while the start command still waits; its
+  // report then waits behind that answer, so the download may be over here.
+  h.bus->unplug(old);
+  ASSERT_TRUE(h.WaitState(DS_BOOT));
+  EXPECT_LE(h.controller->CancelRequests(), 1);
+  ASSERT_TRUE(h.ui.ProcessUntil([&] { return h.ui.results.size() > before; }, std::chrono::seconds(10)));
+  EXPECT_EQ(h.ui.results.back(), DL_CANCELLED);
+  EXPECT_EQ(h.controller->CancelRequests(), 0) << "a second raise would outlive the download";
+}
+
+// Usage boxes at FFFF open whatever usage the device has; a usage that
+// differs leaves the device unopened, so its info is unknown.
+TEST(DeviceMonitor, UsageBoxesAtFFFFMatchAnyUsage) {
+  struct Case {
+    const char* usage_page;
+    const char* usage;
+    bool opens;
+  } const cases[] = {{"FFFF", "FFFF", true}, {"FFFF", "0000", true}, {"0001", "FFFF", true},
+                     {"0001", "0000", true}, {"0002", "FFFF", false}, {"FFFF", "0005", false}};
+  for (const Case& c : cases) {
+    ControllerHarness h;
+    h.ui.identity.usage_page = c.usage_page;
+    h.ui.identity.usage = c.usage;
+    h.ui.log.clear();
+    h.Attach("app,info=APP 2.1");
+    ASSERT_TRUE(h.WaitState(DS_APP));
+    EXPECT_EQ(h.ui.log, std::string("发现一个HID设备, 设备信息:") + (c.opens ? "\nAPP 2.1" : "未知") + "\r\n")
+        << c.usage_page << ":" << c.usage;
+  }
+}
+
+TEST(DebugTrace, PrefixCutAndCheckDeviceFormat) {
+  const std::string prefix = "[" + ApplicationName() + "] ";
+  ::testing::internal::CaptureStderr();
+  DebugTrace("DoEnumerate: %d\n", 42);
+  DebugTrace("%s", std::string(2000, 'x').c_str());
+  const std::string traced = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(traced, prefix + "DoEnumerate: 42\n" + prefix + std::string(1023, 'x'));
+
+  ::testing::internal::CaptureStderr();
+  {
+    ControllerHarness h;  // its first enumeration handles one WM_ENUM_DONE
+  }
+  const std::string checks = ::testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(std::regex_search(checks, std::regex("(^|\n)CheckDevice@[0-9]+\n"))) << checks;
+  EXPECT_EQ(checks.find("] CheckDevice"), std::string::npos) << "no prefix: " << checks;
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Dialog-unit conversion and the progress texts: pure functions.
 #include <gtest/gtest.h>
 
+#include <iterator>
+
 #include "ui/dialog_template.h"
 #include "ui/dialog_units.h"
 #include "download/progress_text.h"
@@ -30,18 +32,35 @@ TEST(DialogUnits, ConvertThroughBaseUnits) {
   EXPECT_EQ(DialogUnitsToPixelsY(4, DialogBaseUnits{6, 13}), 7);  // 6.5 -> 7
 }
 
+// The template as the window's description gives it, written out here:
+// id (-1 for labels and the group box), caption, x, y, width, height.
 TEST(DialogTemplate, MainDialogControlsInTemplateOrder) {
-  ASSERT_EQ(kMainDialogControls.size(), 16u);
-  const int expected_ids[] = {IDC_EDIT_PATH, IDC_BTN_CLEAR, IDC_BTN_ENTER_FLASH_MODE, IDC_BTN_FLASH,
-                              IDC_STATIC,    IDC_STATIC,    IDC_LOG,                  IDC_BTN_OPEN,
-                              IDC_EDIT_VID,  IDC_STATIC,    IDC_EDIT_PID,             IDC_STATIC,
-                              IDC_EDIT_USAGE_PAGE, IDC_STATIC, IDC_EDIT_USAGE, IDC_STATIC};
-  for (size_t i = 0; i < kMainDialogControls.size(); ++i) {
-    EXPECT_EQ(kMainDialogControls[i].id, expected_ids[i]) << "entry " << i;
-    // Every control lies inside the 240 x 235 dialog.
-    const DialogRect& r = kMainDialogControls[i].rect;
-    EXPECT_LE(r.x + r.cx, kMainDialogWidthDu) << "entry " << i;
-    EXPECT_LE(r.y + r.cy, kMainDialogHeightDu) << "entry " << i;
+  struct Want {
+    int id;
+    const char* caption;
+    int x, y, cx, cy;
+  } const want[] = {
+      {1001, "", 45, 63, 136, 14},      {1004, "清除", 165, 89, 60, 16},
+      {1005, "开启烧录模式", 22, 89, 60, 16}, {1002, "烧录", 92, 89, 60, 16},
+      {-1, "选择文件", 6, 66, 33, 10},  {-1, "", 4, 2, 232, 113},
+      {1000, "", 4, 120, 232, 108},     {1003, "打开", 185, 63, 40, 14},
+      {1006, "", 45, 17, 60, 14},       {-1, "VID", 6, 20, 33, 10},
+      {1007, "", 45, 40, 60, 14},       {-1, "PID", 6, 43, 33, 10},
+      {1008, "", 165, 17, 60, 14},      {-1, "Usage Page", 117, 20, 42, 10},
+      {1009, "", 165, 40, 60, 14},      {-1, "Usage", 117, 43, 42, 10},
+  };
+  ASSERT_EQ(kMainDialogControls.size(), std::size(want));
+  EXPECT_EQ(kMainDialogWidthDu, 240);
+  EXPECT_EQ(kMainDialogHeightDu, 235);
+  for (size_t i = 0; i < std::size(want); ++i) {
+    const TemplateControl& c = kMainDialogControls[i];
+    const Want& w = want[i];
+    EXPECT_EQ(c.id, w.id) << "entry " << i;
+    EXPECT_STREQ(c.caption, w.caption) << "entry " << i;
+    EXPECT_EQ(c.rect.x, w.x) << "entry " << i;
+    EXPECT_EQ(c.rect.y, w.y) << "entry " << i;
+    EXPECT_EQ(c.rect.cx, w.cx) << "entry " << i;
+    EXPECT_EQ(c.rect.cy, w.cy) << "entry " << i;
   }
 }
 
