@@ -54,7 +54,7 @@ struct Bench {
 PreparedImage image_of(std::vector<uint8_t> bytes) {
   PreparedImage image;
   image.total_length = static_cast<uint32_t>(bytes.size());
-  image.buffer = std::move(bytes);
+  image.buffer.assign_padded(std::move(bytes), image.total_length);
   return image;
 }
 
