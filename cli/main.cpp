@@ -14,6 +14,7 @@
 #include "download/load_address.h"
 #include "monitor/debug_trace.h"
 #include "monitor/stream_output.h"
+#include "torvane_version.h"
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
   using namespace torvane::cli;
 
   CLI::App app{"Torvane: writes firmware images into USB HID devices through their bootloader"};
+  app.set_version_flag("--version", std::string("torvane-cli ") + TORVANE_VERSION);
   app.require_subcommand(1);
   app.fallthrough();  // --simulate may also follow the command
   CliOptions options;
@@ -82,6 +84,8 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     app.exit(e);

@@ -58,6 +58,10 @@ for size in 16 48 256; do
   has "./usr/share/icons/hicolor/${size}x${size}/apps/torvane.png"
 done
 has "./usr/lib/udev/rules.d/70-torvane.rules"
+for program in torvane torvane-cli torvane-virtual-device; do
+  has "./usr/share/man/man1/$program.1.gz"
+done
+has "./usr/share/bash-completion/completions/torvane-cli"
 
 echo "== control"
 control=$(dpkg-deb -f "$deb")
@@ -92,6 +96,28 @@ else
 fi
 grep -q "settings file: $unpacked/usr/lib/torvane/Torvane.ini" <<<"$("$unpacked/usr/bin/torvane-cli" config)" ||
   fail "torvane-cli config does not read Torvane.ini beside the real executable"
+
+echo "== manual pages and completion"
+for program in torvane torvane-cli torvane-virtual-device; do
+  page="$unpacked/usr/share/man/man1/$program.1.gz"
+  [[ -f "$page" ]] || continue
+  # groff's warnings (bad requests, lines it cannot break) go to stderr.
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) || fail "man -l $program.1 failed"
+  [[ -z "$warnings" ]] || fail "man -l $program.1 warns: $warnings"
+  LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q "^SYNOPSIS" || fail "$program.1 has no SYNOPSIS"
+done
+completion="$unpacked/usr/share/bash-completion/completions/torvane-cli"
+if [[ -f "$completion" && -f /usr/share/bash-completion/bash_completion ]]; then
+  # Completes as a shell would, with the unpacked tool first on PATH.
+  complete_line() {
+    PATH="$unpacked/usr/bin:$PATH" bash -c '
+      source /usr/share/bash-completion/bash_completion; source "$1"; shift
+      COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
+      _torvane_cli; printf "%s\n" "${COMPREPLY[@]}"' _ "$completion" "$@"
+  }
+  grep -qx flash <<<"$(complete_line torvane-cli fl)" || fail "completion does not offer flash"
+  grep -qx -- --address <<<"$(complete_line torvane-cli flash --add)" || fail "completion does not offer --address"
+fi
 
 if ((failures > 0)); then
   echo "check-deb: $failures problem(s) in $deb" >&2

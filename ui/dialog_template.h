@@ -7,6 +7,7 @@
 
 #include "ui/control_ids.h"
 #include "ui/dialog_units.h"
+#include "torvane_version.h"
 
 namespace torvane {
 
@@ -75,12 +76,12 @@ inline constexpr int kAboutDialogWidthDu = 170;
 inline constexpr int kAboutDialogHeightDu = 62;
 inline constexpr const char* kAboutDialogFontFace = "MS Shell Dlg";
 inline constexpr int kAboutDialogFontPoints = 8;
-inline constexpr const char* kVersionText = "1.5.0.0";
+inline constexpr const char* kVersionText = TORVANE_VERSION;
 inline constexpr int kAboutOkId = 1;  // IDOK
 
 inline constexpr std::array<TemplateControl, 3> kAboutDialogControls{{
     {IDR_MAINFRAME, ControlKind::Icon, "", {14, 14, 21, 20}},
-    {IDC_STATIC, ControlKind::Text, "Torvane, Version 1.5.0.0", {42, 14, 114, 8}},
+    {IDC_STATIC, ControlKind::Text, "Torvane, Version " TORVANE_VERSION, {42, 14, 114, 8}},
     {kAboutOkId, ControlKind::PushButton, "OK", {113, 41, 50, 14}},
 }};
 

@@ -4,6 +4,8 @@
 #include <QCommandLineParser>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <string_view>
 #include <unistd.h>
 
 #include "monitor/stream_output.h"
@@ -29,6 +31,15 @@ void WriteQtMessage(QtMsgType type, const QMessageLogContext& context, const QSt
   if (type == QtFatalMsg) std::abort();
 }
 
+// --help and --version print and end: no window system is needed for them.
+bool AsksForTextOnly(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "-h" || arg == "--help" || arg == "--help-all" || arg == "-v" || arg == "--version") return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int CTorvaneApp::Run(int argc, char** argv) {
@@ -36,10 +47,17 @@ int CTorvaneApp::Run(int argc, char** argv) {
   // program and lose the settings saved on exit.
   IgnoreBrokenPipes();
   qInstallMessageHandler(WriteQtMessage);
-  QApplication app(argc, argv);
-  QApplication::setApplicationVersion(QString::fromUtf8(kVersionText));
-  QApplication::setWindowIcon(MakeAppIcon());
-  InstallQtChineseTranslations();
+  const bool text_only = AsksForTextOnly(argc, argv);
+  std::unique_ptr<QCoreApplication> application =
+      text_only ? std::make_unique<QCoreApplication>(argc, argv) : std::make_unique<QApplication>(argc, argv);
+  QCoreApplication& app = *application;
+  QCoreApplication::setApplicationVersion(QString::fromUtf8(kVersionText));
+  if (!text_only) {
+    QApplication::setWindowIcon(MakeAppIcon());
+    // For the window's standard dialogs; --help stays in the terminal's
+    // usual form, as torvane-cli's does (and its manual page is made from it).
+    InstallQtChineseTranslations();
+  }
   // Without options the tool behaves as it always does; --simulate runs it
   // on a simulated bus for demos, screenshots and manual testing.
   QCommandLineParser parser;

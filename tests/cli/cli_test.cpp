@@ -8,6 +8,7 @@
 #include "cli/exit_codes.h"
 #include "cli/sim_arrivals.h"
 #include "tests/cli/cli_runner.h"
+#include "torvane_version.h"
 
 namespace torvane::cli {
 namespace {
@@ -37,6 +38,16 @@ TEST_F(Cli, ExitStatusNamesEachOutcome) {
   EXPECT_EQ(Invoke({"flash", "--simulate", "app", App()}).status, kExitNoDevice);
   EXPECT_EQ(Invoke({"flash", "--simulate", "boot,bogus-knob=1", App()}).status, kExitUsage);
   EXPECT_EQ(Invoke({"frobnicate"}).status, kExitUsage);
+}
+
+// Both programs print the package's version, the dialog without a display.
+TEST_F(Cli, VersionComesFromThePackage) {
+  EXPECT_EQ(Invoke({"--version"}).out, "torvane-cli " TORVANE_VERSION "\n");
+#ifdef TORVANE_DIALOG_PATH
+  const CliRun dialog = RunCli(TORVANE_DIALOG_PATH, {"--version"});
+  EXPECT_EQ(dialog.status, 0);
+  EXPECT_EQ(dialog.out, "torvane " TORVANE_VERSION "\n");
+#endif
 }
 
 TEST_F(Cli, AFileErrorNamesTheFileAndWhatIsWrong) {
