@@ -50,16 +50,29 @@ int hidraw_read_report(int fd, uint8_t* buffer, size_t capacity, int timeout_ms,
   if (fd < 0) return fail(error, "read on a device that is not open");
   capacity = std::min<size_t>(capacity, INT_MAX);
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(timeout_ms, 0));
-  bool polled = false;
-  bool hung_up = false;
   for (;;) {
-    // The queue first: a report that arrived before a hang-up is still there.
+    // One poll at least, even for a zero time-out, to notice a hang-up.
+    pollfd p{};
+    p.fd = fd;
+    p.events = POLLIN;
+    const int ready = ::poll(&p, 1, timeout_ms < 0 ? -1 : ms_left(deadline));
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return fail_errno(error, "poll", errno);
+    }
+    if (ready == 0) {
+      if (timeout_ms >= 0 && ms_left(deadline) == 0) return 0;
+      continue;  // the wait ended early
+    }
+    if (p.revents & POLLNVAL) return fail(error, "read on a device that is not open");
+    const bool hung_up = (p.revents & (POLLHUP | POLLERR)) != 0;
+    // Whatever is queued comes first, also once the node has hung up.
     const ssize_t n = ::read(fd, buffer, capacity);
     if (n > 0) return static_cast<int>(n);
     if (n == 0) {
       // A zero-length report reads as 0 bytes: nothing read. Only a node
       // that has hung up (a socket standing in for one) ends with 0 too.
-      if (node_hung_up(fd)) return fail(error, std::string(kHidrawDisconnectedText) + " (end of file)");
+      if (hung_up) return fail(error, std::string(kHidrawDisconnectedText) + " (end of file)");
       return 0;
     }
     const int err = errno;
@@ -67,26 +80,6 @@ int hidraw_read_report(int fd, uint8_t* buffer, size_t capacity, int timeout_ms,
     if (err != EAGAIN && err != EWOULDBLOCK) return fail_errno(error, "read", err);
     // Nothing queued. A node that has hung up will not queue anything more.
     if (hung_up) return fail(error, kHidrawDisconnectedText);
-
-    int wait_ms = -1;
-    if (timeout_ms >= 0) {
-      wait_ms = ms_left(deadline);
-      // One poll at least, even for a zero time-out, to notice a hang-up.
-      if (wait_ms == 0 && polled) return 0;
-    }
-    pollfd p{};
-    p.fd = fd;
-    p.events = POLLIN;
-    const int ready = ::poll(&p, 1, wait_ms);
-    polled = true;
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      return fail_errno(error, "poll", errno);
-    }
-    if (ready == 0) continue;  // time's up, unless the wait ended early: checked above
-    if (p.revents & POLLNVAL) return fail(error, "read on a device that is not open");
-    if (p.revents & (POLLHUP | POLLERR)) hung_up = true;
-    // POLLIN, POLLHUP or POLLERR: read again, whatever is queued comes first.
   }
 }
 

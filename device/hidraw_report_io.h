@@ -4,9 +4,9 @@
 // that arrived before the device went away: once it has gone, poll() flags
 // POLLHUP/POLLERR and read() still returns the queued reports first, then
 // fails with EIO. A bootloader that answers the last block and resets at
-// once leaves its answer in exactly that state, so the read here tries the
-// queue before it looks at the poll flags: a queued report is never lost to
-// a hang-up.
+// once leaves its answer in exactly that state, so the read here takes what
+// is queued before it acts on the hang-up flags: a queued report is never
+// lost to a hang-up.
 #pragma once
 
 #include <cstddef>
