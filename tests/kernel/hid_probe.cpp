@@ -7,14 +7,27 @@
 //   torvane-hid-probe list
 //   torvane-hid-probe info VID PID        (hex)
 //   torvane-hid-probe enter-boot VID PID
+//   torvane-hid-probe bench VID PID BLOCKS
+//
+// bench flashes a BLOCKS-block image into a bootloader that stays in it
+// (no-restart) with the transfer engine the tools use, then repeats the
+// same exchanges as a bare loop on the node (write one report, read one,
+// nothing else) and prints the time per exchange of both and their ratio.
 //
 // Exit status: 0 done, 1 not found or no valid reply, 2 bad arguments.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "device/boot_protocol.h"
 #include "device/hid_link.h"
+#include "download/transfer_engine.h"
 
 using namespace torvane;
 
@@ -71,19 +84,102 @@ int exchange(uint16_t vid, uint16_t pid, bool enter_boot) {
   return status == BOOT_STATUS_NONE ? 1 : 0;
 }
 
+using Clock = std::chrono::steady_clock;
+
+double us_since(Clock::time_point t0) {
+  return std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
+}
+
+// The start frame and the block frames of `image`, as the protocol lays
+// them out, each `length` bytes with report ID `id`.
+std::vector<std::vector<uint8_t>> frames_of(const std::vector<uint8_t>& image, uint32_t checksum, uint8_t id,
+                                            size_t length) {
+  std::vector<std::vector<uint8_t>> frames;
+  std::vector<uint8_t> f(length, 0);
+  f[0] = id;
+  boot_put_u16(&f[BOOT_OFF_MAGIC], BOOT_FRAME_MAGIC);
+  boot_put_u16(&f[BOOT_OFF_COMMAND], BOOT_CMD_START);
+  boot_put_u32(&f[BOOT_OFF_PAYLOAD], 0x1000);
+  boot_put_u32(&f[BOOT_OFF_PAYLOAD + 4], static_cast<uint32_t>(image.size() - BOOT_BLOCK_SIZE));
+  boot_put_u32(&f[BOOT_OFF_PAYLOAD + 8], checksum);
+  frames.push_back(f);
+  for (size_t off = 0; off < image.size(); off += BOOT_BLOCK_SIZE) {
+    std::fill(f.begin() + 1, f.end(), 0);
+    boot_put_u16(&f[BOOT_OFF_MAGIC], BOOT_FRAME_MAGIC);
+    boot_put_u16(&f[BOOT_OFF_COMMAND], BOOT_CMD_DATA);
+    boot_put_u32(&f[BOOT_OFF_BLOCK_INDEX], static_cast<uint32_t>(off / BOOT_BLOCK_SIZE));
+    boot_put_u16(&f[BOOT_OFF_BLOCK_CHECKSUM], boot_crc16(&image[off], BOOT_BLOCK_SIZE));
+    boot_put_u16(&f[BOOT_OFF_BLOCK_LENGTH], BOOT_BLOCK_SIZE);
+    std::memcpy(&f[BOOT_OFF_BLOCK_DATA], &image[off], BOOT_BLOCK_SIZE);
+    frames.push_back(f);
+  }
+  return frames;
+}
+
+int bench(uint16_t vid, uint16_t pid, uint32_t blocks) {
+  HidDevice* device = hid_link_open(vid, pid, nullptr, nullptr);
+  if (!device) {
+    std::printf("cannot open %04X:%04X: %s\n", vid, pid, hid_link_last_open_error().c_str());
+    return 1;
+  }
+  std::vector<uint8_t> bytes(size_t{blocks} * BOOT_BLOCK_SIZE);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 3);
+  const uint32_t checksum = boot_crc16(bytes.data() + BOOT_BLOCK_SIZE, static_cast<uint32_t>(bytes.size() - BOOT_BLOCK_SIZE));
+  PreparedImage image;
+  image.total_length = static_cast<uint32_t>(bytes.size());
+  image.start_length = image.total_length - BOOT_BLOCK_SIZE;
+  image.start_checksum = checksum;
+  image.buffer.assign_padded(bytes, bytes.size());
+  const Clock::time_point t0 = Clock::now();
+  const DownloadResult result = RunTransfer(device, image, CHECKSUM_CRC16, 0x1000, TransferControl{});
+  const double torvane_us = us_since(t0) / (blocks + 1);
+  const std::string path = device->path;
+  const auto frames = frames_of(bytes, checksum, device->output_report_id, device->output_report_length);
+  const size_t in_length = device->input_report_length;
+  hid_link_close(device);
+  if (result != DL_OK) {
+    std::printf("transfer failed: %d\n", result);
+    return 1;
+  }
+
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) {
+    std::printf("cannot open %s\n", path.c_str());
+    return 1;
+  }
+  std::vector<uint8_t> reply(in_length);
+  const Clock::time_point t1 = Clock::now();
+  for (const auto& f : frames) {
+    if (::write(fd, f.data(), f.size()) != static_cast<ssize_t>(f.size()) || ::read(fd, reply.data(), reply.size()) <= 0) {
+      std::printf("bare loop failed\n");
+      ::close(fd);
+      return 1;
+    }
+  }
+  const double bare_us = us_since(t1) / static_cast<double>(frames.size());
+  ::close(fd);
+  std::printf("exchanges %zu: torvane %.1f us each, bare loop %.1f us each, ratio %.3f (goal <= 1.05)\n",
+              frames.size(), torvane_us, bare_us, torvane_us / bare_us);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   uint16_t vid = 0, pid = 0;
   const bool needs_ids = command == "info" || command == "enter-boot";
+  const uint32_t blocks = command == "bench" && argc == 5 ? static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10)) : 0;
   if (!(command == "list" && argc == 2) &&
-      !(needs_ids && argc == 4 && parse_hex16(argv[2], &vid) && parse_hex16(argv[3], &pid))) {
-    std::fprintf(stderr, "usage: torvane-hid-probe list | info VID PID | enter-boot VID PID\n");
+      !(needs_ids && argc == 4 && parse_hex16(argv[2], &vid) && parse_hex16(argv[3], &pid)) &&
+      !(blocks >= 2 && blocks <= 100000 && parse_hex16(argv[2], &vid) && parse_hex16(argv[3], &pid))) {
+    std::fprintf(stderr, "usage: torvane-hid-probe list | info VID PID | enter-boot VID PID | bench VID PID BLOCKS\n");
     return 2;
   }
   hid_link_init();
-  const int rc = command == "list" ? list() : exchange(vid, pid, command == "enter-boot");
+  const int rc = command == "list"    ? list()
+                 : command == "bench" ? bench(vid, pid, blocks)
+                                      : exchange(vid, pid, command == "enter-boot");
   hid_link_exit();
   return rc;
 }

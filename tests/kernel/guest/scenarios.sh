@@ -7,7 +7,7 @@ run_scenarios() {
            cli_flash_waits_for_hotplug cli_flash_report_id_5 cli_boot_update_old_bootloader \
            cli_unplug_mid_flash \
            cli_device_killed_mid_flash cli_station_four_devices \
-           cli_composite_enter_boot_then_flash cli_short_reply_enter_boot_then_flash; do
+           cli_composite_enter_boot_then_flash cli_short_reply_enter_boot_then_flash bench_real_stack; do
     run_one "$s"
   done
 }
@@ -299,4 +299,16 @@ scenario_cli_short_reply_enter_boot_then_flash() {
   [ "$rc" = 0 ] || fail "flash exit $rc"
   expect_line /tmp/vdev-short.log '^image confirmed: 20000 bytes, CRC-16 ok'
   cmp /tmp/flashed-short.bin /data/app.bin || fail "the device holds other bytes than app.bin"
+}
+
+# Figures, printed and not asserted: the transfer engine's time per
+# exchange on the real stack against a bare write/read loop on the same
+# hidraw node, for the same exchanges.
+scenario_bench_real_stack() {
+  need torvane-virtual-device
+  need torvane-hid-probe
+  start_virtual_device bench boot,no-restart 0003:484F:5048 >/dev/null || exit 1
+  torvane-hid-probe bench 484F 5048 400 >/tmp/bench.txt 2>&1 || { cat /tmp/bench.txt; fail "bench failed"; }
+  cat /tmp/bench.txt
+  echo "TORVANE-NOTE real stack: $(cat /tmp/bench.txt)" >/dev/console
 }
