@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 
 #include "sim/report_descriptor_builder.h"
@@ -33,6 +34,15 @@ std::string describe(const sim::SimIdentity& id) {
          std::to_string(id.composite_report_length - 1) + "-byte input)";
   }
   return s;
+}
+
+// Seconds of CLOCK_MONOTONIC, the clock udev dates its events by.
+std::string monotonic_seconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  char text[32];
+  std::snprintf(text, sizeof text, "%lld.%06ld", static_cast<long long>(ts.tv_sec), ts.tv_nsec / 1000);
+  return text;
 }
 
 // Milliseconds from now until `due`, rounded up, for poll().
@@ -143,6 +153,7 @@ bool VirtualDevice::arrive(const sim::SimIdentity& identity) {
     return false;
   }
   if (!write_event(event)) return false;
+  if (verbose_) log_("created at " + monotonic_seconds() + " s");
   present_ = true;
   log_("device present: " + describe(identity));
   return true;
@@ -176,6 +187,11 @@ bool VirtualDevice::handle_uhid() {
       if (!uhid_output_to_wire(event.u.output, &wire)) {
         log_("ignored an output record of " + std::to_string(event.u.output.size) + " bytes");
         return true;
+      }
+      const size_t command_at = (model_.knobs().report_id != 0 ? 1 : 0) + BOOT_OFF_COMMAND - 1;
+      if (verbose_ && wire.size() >= command_at + 2) {
+        log_("frame: command " + std::to_string(boot_get_u16(&wire[command_at])) + " at " + monotonic_seconds() +
+             " s");
       }
       model_.on_output_report(wire.data(), wire.size());
       review_verdict();

@@ -69,7 +69,8 @@ std::string virtual_usage_text() {
          "Options:\n"
          "  --save-image FILE  write every image the device confirms to FILE\n"
          "  --uhid PATH        the uhid node (default /dev/uhid)\n"
-         "  -v, --verbose      log every uhid event\n"
+         "  -v, --verbose      log every uhid event, each frame's command, and when the\n"
+         "                     device was created and each frame came (CLOCK_MONOTONIC)\n"
          "  -h, --help         this text\n"
          "\n"
          "Exit status: 0 stopped or pulled out, 1 /dev/uhid failed, 2 bad arguments.\n";

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -35,6 +36,7 @@ struct FakeDeviceState {
   std::vector<int> read_timeouts;     // timeout_ms of every read call
   std::vector<size_t> read_capacities;
   int discarded = 0;                  // reports dropped by discard_input
+  std::function<void()> on_write;     // called for every write, before it is recorded
   int write_result = 0;               // 0: write succeeds fully; else returned as is
   std::string error_text = "Input/output error\nsecond line";
   std::optional<std::vector<uint8_t>> descriptor;
@@ -51,6 +53,7 @@ class FakeHidDevice final : public HidBackendDevice {
 
   int write(const uint8_t* data, size_t length) override {
     std::lock_guard<std::mutex> g(state_->mutex);
+    if (state_->on_write) state_->on_write();
     state_->writes.emplace_back(data, data + length);
     return state_->write_result != 0 ? state_->write_result : static_cast<int>(length);
   }

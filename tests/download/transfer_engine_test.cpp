@@ -91,6 +91,18 @@ TEST(TransferEngine, RetriesCutShortStillReportTheirPercentage) {
   }
 }
 
+// A second press of the flash button while the start command is out: the
+// start is accepted at its first send, and the cancellation is seen before
+// the first block.
+TEST(TransferEngine, CancelRaisedWhileTheStartIsOutEndsBeforeAnyBlock) {
+  Bench b;
+  b.state->on_write = [&b] { b.cancel = 1; };
+  b.answer(BOOT_CMD_START, {0});
+  EXPECT_EQ(b.run(image_of(counting(96))), DL_CANCELLED);
+  EXPECT_EQ(b.state->writes.size(), 1u);
+  EXPECT_TRUE(b.sleeps.empty());
+}
+
 // The frame buffer is zeroed once: the 4-byte last block carries the rest
 // of the block before it after its data.
 TEST(TransferEngine, ShortLastBlockCarriesThePreviousBlocksTail) {

@@ -7,7 +7,8 @@ run_scenarios() {
            cli_flash_waits_for_hotplug cli_flash_report_id_5 cli_boot_update_old_bootloader \
            cli_unplug_mid_flash \
            cli_device_killed_mid_flash cli_station_four_devices \
-           cli_composite_enter_boot_then_flash cli_short_reply_enter_boot_then_flash bench_real_stack; do
+           cli_composite_enter_boot_then_flash cli_short_reply_enter_boot_then_flash bench_real_stack \
+           bench_wait_to_first_start; do
     run_one "$s"
   done
 }
@@ -311,4 +312,30 @@ scenario_bench_real_stack() {
   torvane-hid-probe bench 484F 5048 400 >/tmp/bench.txt 2>&1 || { cat /tmp/bench.txt; fail "bench failed"; }
   cat /tmp/bench.txt
   echo "TORVANE-NOTE real stack: $(cat /tmp/bench.txt)" >/dev/console
+}
+
+# Figure, printed and not asserted: with flash --wait already running, the
+# time from the virtual device's creation (and from udev's add event of its
+# hidraw node) to the first start command it receives.
+scenario_bench_wait_to_first_start() {
+  need torvane-virtual-device
+  need torvane-cli
+  [ -S /run/udev/control ] || skip "udevd is not running in this guest"
+  start_helper /tmp/udev-monitor.log udevadm monitor --udev --subsystem-match=hidraw >/dev/null
+  timeout 60 torvane-cli flash --wait 30 /data/app.bin >/tmp/cli-wait.log 2>&1 &
+  cli_pid=$!
+  sleep 1
+  start_virtual_device wait boot 0003:484F:5048 -v >/dev/null || exit 1
+  wait "$cli_pid"
+  rc=$?
+  [ "$rc" = 0 ] || { cat /tmp/cli-wait.log /tmp/vdev-wait.log; fail "flash exit $rc"; }
+  created=$(sed -n 's/^created at \([0-9.]*\) s$/\1/p' /tmp/vdev-wait.log | head -n 1)
+  start=$(sed -n 's/^frame: command 3 at \([0-9.]*\) s$/\1/p' /tmp/vdev-wait.log | head -n 1)
+  udev=$(sed -n 's/^UDEV *\[\([0-9.]*\)\] *add .*hidraw.*/\1/p' /tmp/udev-monitor.log | head -n 1)
+  [ -n "$created" ] && [ -n "$start" ] || { cat /tmp/vdev-wait.log; fail "no timestamps in the device's log"; }
+  line=$(awk -v c="$created" -v s="$start" -v u="${udev:-}" 'BEGIN {
+    printf "flash --wait: first start command %.1f ms after the device was created", (s - c) * 1000
+    if (u != "") printf ", %.1f ms after udev'"'"'s add event (goal < 100 ms)", (s - u) * 1000 }')
+  echo "$line"
+  echo "TORVANE-NOTE $line" >/dev/console
 }
