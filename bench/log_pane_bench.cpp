@@ -10,6 +10,7 @@
 #include <memory>
 #include <thread>
 
+#include "bench/ui_bench_support.h"
 #include "ui/dialog_poster.h"
 #include "ui/log_pane.h"
 #include "ui/torvane_dlg.h"
@@ -69,11 +70,4 @@ BENCHMARK(BM_PostedProgress)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return torvane::bench::RunQtBenchmarks(argc, argv); }

@@ -7,6 +7,9 @@
 
 #include <time.h>
 
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
@@ -104,6 +107,18 @@ inline bool RunEventLoopUntil(const std::function<bool()>& pred, int timeout_ms)
   QTimer::singleShot(timeout_ms, &loop, &QEventLoop::quit);
   loop.exec();
   return pred();
+}
+
+// The main function of a benchmark that needs widgets: a QApplication
+// (offscreen unless a platform is chosen), then the registered benchmarks.
+inline int RunQtBenchmarks(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
 }
 
 }  // namespace torvane::bench
