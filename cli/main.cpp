@@ -55,8 +55,9 @@ int main(int argc, char** argv) {
   auto* config = app.add_subcommand("config", "Print the effective settings and where they came from");
   auto* flash = app.add_subcommand("flash", "Flash IMAGE (or the boot update files when due)");
   FlashOptions flash_options;
-  flash->add_option("IMAGE", flash_options.image,
-                    "Firmware image: raw binary (.bin), Intel HEX (.hex) or Motorola S-record (.srec, .s19, .s28, .s37)");
+  constexpr const char* kImageHelp =
+      "Firmware image: raw binary (.bin), Intel HEX (.hex) or Motorola S-record (.srec, .s19, .s28, .s37)";
+  flash->add_option("IMAGE", flash_options.image, kImageHelp);
   flash->add_option("--address", flash_options.address,
                     "Load address: HEX, or auto for the HEX/S-record file's own (default: App Address); "
                     "a file's own address must agree with it")
@@ -68,7 +69,7 @@ int main(int argc, char** argv) {
   auto* station = app.add_subcommand(
       "station", "Flash every device plugged in, in parallel, until Ctrl-C or --count units; record each unit");
   StationOptions station_options;
-  station->add_option("IMAGE", station_options.image, "Firmware image (.bin)")->required();
+  station->add_option("IMAGE", station_options.image, kImageHelp)->required();
   station->add_flag("--enter-boot", station_options.enter_boot,
                     "Send application-mode devices into their bootloader and flash them when they come back");
   station->add_option("--count", station_options.count, "Stop after N units")->check(CLI::NonNegativeNumber);
