@@ -9,9 +9,7 @@ namespace {
 void DownloadThreadProc(std::shared_ptr<DownloadWorker::Shared> shared) {
   if (shared) {
     DownloadWorker::DownloadThreadLoop(*shared);
-    std::lock_guard<std::mutex> lock(shared->finished_mutex);
-    shared->finished = true;
-    shared->finished_cv.notify_all();
+    shared->finish.MarkFinished();
   }
 }
 
@@ -40,7 +38,7 @@ DownloadWorker::~DownloadWorker() { StopDownloadThread(); }
 int DownloadWorker::StartDownloadThread() {
   shared_->download_stop = 0;
   if (thread_.joinable()) return 1;
-  shared_->finished = false;
+  shared_->finish.Reset();
   try {
     thread_ = std::thread(DownloadThreadProc, shared_);
   } catch (const std::system_error&) {
@@ -53,19 +51,10 @@ void DownloadWorker::StopDownloadThread() {
   if (!thread_.joinable()) return;
   shared_->download_stop = 1;
   shared_->download_event.set();
-  bool ended;
-  {
-    std::unique_lock<std::mutex> lock(shared_->finished_mutex);
-    ended = shared_->finished_cv.wait_for(lock, stop_timeout, [this] { return shared_->finished.load(); });
-  }
-  if (ended) {
-    thread_.join();
-  } else {
-    // No forced termination here: the thread keeps its own reference to
-    // everything it touches and ends by itself when its exchange returns.
-    thread_.detach();
-    abandoned_ = true;
-  }
+  // No forced termination: a thread that misses the deadline keeps its own
+  // reference to everything it touches and ends by itself when its exchange
+  // returns.
+  if (!shared_->finish.JoinOrDetach(thread_, stop_timeout)) abandoned_ = true;
 }
 
 void DownloadWorker::OnFlash(const std::string& image_path_text) {

@@ -17,6 +17,7 @@
 #include "download/prepare_image.h"
 #include "monitor/auto_reset_event.h"
 #include "monitor/device_state.h"
+#include "monitor/thread_finish.h"
 
 namespace torvane {
 
@@ -104,9 +105,7 @@ class DownloadWorker {
     // request counter at the end of a download (tests open the window
     // between the two with it).
     std::function<void()> between_counters_for_testing;
-    std::atomic<bool> finished{false};
-    std::mutex finished_mutex;
-    std::condition_variable finished_cv;
+    ThreadFinish finish;
   };
 
   // One download on the calling thread; 1 for DL_OK, else 0.

@@ -99,9 +99,7 @@ struct DeviceController::Shared final : DownloadHost {
   // Runs on the enumeration thread right after each rebuild (tests make a
   // request arrive during the rebuild with it). Set before the thread starts.
   std::function<void()> after_rebuild_for_testing;
-  std::mutex enum_finished_mutex;
-  std::condition_variable enum_finished_cv;
-  bool enum_finished = false;
+  ThreadFinish enum_finish;
 
   std::shared_ptr<HidDevice> Current() const {
     std::lock_guard<std::mutex> lock(device_mutex);
@@ -200,9 +198,7 @@ void EnumThreadLoop(DeviceController::Shared& shared) {
 void EnumThreadProc(std::shared_ptr<DeviceController::Shared> shared) {
   if (!shared) return;
   EnumThreadLoop(*shared);
-  std::lock_guard<std::mutex> lock(shared->enum_finished_mutex);
-  shared->enum_finished = true;
-  shared->enum_finished_cv.notify_all();
+  shared->enum_finish.MarkFinished();
 }
 
 }  // namespace
@@ -246,10 +242,7 @@ void DeviceController::StopDownloadThread() { worker_.StopDownloadThread(); }
 bool DeviceController::StartEnumThread() {
   shared_->enum_stop = 0;
   if (enum_thread_.joinable()) return true;
-  {
-    std::lock_guard<std::mutex> lock(shared_->enum_finished_mutex);
-    shared_->enum_finished = false;
-  }
+  shared_->enum_finish.Reset();
   try {
     enum_thread_ = std::thread(EnumThreadProc, shared_);
   } catch (const std::system_error&) {
@@ -262,18 +255,8 @@ void DeviceController::StopEnumThread() {
   if (!enum_thread_.joinable()) return;
   shared_->enum_stop = 1;
   shared_->enum_event.set();
-  bool ended;
-  {
-    std::unique_lock<std::mutex> lock(shared_->enum_finished_mutex);
-    ended = shared_->enum_finished_cv.wait_for(lock, enum_stop_timeout_,
-                                               [this] { return shared_->enum_finished; });
-  }
-  if (ended) {
-    enum_thread_.join();
-  } else {
-    enum_thread_.detach();  // it co-owns everything it touches
-    enum_abandoned_ = true;
-  }
+  // A thread that misses the deadline co-owns everything it touches.
+  if (!shared_->enum_finish.JoinOrDetach(enum_thread_, enum_stop_timeout_)) enum_abandoned_ = true;
 }
 
 bool DeviceController::AnyThreadAbandoned() const { return enum_abandoned_ || worker_.Abandoned(); }
