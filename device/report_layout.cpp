@@ -6,7 +6,10 @@ namespace torvane {
 
 namespace {
 
-ReportLayout whole_descriptor(const ReportDescriptorSummary& s) {
+// The IDs and lengths of the whole descriptor or of one collection (both
+// summaries name their fields alike).
+template <typename Summary>
+ReportLayout layout_of(const Summary& s) {
   ReportLayout layout;
   layout.has_input = s.has_input;
   layout.has_output = s.has_output;
@@ -35,16 +38,10 @@ const ReportCollectionSummary* find_collection(const ReportDescriptorSummary& s,
 }  // namespace
 
 ReportLayout select_report_layout(const ReportDescriptorSummary& summary, std::optional<HidUsagePair> usage) {
-  if (summary.collections.size() <= 1) return whole_descriptor(summary);
+  if (summary.collections.size() <= 1) return layout_of(summary);
   const ReportCollectionSummary* chosen = find_collection(summary, usage);
-  if (chosen == nullptr) return whole_descriptor(summary);
-  ReportLayout layout;
-  layout.has_input = chosen->has_input;
-  layout.has_output = chosen->has_output;
-  layout.input_report_id = chosen->input_report_id;
-  layout.output_report_id = chosen->output_report_id;
-  layout.input_report_length = chosen->input_report_length;
-  layout.output_report_length = chosen->output_report_length;
+  if (chosen == nullptr) return layout_of(summary);
+  ReportLayout layout = layout_of(*chosen);
   for (const ReportCollectionSummary& other : summary.collections) {
     for (uint8_t id : other.input_report_ids) layout.foreign_input_ids.set(id);
   }
