@@ -53,7 +53,9 @@ namespace {
 // like any header without ']': a '?' after the bracket keeps it on its line.
 std::string ConfineBareHeaderOpeners(std::string_view text) {
   std::string out(text);
-  size_t pos = 0;
+  // SimpleIni drops a leading UTF-8 byte order mark, so the first line
+  // starts after it.
+  size_t pos = out.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
   while (pos < out.size()) {
     const size_t end = std::min(out.find_first_of("\r\n", pos), out.size());
     const size_t first = out.find_first_not_of(" \t", pos);

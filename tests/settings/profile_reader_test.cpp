@@ -80,6 +80,8 @@ TEST(ProfileReader, CommentsAndMalformedLinesAreSkipped) {
   const ProfileReader bare = ProfileReader::FromText("[ \nConfig]\nVID=1\n[\n[Recent]\nFile Path=x\n");
   EXPECT_EQ(Value(bare, "Config", "VID"), "<default>");
   EXPECT_EQ(Value(bare, "Recent", "File Path"), "x");
+  const ProfileReader bare_after_bom = ProfileReader::FromText("\xEF\xBB\xBF[\n[Recent]\r\nFile Path=x\r\n");
+  EXPECT_EQ(Value(bare_after_bom, "Recent", "File Path"), "x");
 }
 
 TEST(ProfileReader, FirstOccurrenceWinsAcrossRepeatedSections) {
