@@ -30,6 +30,9 @@ int main(int argc, char** argv) {
                  "Use the simulated bus with a device described by knob text, e.g. boot,busy-block=3:2 "
                  "(repeat for several devices)")
       ->allow_extra_args(false);  // one text per --simulate, so IMAGE stays positional
+  // An empty text would quietly mean "none" (the real bus, no record): refused.
+  const CLI::Validator not_empty(
+      [](std::string& text) { return text.empty() ? std::string("must not be empty") : std::string(); }, "");
   bool debug = false;
   app.add_flag("--debug", debug, "Print the timing traces of device detection on standard error");
   app.add_option("--simulate-arrival-ms", options.simulate_arrival_ms,
@@ -38,7 +41,8 @@ int main(int argc, char** argv) {
 
   app.add_option("--simulate-arrivals", options.simulate_arrivals,
                  "Simulated devices plugged in over time: knob text ended by @MS each, "
-                 "e.g. boot@0,boot@200,oldboot@400,boot,unplug-block=5@600");
+                 "e.g. boot@0,boot@200,oldboot@400,boot,unplug-block=5@600")
+      ->check(not_empty);
   app.add_option("--path", options.selection.path, "Work on the device with this hidraw path only");
   app.add_option("--serial", options.selection.serial, "Work on the device with this serial number only");
   app.add_option("--port", options.selection.port, "Work on the device plugged into this port path only (see list)");
@@ -58,13 +62,17 @@ int main(int argc, char** argv) {
   constexpr const char* kImageHelp =
       "Firmware image: raw binary (.bin), Intel HEX (.hex) or Motorola S-record (.srec, .s19, .s28, .s37)";
   flash->add_option("IMAGE", flash_options.image, kImageHelp);
-  flash->add_option("--address", flash_options.address,
-                    "Load address: HEX, or auto for the HEX/S-record file's own (default: App Address); "
-                    "a file's own address must agree with it")
-      ->check([](const std::string& text) {
-        torvane::LoadAddressChoice choice;
-        return torvane::ParseLoadAddressChoice(text, &choice) ? std::string() : "expected auto or a hexadecimal address";
-      });
+  auto add_address_option = [](CLI::App* command, std::string* address) {
+    command
+        ->add_option("--address", *address,
+                     "Load address: HEX, or auto for the HEX/S-record file's own (default: App Address); "
+                     "a file's own address must agree with it")
+        ->check([](const std::string& text) {
+          torvane::LoadAddressChoice choice;
+          return torvane::ParseLoadAddressChoice(text, &choice) ? std::string() : "expected auto or a hexadecimal address";
+        });
+  };
+  add_address_option(flash, &flash_options.address);
   AddWaitOption(flash, &flash_options.wait, "Wait up to SECONDS for a device to appear");
   auto* station = app.add_subcommand(
       "station", "Flash every device plugged in, in parallel, until Ctrl-C or --count units; record each unit");
@@ -73,7 +81,9 @@ int main(int argc, char** argv) {
   station->add_flag("--enter-boot", station_options.enter_boot,
                     "Send application-mode devices into their bootloader and flash them when they come back");
   station->add_option("--count", station_options.count, "Stop after N units")->check(CLI::NonNegativeNumber);
-  station->add_option("--record", station_options.record, "Append one JSON line per finished unit to FILE");
+  station->add_option("--record", station_options.record, "Append one JSON line per finished unit to FILE")
+      ->check(not_empty);
+  add_address_option(station, &station_options.address);
   station->add_option("--attempts", station_options.attempts,
                       "Flashes per unit when it comes back in its bootloader after a failure (default 1)")
       ->check(CLI::Range(1, 1000));

@@ -8,6 +8,7 @@
 
 #include "cli/exit_codes.h"
 #include "cli/station_display.h"
+#include "download/load_address.h"
 #include "monitor/sim_hotplug_source.h"
 #include "settings/app_paths.h"
 #include "station/station_core.h"
@@ -38,6 +39,7 @@ int RunStation(CliSession& session, const StationOptions& options) {
   config.count = options.count;
   config.attempts = options.attempts;
   config.record_path = options.record;
+  ParseLoadAddressChoice(options.address, &config.load_address);  // checked by the parser
 
   // Before the first unit can start, so that an early Ctrl-C stops the
   // station as a later one does.

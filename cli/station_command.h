@@ -14,6 +14,7 @@ struct StationOptions {
   int count = 0;      // 0: until interrupted
   std::string record;
   int attempts = 1;
+  std::string address;  // --address text: empty, "auto" or hexadecimal
 };
 
 int RunStation(CliSession& session, const StationOptions& options);

@@ -1,13 +1,38 @@
-// The record of every unit: one JSON line per finished unit, appended with a
-// single write (O_APPEND) and flushed to disk (fsync) before the unit is
-// reported done, so that stations sharing one file never interleave lines
-// and a line that was reported is on disk.
+// The record of every unit: one JSON line per finished unit, appended and
+// flushed to disk (fsync) before the unit is reported done, so that a line
+// that was reported is on disk. The file only ever holds whole lines:
+// - it must be a regular file, checked without blocking (a FIFO or a device
+//   is refused at once, never opened for a wait), and not one of the files
+//   being flashed (the same device and inode, whatever the links);
+// - every line starts on a line of its own, also after a line torn by a
+//   crash or a full disk;
+// - a write that lands only partly is cut back to the length before it;
+// - an advisory lock (flock) around each append keeps lines of stations
+//   sharing the file apart where O_APPEND alone does not.
 #pragma once
 
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace torvane {
+
+// Why a record path is refused before anything is written.
+enum class RecordPathProblem { kNone, kEmpty, kNotRegularFile, kInputFile, kSystem };
+
+// The texts of the refusals (after "<path>: "), so a host can say them in
+// its operator's language.
+inline constexpr const char* kRecordNotRegularText = "not a regular file";
+inline constexpr const char* kRecordInputFileText = "is a file being flashed; the record would be written into it";
+inline constexpr const char* kRecordCutBackText = "written only partly (disk full?); the partial line was removed";
+inline constexpr const char* kRecordNotCutBackText = "written only partly; cutting the partial line off failed";
+
+// Looks at `path` without opening it: empty, an existing non-regular file,
+// or the same file as one of `flashed` (after resolving links). A missing
+// file is fine (it is created). kSystem only when the path cannot be
+// examined at all.
+RecordPathProblem CheckRecordPath(const std::string& path, const std::vector<std::string>& flashed,
+                                  std::string* error);
 
 class RecordFile {
  public:
@@ -16,19 +41,22 @@ class RecordFile {
   RecordFile(const RecordFile&) = delete;
   RecordFile& operator=(const RecordFile&) = delete;
 
-  // Opens (creating it when missing) for appending. False with the reason
-  // in *error when the file cannot be written.
-  bool Open(const std::string& path, std::string* error);
+  // Opens (creating it when missing) for appending, never blocking. False
+  // with the reason in *error when the path is refused (see CheckRecordPath;
+  // `flashed` are the image and boot update files) or cannot be written.
+  bool Open(const std::string& path, std::string* error, const std::vector<std::string>& flashed = {});
   bool IsOpen() const { return fd_ >= 0; }
   const std::string& path() const { return path_; }
 
-  // Appends `line` and a line end in one write, then fsync. False with the
-  // reason when the line is not (wholly) on disk. Safe from any thread.
+  // Appends `line` and a line end under the file's lock, then fsync. False
+  // with the reason when the line is not (wholly) on disk; a partial line is
+  // cut off again. Safe from any thread.
   bool Append(const std::string& line, std::string* error);
 
  private:
   std::mutex mutex_;
   int fd_ = -1;
+  bool readable_ = false;  // a torn last line can be seen
   std::string path_;
 };
 

@@ -26,6 +26,7 @@
 #include <memory>
 #include <string>
 
+#include "download/load_address.h"
 #include "monitor/hotplug_source.h"
 #include "settings/settings_model.h"
 #include "station/station_observer.h"
@@ -41,6 +42,7 @@ struct StationConfig {
   int count = 0;                   // stop after this many units; 0 = no limit
   int attempts = 1;                // flashes per unit, the first included
   std::string record_path;         // empty: no record file
+  LoadAddressChoice load_address;  // as flash's --address
   // Longest wait of Stop for the workers; a worker still in an exchange then
   // is left to end by itself (it owns what it touches).
   std::chrono::milliseconds stop_deadline{5000};

@@ -1,8 +1,10 @@
 #include "ui/station_texts.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "download/download_result.h"
+#include "station/record_file.h"
 
 namespace torvane {
 
@@ -88,6 +90,23 @@ std::string StationDurationText(const StationRow& row, StationClock::time_point 
   if (row.duration_s >= 0) return Format("%.1f s", row.duration_s);
   if (row.state != UnitState::kFlashing || row.flash_started == StationClock::time_point{}) return "";
   return Format("%.1f s", std::chrono::duration<double>(now - row.flash_started).count());
+}
+
+std::string StationRecordErrorText(const std::string& error) {
+  static const struct {
+    const char* english;
+    const char* chinese;
+  } kKnown[] = {{kRecordNotRegularText, "不是普通文件 (是管道、设备或文件夹)"},
+                {kRecordInputFileText, "是要烧录的文件, 记录会写进固件"},
+                {kRecordCutBackText, "只写入了一部分 (磁盘已满?), 不完整的一行已删去"},
+                {kRecordNotCutBackText, "只写入了一部分, 删去不完整的一行失败"},
+                {"the record file name is empty", "记录文件名为空"}};
+  std::string text = error;
+  for (const auto& known : kKnown) {
+    const size_t at = text.find(known.english);
+    if (at != std::string::npos) text.replace(at, std::strlen(known.english), known.chinese);
+  }
+  return text;
 }
 
 std::string StationCountersText(int passed, int failed, double units_per_hour) {

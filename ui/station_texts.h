@@ -25,6 +25,10 @@ std::string StationProgressText(const StationRow& row);
 // "12.3 s": the finished flash's duration, or the running one's so far.
 std::string StationDurationText(const StationRow& row, StationClock::time_point now);
 
+// A record file's error in the operator's language: the station's own words
+// translated, the path and the system's error text kept as they are.
+std::string StationRecordErrorText(const std::string& error);
+
 // "成功: 3   失败: 1   每小时: 120 台"
 std::string StationCountersText(int passed, int failed, double units_per_hour);
 

@@ -42,7 +42,8 @@ QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 QString StationMessageText(const std::string& text) {
   if (text.rfind("hot-plug", 0) == 0) return U("无法监视设备插拔, 每 2 秒查看一次。");
   if (text.rfind("record not written", 0) == 0) {
-    return U("记录文件写入失败, 不再开始新的烧录: %1").arg(QString::fromStdString(text.substr(text.find(':') + 1)));
+    return U("记录文件写入失败, 不再开始新的烧录: %1")
+        .arg(QString::fromStdString(StationRecordErrorText(text.substr(text.find(':') + 2))));
   }
   return QString::fromStdString(text);
 }
@@ -223,9 +224,9 @@ bool StationWindow::StartStation() {
   StationStartError why = StationStartError::kNone;
   std::unique_ptr<HotplugSource> source = setup_.make_hotplug_source ? setup_.make_hotplug_source() : nullptr;
   if (!core->Start(feed_.get(), std::move(source), &error, &why)) {
-    const QString reason = QString::fromStdString(error);
+    const QString reason = QString::fromStdString(StationRecordErrorText(error));
     QMessageBox::warning(this, windowTitle(),
-                         why == StationStartError::kRecord ? U("记录文件无法写入, 未开始烧录:\n%1").arg(reason)
+                         why == StationStartError::kRecord ? U("记录文件无法使用, 未开始烧录:\n%1").arg(reason)
                                                            : U("镜像文件无法读取, 未开始烧录:\n%1").arg(reason));
     return false;
   }

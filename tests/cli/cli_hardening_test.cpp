@@ -2,6 +2,9 @@
 // absurd waits, devices that do not come back or send terminal controls.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -97,6 +100,53 @@ TEST(StationDisplay, SerialNumbersFromDevicesCannotDriveTheTerminal) {
   const std::string shown(text, n);
   EXPECT_EQ(shown.find('\x1B'), std::string::npos) << shown;
   EXPECT_NE(shown.find("serial \\x1B]0;pwned\\x07"), std::string::npos) << shown;
+}
+
+// A record path or text that would go wrong quietly (an empty name, the
+// image itself, a FIFO nobody reads) stops the station before anything is
+// flashed, and at once.
+TEST_F(Cli, StationRefusesRecordFilesAndTextsThatWouldMisfire) {
+  const std::string image = dir_.path() + "/app.bin";
+  std::filesystem::copy_file(App(), image);
+  const auto image_size = std::filesystem::file_size(image);
+  std::filesystem::create_symlink(dir_.path() + "/burn_boot_0.3.0.0.bin", dir_.path() + "/update-link");
+  ASSERT_EQ(mkfifo((dir_.path() + "/fifo").c_str(), 0600), 0);
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* says;
+  } cases[] = {
+      {{"--record", ""}, kExitUsage, "--record"},
+      {{"--simulate-arrivals", ""}, kExitUsage, "--simulate-arrivals"},
+      {{"--record", image}, kExitFileError, "is a file being flashed"},
+      {{"--record", dir_.path() + "/update-link"}, kExitFileError, "is a file being flashed"},
+      {{"--record", dir_.path() + "/fifo"}, kExitFileError, "not a regular file"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args{"station", image, "--count", "1"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    if (c.args[0] != "--simulate-arrivals") args.insert(args.end(), {"--simulate", "boot"});
+    const auto began = std::chrono::steady_clock::now();
+    const CliRun r = Invoke(args);
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(5)) << c.args[1];
+    EXPECT_EQ(r.status, c.status) << c.args[1] << "\n" << r.out;
+    EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("simulated device"), std::string::npos) << "nothing may be flashed: " << r.out;
+  }
+  EXPECT_EQ(std::filesystem::file_size(image), image_size);
+}
+
+// station takes --address as flash does, so its advice can be followed.
+TEST_F(Cli, StationTakesTheLoadAddressAsFlashDoes) {
+  const std::string hex = dir_.path() + "/at2000.hex";
+  const std::string make = std::string(TORVANE_SREC_CAT) + " " + App() + " -binary -offset 0x2000 -o " + hex + " -intel";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  CliRun r = Invoke({"station", hex, "--count", "1", "--simulate", "boot"});
+  EXPECT_EQ(r.status, kExitFileError) << r.out;
+  EXPECT_NE(r.out.find("--address auto"), std::string::npos) << r.out;
+  r = Invoke({"station", hex, "--count", "1", "--address", "auto", "--simulate", "boot"});
+  EXPECT_EQ(r.status, kExitOk) << r.out;
+  EXPECT_NE(r.out.find("addr=0x00002000"), std::string::npos) << r.out;
 }
 
 TEST_F(Cli, ADeviceWhoseReportsAreTooLongCannotBeOpened) {

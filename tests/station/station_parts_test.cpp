@@ -2,10 +2,17 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <csignal>
 #include <fstream>
+#include <sstream>
+#include <thread>
 
 #include "station/image_digest.h"
 #include "station/json_text.h"
@@ -63,6 +70,130 @@ TEST(UnitRecord, LineCarriesEveryFieldWithZoneTimes) {
   EXPECT_EQ(start.substr(19, 4), ".000");
   EXPECT_TRUE(start[23] == '+' || start[23] == '-') << start;
   EXPECT_EQ(IsoTimeWithZone(r.end).substr(19, 4), ".250");
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+TEST(RecordFile, RefusesWithoutBlockingWhatIsNoRecordFile) {
+  testing::TempDir dir;
+  const std::string image = dir.dir() + "app.bin", header = dir.dir() + "boot.hdr";
+  WriteText(image, "firmware");
+  WriteText(header, "header");
+  ASSERT_EQ(mkfifo((dir.dir() + "fifo").c_str(), 0600), 0);
+  ASSERT_EQ(symlink(image.c_str(), (dir.dir() + "link").c_str()), 0);
+  ASSERT_EQ(link(header.c_str(), (dir.dir() + "hard").c_str()), 0);
+  // A reader for the FIFO after a while, so an open that waits for one ends
+  // (and shows in the time) instead of hanging the test.
+  std::atomic<bool> done{false};
+  std::thread unblock([&] {
+    for (int i = 0; i < 40 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (done) return;
+    const int fd = open((dir.dir() + "fifo").c_str(), O_RDONLY | O_NONBLOCK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    if (fd >= 0) close(fd);
+  });
+  const struct {
+    std::string path;
+    RecordPathProblem problem;
+    const char* says;
+  } cases[] = {
+      {"", RecordPathProblem::kEmpty, "empty"},
+      {dir.dir() + "fifo", RecordPathProblem::kNotRegularFile, kRecordNotRegularText},
+      {"/dev/null", RecordPathProblem::kNotRegularFile, kRecordNotRegularText},
+      {dir.path(), RecordPathProblem::kNotRegularFile, kRecordNotRegularText},
+      {image, RecordPathProblem::kInputFile, kRecordInputFileText},
+      {dir.dir() + "link", RecordPathProblem::kInputFile, kRecordInputFileText},
+      {dir.dir() + "hard", RecordPathProblem::kInputFile, kRecordInputFileText},
+      {dir.dir() + "no/such/folder.jsonl", RecordPathProblem::kSystem, "No such file"},
+      {dir.dir() + "new.jsonl", RecordPathProblem::kNone, ""},
+  };
+  for (const auto& c : cases) {
+    const auto began = std::chrono::steady_clock::now();
+    std::string check_error, open_error;
+    const RecordPathProblem problem = CheckRecordPath(c.path, {image, "", header}, &check_error);
+    RecordFile file;
+    const bool opened = file.Open(c.path, &open_error, {image, "", header});
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(1)) << c.path;
+    // A missing folder is only found when the file is created.
+    if (c.problem != RecordPathProblem::kSystem) {
+      EXPECT_EQ(problem, c.problem) << c.path;
+    }
+    EXPECT_EQ(opened, c.problem == RecordPathProblem::kNone) << c.path;
+    EXPECT_NE(open_error.find(c.says), std::string::npos) << c.path << ": " << open_error;
+  }
+  done = true;
+  unblock.join();
+  EXPECT_EQ(ReadAll(image), "firmware");
+  EXPECT_EQ(ReadAll(header), "header");
+}
+
+TEST(RecordFile, EveryRecordStartsOnALineOfItsOwn) {
+  testing::TempDir dir;
+  const struct {
+    std::string before, after;
+  } cases[] = {
+      {"", "{\"u\":2}\n"},
+      {"{\"u\":1}\n", "{\"u\":1}\n{\"u\":2}\n"},
+      {"{\"u\":1}\n{\"u\":", "{\"u\":1}\n{\"u\":\n{\"u\":2}\n"},  // torn by a crash
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir.dir() + "units.jsonl";
+    WriteText(path, c.before);
+    RecordFile file;
+    std::string error;
+    ASSERT_TRUE(file.Open(path, &error)) << error;
+    ASSERT_TRUE(file.Append("{\"u\":2}", &error)) << error;
+    EXPECT_EQ(ReadAll(path), c.after) << c.before;
+  }
+}
+
+// A full disk, played by a file size limit: the write lands partly and the
+// partial line is cut off again, leaving whole lines only.
+TEST(RecordFile, ShortWriteIsCutBack) {
+  testing::TempDir dir;
+  const std::string path = dir.dir() + "units.jsonl";
+  const std::string first = "{\"u\":1}\n";
+  WriteText(path, first);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{first.size() + 40, first.size() + 40};
+    RecordFile file;
+    std::string error;
+    if (!file.Open(path, &error) || setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(10);
+    if (file.Append(std::string(100, 'x'), &error)) _exit(11);
+    _exit(error.find(kRecordCutBackText) != std::string::npos ? 0 : 12);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(ReadAll(path), first);
+}
+
+// Another station holding the file's lock holds this append back.
+TEST(RecordFile, AppendWaitsForTheFileLock) {
+  testing::TempDir dir;
+  const std::string path = dir.dir() + "units.jsonl";
+  RecordFile file;
+  std::string error;
+  ASSERT_TRUE(file.Open(path, &error)) << error;
+  const int other = open(path.c_str(), O_RDWR);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(flock(other, LOCK_EX), 0);
+  std::thread append([&] { EXPECT_TRUE(file.Append("{\"u\":1}", &error)) << error; });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(ReadAll(path), "");
+  flock(other, LOCK_UN);
+  append.join();
+  close(other);
+  EXPECT_EQ(ReadAll(path), "{\"u\":1}\n");
 }
 
 TEST(RecordFile, ConcurrentWritersNeverInterleaveLines) {

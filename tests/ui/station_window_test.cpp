@@ -5,6 +5,8 @@
 // depends on.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QCheckBox>
 #include <QFile>
@@ -248,13 +250,31 @@ TEST_F(StationWindowOnSimulatedBus, ClosingWithUnitsFlashingAsksFirst) {
   EXPECT_EQ(CancelPendingModalWaits(), 0);
 }
 
-TEST_F(StationWindowOnSimulatedBus, UnwritableRecordFileStartsNothing) {
+// Refused at once with the reason in Chinese; a FIFO nobody reads does not
+// freeze the window.
+TEST_F(StationWindowOnSimulatedBus, RecordFileThatCannotBeUsedStartsNothing) {
   Attach("boot,port=p1");
-  Window().RecordPathBox()->setText(dir_.path());  // a folder
-  WhenModalOf<QMessageBox>([](QMessageBox* box) { box->accept(); });
-  EXPECT_FALSE(Window().StartStation());
-  EXPECT_FALSE(Window().Running());
-  EXPECT_EQ(CancelPendingModalWaits(), 0);
+  const QString fifo = dir_.filePath("fifo");
+  ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  const struct {
+    QString path;
+    const char* says;
+  } cases[] = {{dir_.path(), "不是普通文件"}, {fifo, "不是普通文件"}, {QString::fromStdString(image_), "是要烧录的文件"}};
+  for (const auto& c : cases) {
+    Window().RecordPathBox()->setText(c.path);
+    QString said;
+    WhenModalOf<QMessageBox>([&](QMessageBox* box) {
+      said = box->text();
+      box->accept();
+    });
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_FALSE(Window().StartStation());
+    EXPECT_LT(std::chrono::steady_clock::now() - began, 5s);
+    EXPECT_FALSE(Window().Running());
+    EXPECT_TRUE(said.contains(QString::fromUtf8(c.says))) << said.toStdString();
+    EXPECT_EQ(CancelPendingModalWaits(), 0);
+  }
+  EXPECT_EQ(QFile(QString::fromStdString(image_)).size(), 12000);
 }
 
 TEST(StationFromTheMainWindow, TakesThePathBoxImageAndHandsTheDevicesBack) {
