@@ -7,13 +7,13 @@
 #include <utility>
 
 #include "device/hid_link_state.h"
-#include "device/hidapi_backend.h"
+#include "platform/system_hid_backend.h"
 
 namespace torvane {
 
 namespace {
 
-// The backend the next init will use (null: hidapi) and the one in use.
+// The backend the next init will use (null: the system's) and the one in use.
 std::mutex g_backend_mutex;
 std::shared_ptr<HidBackend> g_selected_backend;
 std::shared_ptr<HidBackend> g_active_backend;
@@ -76,7 +76,7 @@ void hid_link_init() {
       std::lock_guard<std::mutex> guard(g_backend_mutex);
       backend = g_selected_backend;
     }
-    if (!backend) backend = make_hidapi_backend();
+    if (!backend) backend = platform::MakeSystemHidBackend();
     std::string error;
     if (!backend->initialise(&error)) {
       // Library unusable: no lock, so no list or open operation ever finds a

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Torvane needs to build, test and run, skipping
 # the ones already present. Safe to run again; needs root (or sudo).
+# --windows installs what the Windows cross build and its tests under Wine
+# need instead (scripts/build-windows.sh).
 set -euo pipefail
 
-packages=(
+linux_packages=(
   build-essential cmake ninja-build pkg-config
   libhidapi-dev libudev-dev zlib1g-dev libssl-dev
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n
@@ -15,6 +17,19 @@ packages=(
   xvfb xauth fonts-wqy-microhei
   file dpkg-dev
 )
+# GoogleTest is built from its sources with the cross compiler; the
+# posix thread model has std::thread and std::mutex (the win32 one has not).
+windows_packages=(
+  cmake ninja-build python3
+  g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev
+  libsimpleini-dev libcli11-dev googletest
+  wine wine64 nsis fonts-noto-cjk zip unzip
+)
+packages=("${linux_packages[@]}")
+if [[ "${1:-}" == "--windows" ]]; then
+  packages=("${windows_packages[@]}")
+  shift
+fi
 # Extra packages (for example the kernel test harness) can be passed as arguments.
 packages+=("$@")
 

@@ -8,20 +8,24 @@
 
 namespace torvane {
 
-// The directory of the running executable (from /proc/self/exe), ending
-// with '/', or empty when it cannot be determined. A directory set with
-// SetAppDirectoryForTesting is returned instead while one is set.
+// The directory of the running executable (in UTF-8), ending with the
+// system's separator ('/', or '\' on Windows), or empty when it cannot be
+// determined. A directory set with SetAppDirectoryForTesting is returned
+// instead while one is set.
 std::string GetAppDirectory();
 
 // Makes `path` absolute against the executable's directory:
-//  - a path beginning with '/' is already absolute and is returned as is;
+//  - an absolute path ("/x"; on Windows also "C:\x" or "\\server\x") is
+//    returned as is;
 //  - with no known directory the path is returned as is;
-//  - a path that already begins with the directory (compared case-
-//    sensitively, as Linux file names are) is returned as is;
+//  - a path that already begins with the directory (compared as the
+//    system compares names: case-sensitively on Linux, not on Windows) is
+//    returned as is;
 //  - any other name is put behind the directory.
 std::string MakeAbsolutePath(std::string_view path);
 
-// The same rule against a given directory (which ends with '/' or is empty).
+// The same rule against a given directory (which ends with a separator or is
+// empty).
 std::string MakeAbsolutePath(std::string_view path, std::string_view app_directory);
 
 // Lets tests place "the executable's directory" elsewhere; std::nullopt
