@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "device/report_layout.h"
+
 namespace torvane {
 
 // One HID interface as the platform lists it.
@@ -69,6 +71,12 @@ class HidBackendDevice {
   // The raw report descriptor, or nullopt when it cannot be had.
   virtual std::optional<std::vector<uint8_t>> report_descriptor() = 0;
 
+  // The report IDs and lengths of the collection this handle was opened
+  // for, when the platform states them itself (Windows opens each top-level
+  // collection as a device of its own and hands out no descriptor). Nullopt:
+  // the device layer derives the layout from report_descriptor().
+  virtual std::optional<ReportLayout> report_layout() { return std::nullopt; }
+
   // First line of the text for the last failure on this device.
   virtual std::string error_text() = 0;
 };
@@ -89,7 +97,8 @@ class HidBackend {
   // successful initialise.
   virtual void shutdown() {}
 
-  // Every present HID interface, in the platform's order.
+  // Every present HID interface (one record per top-level collection), in
+  // the platform's order.
   virtual std::vector<HidInterfaceRecord> enumerate() = 0;
 
   // Opens an interface by path; on failure returns null and, when given,

@@ -35,11 +35,7 @@ HidDeviceInfo* record_from_backend(const HidInterfaceRecord& record) {
   info->product_string = record.product_string;
   info->usage_page = record.usage_page;
   info->usage = record.usage;
-#ifdef _WIN32
-  info->interface_number = hid_interface_number_from_path(record.path);
-#else
   info->interface_number = record.interface_number;
-#endif
   return info;
 }
 

@@ -111,7 +111,7 @@ std::string hid_link_port_path(const std::string& path);
 
 // The USB interface number in a Windows-style device path: the hexadecimal
 // digits after "&mi_" (case-sensitive), -1 when absent or without digits.
-// Linux paths carry no interface number; there the backend supplies it.
+// The Windows backend numbers its records this way; on Linux hidapi tells.
 int32_t hid_interface_number_from_path(const std::string& path);
 
 // Owning wrapper for lists handed out by hid_link_find/enumerate.

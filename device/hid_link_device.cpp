@@ -1,6 +1,7 @@
-// One open HID interface: opening by path (report IDs and lengths from the
-// report descriptor), closing, report write with zero padding, the fixed
-// 1000 ms read whose time-out leaves the read pending, and error texts.
+// One open HID interface: opening by path (report IDs and lengths as the
+// backend states them, else from the report descriptor), closing, report
+// write with zero padding, the fixed 1000 ms read whose time-out leaves the
+// read pending, and error texts.
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -49,13 +50,17 @@ HidDevice* hid_link_open_collection(const std::string& path, std::optional<HidUs
   std::unique_ptr<HidBackendDevice> handle = backend->open_path(path, &error);
   if (!handle) return fail_open(error.empty() ? "cannot open " + path : error);
 
-  std::optional<std::vector<uint8_t>> descriptor = handle->report_descriptor();
-  if (!descriptor) {
-    return fail_open("cannot read the report descriptor of " + path + ": " + hid_first_line(handle->error_text()));
+  std::optional<ReportLayout> stated = handle->report_layout();
+  if (!stated) {
+    std::optional<std::vector<uint8_t>> descriptor = handle->report_descriptor();
+    if (!descriptor) {
+      return fail_open("cannot read the report descriptor of " + path + ": " + hid_first_line(handle->error_text()));
+    }
+    const ReportDescriptorSummary summary = parse_report_descriptor(descriptor->data(), descriptor->size());
+    if (!summary.ok()) return fail_open(path + ": " + report_descriptor_error_text(summary.error));
+    stated = select_report_layout(summary, usage);
   }
-  const ReportDescriptorSummary summary = parse_report_descriptor(descriptor->data(), descriptor->size());
-  if (!summary.ok()) return fail_open(path + ": " + report_descriptor_error_text(summary.error));
-  const ReportLayout layout = select_report_layout(summary, usage);
+  const ReportLayout& layout = *stated;
   if (!layout.has_output) return fail_open(path + ": report descriptor declares no output report");
   if (!layout.has_input) return fail_open(path + ": report descriptor declares no input report");
   // Lengths beyond the limit are refused here, so no buffer above this layer
@@ -77,8 +82,8 @@ HidDevice* hid_link_open_collection(const std::string& path, std::optional<HidUs
 }
 
 void hid_link_close(HidDevice* device) {
-  // Destroying the backend handle closes the interface; a read that timed
-  // out has nothing in flight on hidraw, so nothing needs cancelling.
+  // Destroying the backend handle closes the interface; a backend that keeps
+  // a read in flight after a time-out (Windows) cancels it there.
   delete device;
 }
 

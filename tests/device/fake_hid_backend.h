@@ -40,6 +40,7 @@ struct FakeDeviceState {
   int write_result = 0;               // 0: write succeeds fully; else returned as is
   std::string error_text = "Input/output error\nsecond line";
   std::optional<std::vector<uint8_t>> descriptor;
+  std::optional<ReportLayout> layout;  // stated by the backend, as on Windows
 
   void queue(FakeRead r) {
     std::lock_guard<std::mutex> g(mutex);
@@ -85,6 +86,11 @@ class FakeHidDevice final : public HidBackendDevice {
   std::optional<std::vector<uint8_t>> report_descriptor() override {
     std::lock_guard<std::mutex> g(state_->mutex);
     return state_->descriptor;
+  }
+
+  std::optional<ReportLayout> report_layout() override {
+    std::lock_guard<std::mutex> g(state_->mutex);
+    return state_->layout;
   }
 
   std::string error_text() override {

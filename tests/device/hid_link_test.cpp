@@ -134,6 +134,33 @@ TEST_F(HidLinkTest, OpenTakesLengthsAndIdsFromTheDescriptor) {
   hid_link_close(numbered);
 }
 
+// A backend that states the layout (Windows: one collection per path, no
+// descriptor) is taken at its word; its lengths meet the same limit.
+TEST_F(HidLinkTest, OpenTakesALayoutTheBackendStates) {
+  ReportLayout stated;
+  stated.has_input = stated.has_output = true;
+  stated.input_report_id = 2;
+  stated.output_report_id = 3;
+  stated.input_report_length = 17;
+  stated.output_report_length = 9;
+  auto state = backend->add("/win/a", 1, 1, {});
+  state->descriptor.reset();
+  state->layout = stated;
+  stated.input_report_length = kHidMaxReportLength + 1;
+  backend->add("/win/b", 1, 2, {});
+  backend->interfaces.back().state->layout = stated;
+  hid_link_init();
+  HidDevice* device = hid_link_open_path("/win/a");
+  ASSERT_NE(device, nullptr) << hid_link_last_open_error();
+  EXPECT_EQ(device->output_report_length, 9);
+  EXPECT_EQ(device->input_report_length, 17u);
+  EXPECT_EQ(device->output_report_id, 3);
+  EXPECT_EQ(device->input_report_id, 2);
+  hid_link_close(device);
+  EXPECT_EQ(hid_link_open_path("/win/b"), nullptr);
+  EXPECT_NE(hid_link_last_open_error().find("report longer than"), std::string::npos) << hid_link_last_open_error();
+}
+
 TEST_F(HidLinkTest, OpenPathFailuresGiveAReason) {
   auto& denied = backend->interfaces.emplace_back();
   denied.record.path = "/dev/hidraw9";
