@@ -7,6 +7,7 @@
 #include "device/hid_link.h"
 #include "device/hidapi_backend.h"
 #include "monitor/sim_hotplug_source.h"
+#include "platform/system_hotplug.h"
 #include "settings/app_paths.h"
 #include "settings/number_text.h"
 #include "sim/sim_knobs.h"
@@ -109,7 +110,7 @@ CliFrontEnd& CliSession::Start() {
   front_end_ = std::make_unique<CliFrontEnd>(stdout, stderr, isatty(STDERR_FILENO) != 0, identity);
   controller_ = std::make_unique<DeviceController>(*front_end_, settings_);
   front_end_->SetController(controller_.get());
-  controller_->RegisterDeviceNotifications(bus_ ? MakeSimHotplugSource(bus_) : MakeUdevHotplugSource());
+  controller_->RegisterDeviceNotifications(bus_ ? MakeSimHotplugSource(bus_) : platform::MakeSystemHotplugSource());
   controller_->StartDownloadThread();
   controller_->StartEnumThread();
   controller_->RequestEnumeration();

@@ -10,6 +10,7 @@
 #include "cli/station_display.h"
 #include "download/load_address.h"
 #include "monitor/sim_hotplug_source.h"
+#include "platform/system_hotplug.h"
 #include "settings/app_paths.h"
 #include "station/station_core.h"
 
@@ -53,7 +54,7 @@ int RunStation(CliSession& session, const StationOptions& options) {
   std::string error;
   StationStartError why;
   std::unique_ptr<HotplugSource> source =
-      session.simulated() ? MakeSimHotplugSource(session.bus()) : MakeUdevHotplugSource();
+      session.simulated() ? MakeSimHotplugSource(session.bus()) : platform::MakeSystemHotplugSource();
   if (!station.Start(&display, std::move(source), &error, &why)) {
     std::fprintf(stderr, "%s: %s\n", why == StationStartError::kRecord ? "record file not writable" : "image",
                  error.c_str());

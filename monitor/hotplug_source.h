@@ -3,7 +3,6 @@
 #pragma once
 
 #include <functional>
-#include <memory>
 
 namespace torvane {
 
@@ -17,9 +16,5 @@ class HotplugSource {
   // Stops watching; returns in bounded time and calls on_change no more.
   virtual void Stop() = 0;
 };
-
-// Watches hidraw nodes through a libudev monitor on the "udev" source (events
-// after udev applied its rules), or on the "kernel" source when no udevd runs.
-std::unique_ptr<HotplugSource> MakeUdevHotplugSource();
 
 }  // namespace torvane

@@ -9,6 +9,7 @@
 #include "device/hid_link.h"
 #include "monitor/device_controller.h"
 #include "monitor/sim_hotplug_source.h"
+#include "platform/system_hotplug.h"
 #include "settings/app_paths.h"
 #include "settings/ini_file.h"
 #include "sim/sim_bus.h"
@@ -22,7 +23,7 @@ namespace {
 
 std::function<std::unique_ptr<HotplugSource>()> HotplugFactory(std::shared_ptr<sim::SimBus> bus) {
   return [bus]() -> std::unique_ptr<HotplugSource> {
-    return bus ? MakeSimHotplugSource(bus) : MakeUdevHotplugSource();
+    return bus ? MakeSimHotplugSource(bus) : platform::MakeSystemHotplugSource();
   };
 }
 

@@ -19,6 +19,7 @@
 #include "device/hid_link.h"
 #include "monitor/device_controller.h"
 #include "monitor/sim_hotplug_source.h"
+#include "platform/system_hotplug.h"
 #include "settings/app_paths.h"
 #include "settings/settings_check.h"
 #include "sim/sim_bus.h"
@@ -253,7 +254,7 @@ void CTorvaneDlg::EnsureController() {
 void CTorvaneDlg::RegisterDeviceNotifications() {
   EnsureController();
   // hidraw arrivals and removals through udev, or the simulated bus's own.
-  m_controller->RegisterDeviceNotifications(m_simBus ? MakeSimHotplugSource(m_simBus) : MakeUdevHotplugSource());
+  m_controller->RegisterDeviceNotifications(m_simBus ? MakeSimHotplugSource(m_simBus) : platform::MakeSystemHotplugSource());
 }
 
 void CTorvaneDlg::HidLinkInit() {

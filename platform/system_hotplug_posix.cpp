@@ -1,3 +1,5 @@
+// Linux: hot-plug events of hidraw nodes from a libudev monitor, watched
+// on a thread of the source's own together with an eventfd that stops it.
 #include <libudev.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -10,7 +12,7 @@
 
 #include "monitor/debug_trace.h"
 #include "monitor/device_state.h"
-#include "monitor/hotplug_source.h"
+#include "platform/system_hotplug.h"
 
 namespace torvane {
 
@@ -111,6 +113,10 @@ class UdevHotplugSource final : public HotplugSource {
 
 }  // namespace
 
-std::unique_ptr<HotplugSource> MakeUdevHotplugSource() { return std::make_unique<UdevHotplugSource>(); }
+namespace platform {
+
+std::unique_ptr<HotplugSource> MakeSystemHotplugSource() { return std::make_unique<UdevHotplugSource>(); }
+
+}  // namespace platform
 
 }  // namespace torvane
