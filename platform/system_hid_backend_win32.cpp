@@ -434,13 +434,11 @@ class Win32HidBackend final : public HidBackend {
     UniqueHandle h(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
     if (h.get() == INVALID_HANDLE_VALUE) {
-      const DWORD code = GetLastError();
-      std::string reason = "cannot open " + path + ": " + win32_error_text(code);
-      // The device layer recognises a refusal by this text on every system.
-      if (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION) {
-        reason += std::string(" (") + kHidPermissionDeniedText + ")";
-      }
-      fail(error, std::move(reason));
+      // A refusal here (another program holds the device, or the system
+      // owns it, as keyboards and mice) is not the missing access right the
+      // front ends advise on for Linux, so the system's own text stands
+      // without the permission marker.
+      fail(error, "cannot open " + path + ": " + win32_error_text(GetLastError()));
       return nullptr;
     }
     const std::optional<CollectionLayout> layout = collection_layout(h.get());
