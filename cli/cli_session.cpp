@@ -5,8 +5,8 @@
 #include <algorithm>
 
 #include "device/hid_link.h"
-#include "device/hidapi_backend.h"
 #include "monitor/sim_hotplug_source.h"
+#include "platform/system_hid_backend.h"
 #include "platform/system_hotplug.h"
 #include "settings/app_paths.h"
 #include "settings/number_text.h"
@@ -77,7 +77,7 @@ CliSession::CliSession(const CliOptions& options) {
     }
   }
   if (options.selection.Any()) {
-    backend = MakeSelectingBackend(backend ? backend : make_hidapi_backend(), options.selection);
+    backend = MakeSelectingBackend(backend ? backend : platform::MakeSystemHidBackend(), options.selection);
   }
   if (backend) hid_link_set_backend(backend);
   hid_link_init();
