@@ -31,10 +31,12 @@ class Win32HotplugSource final : public HotplugSource {
     if (thread_.joinable()) return true;
     if (!register_window_class()) return false;
     on_change_ = std::move(on_change);
-    std::promise<HWND> created;
-    std::future<HWND> window = created.get_future();
+    // A member, not a local: the thread may still be inside set_value when
+    // Start has its answer and returns.
+    created_ = std::promise<HWND>();
+    std::future<HWND> window = created_.get_future();
     try {
-      thread_ = std::thread([this, &created] { run(created); });
+      thread_ = std::thread([this] { run(); });
     } catch (const std::system_error&) {
       return false;
     }
@@ -72,7 +74,7 @@ class Win32HotplugSource final : public HotplugSource {
     return registered;
   }
 
-  void run(std::promise<HWND>& created) {
+  void run() {
     thread_id_ = GetCurrentThreadId();
     HWND window = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                   GetModuleHandleW(nullptr), this);
@@ -87,8 +89,7 @@ class Win32HotplugSource final : public HotplugSource {
         window = nullptr;
       }
     }
-    // `created` lives on Start's stack: it is not touched after this.
-    created.set_value(window);
+    created_.set_value(window);
     if (window == nullptr) return;
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
@@ -125,6 +126,7 @@ class Win32HotplugSource final : public HotplugSource {
   }
 
   std::function<void(unsigned)> on_change_;
+  std::promise<HWND> created_;
   std::thread thread_;
   HWND window_ = nullptr;
   DWORD thread_id_ = 0;
