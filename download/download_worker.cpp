@@ -107,7 +107,8 @@ int DownloadWorker::DoDownload(Shared& shared, const DownloadJob& job) {
       result = shared.cancel_requests.load() != 0 || shared.download_stop.load() != 0 ? DL_CANCELLED : DL_FILE_ERROR;
       if (result == DL_FILE_ERROR) host.PostDownloadFailureReason(reason);
     } else if (uint32_t address = 0;
-               !ResolveLoadAddress(host.AddressChoice(), host.LoadAddress(), image.file_load_address, &address, &reason)) {
+               !ResolveLoadAddress(host.AddressChoice(), host.LoadAddress(), image.file_load_address,
+                                   image.image_length, &address, &reason)) {
       result = DL_FILE_ERROR;
       host.PostDownloadFailureReason("镜像文件 '" + job.image_path + "': " + reason);
     } else {

@@ -1,19 +1,10 @@
 #include "download/firmware_records.h"
 
-#include <srecord/input/file/intel.h>
-#include <srecord/quit.h>
-#include <srecord/record.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <filesystem>
-#include <new>
-
-#include "download/srecord_motorola.h"
 
 namespace torvane {
 
@@ -41,66 +32,168 @@ bool EndsWith(const std::string& text, const char* suffix) {
   return true;
 }
 
-// A refusal from the library: its message and the line it was read at.
-struct RecordError : std::exception {
-  explicit RecordError(std::string m) : message(std::move(m)) {}
-  std::string message;
-};
-
-// Takes the library's messages. The library reports a fatal error as a
-// message followed by exit(), which by default ends the process: here the
-// exit throws, carrying that message, and ends the read instead.
-class Collector final : public srecord::quit {
- public:
-  std::vector<std::string> messages;
-  void message_v(const char* format, va_list args) override {
-    char text[1024];
-    std::vsnprintf(text, sizeof text, format, args);
-    messages.emplace_back(text);
-  }
-  void exit(int) override {
-    std::string last = messages.empty() ? std::string("unreadable file") : messages.back();
-    if (!messages.empty()) messages.pop_back();
-    throw RecordError(std::move(last));
-  }
-};
-
-// "<file>: <line>: <text>" from the library → "第 <line> 行: <text>".
-std::string AtLine(const std::string& message, const std::string& file_name) {
-  std::string rest = message;
-  if (rest.rfind(file_name + ": ", 0) == 0) rest = rest.substr(file_name.size() + 2);
-  size_t digits = 0;
-  while (digits < rest.size() && std::isdigit(static_cast<unsigned char>(rest[digits])) != 0) ++digits;
-  if (digits == 0 || rest.compare(digits, 2, ": ") != 0) return rest;
-  std::string text = rest.substr(digits + 2);
-  if (text.rfind("warning: ", 0) == 0) text = text.substr(9);
-  const char* kind = text.find("checksum") != std::string::npos ? "校验和错误" : "记录格式错误";
-  return "第 " + rest.substr(0, digits) + " 行: " + kind + " (" + text + ")";
-}
-
 std::string Hex8(uint64_t value) {
   char text[24];
   std::snprintf(text, sizeof text, "0x%08llX", static_cast<unsigned long long>(value));
   return text;
 }
 
-// One data record: where its bytes sit in `data` and where they go.
-struct Piece {
-  uint64_t address;
-  size_t offset;
-  uint32_t length;
-  int line;
-};
-
-int LineOf(const srecord::input& input) {
-  const std::string where = input.filename_and_line();
-  const size_t colon = where.rfind(": ");
-  return colon == std::string::npos ? 0 : std::atoi(where.c_str() + colon + 2);
+bool Fail(RecordError* error, RecordFault fault, uint64_t line, std::string message) {
+  *error = RecordError{fault, line, std::move(message)};
+  return false;
 }
 
-bool Fail(std::string* error, const std::string& message) {
-  if (error != nullptr) *error = message;
-  return false;
+// The longest line the reader holds: far beyond any record (at most 522
+// characters), so only a file that is not one has such lines.
+constexpr size_t kLongestLine = size_t{1} << 20;
+// Read buffer for a text of unknown or large length.
+constexpr size_t kReadBuffer = size_t{1} << 20;
+
+// Feeds every line of `text`, from where it stands to its end, to `lines`.
+bool ReadLines(RecordText& text, RecordLines& lines, RecordSink& sink, std::vector<uint8_t>& buffer,
+               RecordError* error) {
+  size_t start = 0;  // first byte of the current line
+  size_t have = 0;   // bytes in the buffer
+  size_t searched = 0;  // no LF in [start, searched)
+  bool at_end = false;
+  for (;;) {
+    const uint8_t* from = buffer.data() + searched;
+    const auto* lf = static_cast<const uint8_t*>(have > searched ? std::memchr(from, '\n', have - searched) : nullptr);
+    if (lf != nullptr) {
+      const uint8_t* line = buffer.data() + start;
+      size_t length = static_cast<size_t>(lf - line);
+      if (length > 0 && line[length - 1] == '\r') --length;
+      if (!lines.Line(line, length, sink, error)) return false;
+      start = searched = static_cast<size_t>(lf - buffer.data()) + 1;
+      continue;
+    }
+    if (at_end) {
+      // The last line may lack its LF.
+      if (have > start && !lines.Line(buffer.data() + start, have - start, sink, error)) return false;
+      return lines.Finish(error);
+    }
+    // Keep the unfinished line, at the front, and read more behind it.
+    std::memmove(buffer.data(), buffer.data() + start, have - start);
+    have -= start;
+    searched = have;
+    start = 0;
+    if (have == buffer.size()) {
+      if (buffer.size() >= kLongestLine) {
+        return Fail(error, RecordFault::Malformed, lines.line() + 1,
+                    "第 " + std::to_string(lines.line() + 1) + " 行: 记录格式错误 (line longer than " +
+                        std::to_string(kLongestLine) + " characters)");
+      }
+      buffer.resize(std::min(buffer.size() * 2, kLongestLine));
+    }
+    std::string why;
+    const int64_t n = text.Read(buffer.data() + have, buffer.size() - have, &why);
+    if (n < 0) return Fail(error, RecordFault::Read, 0, why);
+    if (n == 0) at_end = true;
+    have += static_cast<size_t>(n);
+  }
+}
+
+// Where the data lies: the first pass, and a check on the second.
+struct Extent {
+  uint64_t low = UINT64_MAX;
+  uint64_t high = 0;
+  uint64_t pieces = 0;
+  uint64_t last_end = 0;
+  bool ordered = true;  // each piece at or after the end of the one before: no overlaps
+
+  void Add(uint64_t address, uint32_t length) {
+    if (address < last_end) ordered = false;
+    last_end = address + length;
+    low = std::min(low, address);
+    high = std::max(high, address + length);
+    ++pieces;
+  }
+  bool operator==(const Extent& other) const {
+    return low == other.low && high == other.high && pieces == other.pieces && ordered == other.ordered;
+  }
+};
+
+class MeasureSink final : public RecordSink {
+ public:
+  bool Data(uint64_t address, const uint8_t*, uint32_t length, uint64_t, RecordError*) override {
+    extent.Add(address, length);
+    return true;
+  }
+  Extent extent;
+};
+
+// Writes each piece into the image. Pieces in address order cannot
+// overlap and are copied; otherwise a bit per byte tells which bytes a
+// piece already wrote, and an overlap must repeat them.
+class FillSink final : public RecordSink {
+ public:
+  FillSink(const Extent& expected, uint8_t* image, bool track_overlaps)
+      : expected_(expected), image_(image) {
+    if (track_overlaps) written_.assign(static_cast<size_t>((expected.high - expected.low + 63) / 64), 0);
+  }
+
+  bool Data(uint64_t address, const uint8_t* bytes, uint32_t length, uint64_t line, RecordError* error) override {
+    extent.Add(address, length);
+    if (address < expected_.low || address + length > expected_.high || (written_.empty() && !extent.ordered)) {
+      return Fail(error, RecordFault::Changed, line, "文件在读取过程中被改变 (file changed while being read)");
+    }
+    const uint64_t offset = address - expected_.low;
+    uint8_t* dest = image_ + offset;
+    if (written_.empty()) {
+      std::memcpy(dest, bytes, length);
+      return true;
+    }
+    for (uint32_t i = 0; i < length; ++i) {
+      const uint64_t at = offset + i;
+      uint64_t& word = written_[static_cast<size_t>(at / 64)];
+      const uint64_t bit = uint64_t{1} << (at % 64);
+      if ((word & bit) == 0) {
+        dest[i] = bytes[i];
+        word |= bit;
+      } else if (dest[i] != bytes[i]) {
+        return Fail(error, RecordFault::Overlap, line,
+                    "第 " + std::to_string(line) + " 行: 地址 " + Hex8(address + i) + " 的数据与其他记录重叠且内容不同");
+      }
+    }
+    return true;
+  }
+  Extent extent;
+
+ private:
+  const Extent& expected_;
+  uint8_t* image_;
+  std::vector<uint64_t> written_;
+};
+
+bool ReadTwice(RecordText& text, ImageFormat format, RecordImage* out, RecordError* error) {
+  const uint64_t hint = text.SizeHint();
+  std::vector<uint8_t> buffer(hint == 0 ? kReadBuffer : static_cast<size_t>(std::clamp<uint64_t>(hint + 1, 4096, kReadBuffer)));
+
+  RecordLines first_lines(format);
+  MeasureSink measure;
+  if (!ReadLines(text, first_lines, measure, buffer, error)) return false;
+  const Extent& extent = measure.extent;
+  const uint64_t span = extent.high - extent.low;
+  if (span > kMaxRecordImageSpan) {
+    return Fail(error, RecordFault::Span, 0,
+                "数据从 " + Hex8(extent.low) + " 到 " + Hex8(extent.high) + ", 跨度 " + std::to_string(span) +
+                    " 字节, 超过 " + std::to_string(kMaxRecordImageSpan >> 20) + " MiB 上限 (HID 引导程序的闪存远小于此)");
+  }
+
+  std::vector<uint8_t> bytes;
+  bytes.reserve(static_cast<size_t>((span + 3) & ~uint64_t{3}));  // padding adds no copy
+  bytes.assign(static_cast<size_t>(span), 0xFF);
+  std::string why;
+  if (!text.Rewind(&why)) return Fail(error, RecordFault::Read, 0, why);
+  RecordLines second_lines(format);
+  FillSink fill(extent, bytes.data(), !extent.ordered);
+  if (!ReadLines(text, second_lines, fill, buffer, error)) return false;
+  if (!(fill.extent == extent)) {
+    return Fail(error, RecordFault::Changed, 0, "文件在读取过程中被改变 (file changed while being read)");
+  }
+  out->load_address = static_cast<uint32_t>(extent.low);
+  out->bytes = std::move(bytes);
+  return true;
 }
 
 }  // namespace
@@ -119,85 +212,18 @@ ImageFormat DetectImageFormat(const std::string& path, const uint8_t* head, size
   return ImageFormat::Raw;
 }
 
-bool ReadRecordImage(const std::string& path, ImageFormat format, RecordImage* out, std::string* error) {
+bool ReadRecordImage(RecordText& text, ImageFormat format, RecordImage* out, RecordError* error) {
+  RecordError ignored;
+  if (error == nullptr) error = &ignored;
+  *error = RecordError{};
   *out = RecordImage{};
-  Collector collector;
-  std::vector<uint8_t> data;
-  std::vector<Piece> pieces;
   try {
-    // A text record carries at most half its length in data bytes.
-    std::error_code ignored;
-    const uintmax_t text_length = std::filesystem::file_size(path, ignored);
-    if (text_length != static_cast<uintmax_t>(-1)) data.reserve(static_cast<size_t>(std::min<uintmax_t>(text_length / 2, kMaxRecordImageSpan)));
-    srecord::input::pointer input = format == ImageFormat::IntelHex
-                                        ? srecord::input::pointer(srecord::input_file_intel::create(path))
-                                        : srecord::input::pointer(srecord::input_file_motorola::create(path));
-    input->set_quit(collector);
-    srecord::record record;
-    try {
-      while (input->read(record)) {
-        if (record.get_type() != srecord::record::type_data || record.get_length() == 0) continue;
-        const uint64_t address = record.get_address();
-        const int line = LineOf(*input);
-        if (address + record.get_length() > (uint64_t{1} << 32)) {
-          return Fail(error, "第 " + std::to_string(line) + " 行: 数据超出 4 GiB 地址空间");
-        }
-        pieces.push_back({address, data.size(), static_cast<uint32_t>(record.get_length()), line});
-        data.insert(data.end(), record.get_data(), record.get_data() + record.get_length());
-      }
-    } catch (const RecordError& e) {
-      input->reset_quit();
-      return Fail(error, AtLine(e.message, path));
-    }
-    input->reset_quit();
-  } catch (const RecordError& e) {
-    return Fail(error, AtLine(e.message, path));
-  } catch (const std::bad_alloc&) {
-    return Fail(error, "内存不足 (cannot allocate)");
+    if (ReadTwice(text, format, out, error)) return true;
+  } catch (const std::exception&) {  // std::bad_alloc, std::length_error
+    *error = RecordError{RecordFault::Memory, 0, "内存不足 (cannot allocate)"};
   }
-  for (const std::string& warning : collector.messages) {
-    // A start address and an S0 header are optional (SRecord's own tools
-    // leave the first out); any other complaint (stray lines, a missing
-    // end record) means a damaged or truncated file.
-    if (warning.find("execution start address") != std::string::npos) continue;
-    if (warning.find("no header record") != std::string::npos) continue;
-    return Fail(error, AtLine(warning, path));
-  }
-  if (pieces.empty()) return Fail(error, "文件中没有数据记录");
-
-  const auto by_address = [](const Piece& a, const Piece& b) { return a.address < b.address; };
-  if (!std::is_sorted(pieces.begin(), pieces.end(), by_address)) {
-    std::stable_sort(pieces.begin(), pieces.end(), by_address);
-  }
-  const uint64_t low = pieces.front().address;
-  uint64_t high = 0;
-  for (const Piece& p : pieces) high = std::max(high, p.address + p.length);
-  if (high - low > kMaxRecordImageSpan) {
-    return Fail(error, "数据从 " + Hex8(low) + " 到 " + Hex8(high) + ", 跨度 " + std::to_string(high - low) +
-                           " 字节, 超过 " + std::to_string(kMaxRecordImageSpan >> 20) +
-                           " MiB 上限 (HID 引导程序的闪存远小于此)");
-  }
-
-  std::vector<uint8_t> bytes(static_cast<size_t>(high - low), 0xFF);
-  // Sorted by address, every byte below `covered` is already written by an
-  // earlier piece, so an overlap is checked against the image itself.
-  uint64_t covered = low;
-  for (const Piece& p : pieces) {
-    const uint8_t* src = data.data() + p.offset;
-    uint8_t* dest = bytes.data() + (p.address - low);
-    const uint64_t overlap = covered > p.address ? std::min<uint64_t>(covered - p.address, p.length) : 0;
-    for (uint64_t i = 0; i < overlap; ++i) {
-      if (dest[i] != src[i]) {
-        return Fail(error, "第 " + std::to_string(p.line) + " 行: 地址 " + Hex8(p.address + i) +
-                               " 的数据与其他记录重叠且内容不同");
-      }
-    }
-    std::memcpy(dest + overlap, src + overlap, p.length - overlap);
-    covered = std::max(covered, p.address + p.length);
-  }
-  out->load_address = static_cast<uint32_t>(low);
-  out->bytes = std::move(bytes);
-  return true;
+  *out = RecordImage{};
+  return false;
 }
 
 }  // namespace torvane

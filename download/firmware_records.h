@@ -1,7 +1,6 @@
 // Intel HEX and Motorola S-record firmware files: which kind a file is,
 // and its data laid out as one image from its lowest to its highest
-// address, gaps filled with 0xFF. The records are read by the SRecord
-// library; the layout and every refusal are ours.
+// address, gaps filled with 0xFF.
 #pragma once
 
 #include <cstddef>
@@ -9,9 +8,10 @@
 #include <string>
 #include <vector>
 
-namespace torvane {
+#include "download/record_lines.h"
+#include "download/record_text.h"
 
-enum class ImageFormat { Raw, IntelHex, SRecord };
+namespace torvane {
 
 // Decided by content: a first line that is a well-formed start of an Intel
 // HEX (":" and hex digits) or S-record ("S", a digit, hex digits) record.
@@ -27,14 +27,17 @@ inline constexpr uint64_t kMaxRecordImageSpan = uint64_t{64} << 20;
 
 struct RecordImage {
   uint32_t load_address = 0;   // the lowest address with data
-  std::vector<uint8_t> bytes;  // lowest to highest address, gaps 0xFF
+  std::vector<uint8_t> bytes;  // lowest to highest address, gaps 0xFF; room to pad to 4 reserved
 };
 
-// Reads an Intel HEX or S-record file. Refuses (false, reason in *error,
-// with the line number where there is one) bad checksums, malformed or
-// stray lines, a file without data or (Intel HEX) without its end record,
-// data at or above 4 GiB, two records giving one address different bytes,
-// and a span above kMaxRecordImageSpan.
-bool ReadRecordImage(const std::string& path, ImageFormat format, RecordImage* out, std::string* error);
+// Reads an Intel HEX or S-record file (the rules: RecordLines) in two
+// passes over `text`: the first finds the data's extent, the second writes
+// each record straight into an image of exactly that size, so memory is
+// the image and one read buffer. Refuses (false, *error with the line where
+// there is one) every record RecordLines refuses, a file without data or
+// (Intel HEX) without its end record, two records giving one address
+// different bytes, a span above kMaxRecordImageSpan, a text that cannot be
+// read, and one that reads differently the second time. Throws nothing.
+bool ReadRecordImage(RecordText& text, ImageFormat format, RecordImage* out, RecordError* error);
 
 }  // namespace torvane

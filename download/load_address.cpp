@@ -32,13 +32,25 @@ bool ParseLoadAddressChoice(const std::string& text, LoadAddressChoice* out) {
 }
 
 bool ResolveLoadAddress(const LoadAddressChoice& choice, uint32_t app_address,
-                        std::optional<uint32_t> file_address, uint32_t* address, std::string* error) {
+                        std::optional<uint32_t> file_address, uint32_t image_length, uint32_t* address,
+                        std::string* error) {
   using Kind = LoadAddressChoice::Kind;
+  const uint32_t wanted = choice.kind == Kind::FromFile ? file_address.value_or(app_address)
+                          : choice.kind == Kind::Given  ? choice.given
+                                                        : app_address;
+  if (uint64_t{wanted} + image_length > (uint64_t{1} << 32)) {
+    if (error != nullptr) {
+      char end[24];
+      std::snprintf(end, sizeof end, "0x%09llX", static_cast<unsigned long long>(uint64_t{wanted} + image_length));
+      *error = "数据超出 4 GiB 地址空间 (" + std::to_string(image_length) + " bytes from " + Hex8(wanted) +
+               " reach " + end + ")";
+    }
+    return false;
+  }
   if (choice.kind == Kind::FromFile) {
-    *address = file_address.value_or(app_address);
+    *address = wanted;
     return true;
   }
-  const uint32_t wanted = choice.kind == Kind::Given ? choice.given : app_address;
   if (file_address && *file_address != wanted) {
     if (error != nullptr) {
       *error = "文件的起始地址 " + Hex8(*file_address) + " 与" +

@@ -24,9 +24,11 @@ struct LoadAddressChoice {
 // anything else (empty, signs, garbage, more than 32 bits).
 bool ParseLoadAddressChoice(const std::string& text, LoadAddressChoice* out);
 
-// The address to flash at, or false with the reason (naming both
-// addresses) when the file's own address disagrees.
+// The address to flash an image of `image_length` bytes at, or false with
+// the reason when the file's own address disagrees (naming both addresses)
+// or when the image would reach beyond 4 GiB from there.
 bool ResolveLoadAddress(const LoadAddressChoice& choice, uint32_t app_address,
-                        std::optional<uint32_t> file_address, uint32_t* address, std::string* error);
+                        std::optional<uint32_t> file_address, uint32_t image_length, uint32_t* address,
+                        std::string* error);
 
 }  // namespace torvane

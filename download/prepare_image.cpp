@@ -71,14 +71,7 @@ class InputFile {
   }
   // Reads the file as records, through this open file so that the reader
   // sees the very file that was checked.
-  bool ReadRecords(ImageFormat format, RecordImage* records, std::string* error) {
-    std::string why;
-    if (!ReadRecordImage("/proc/self/fd/" + std::to_string(fd_), format, records, &why)) {
-      return Fail(error, Name() + why);
-    }
-    Close();
-    return true;
-  }
+  bool ReadRecords(ImageFormat format, RecordImage* records, const PrepareControl& control, std::string* error);
   uint32_t length() const { return length_; }
   uint32_t padded_length() const { return (length_ + 3u) & ~3u; }
   // "<what> '<path>': ", the front of every reason about this file.
@@ -116,6 +109,52 @@ class InputFile {
   std::string what_;
   std::string path_;
 };
+
+// An open file's text for the record reader, read from any offset (the
+// reader reads it twice) without moving the file's own position; a raised
+// cancel or stop ends the read.
+class FileRecordText final : public RecordText {
+ public:
+  FileRecordText(int fd, uint64_t length, const PrepareControl& control)
+      : fd_(fd), length_(length), control_(control) {}
+  bool Rewind(std::string*) override {
+    at_ = 0;
+    return true;
+  }
+  int64_t Read(uint8_t* dest, size_t capacity, std::string* error) override {
+    if (Stopped(control_)) return Failed(error, kTextCancelled);
+    for (;;) {
+      const ssize_t n = ::pread(fd_, dest, capacity, static_cast<off_t>(at_));
+      if (n >= 0) {
+        at_ += static_cast<uint64_t>(n);
+        return n;
+      }
+      if (errno != EINTR) return Failed(error, std::string("读取错误: ") + std::strerror(errno));
+    }
+  }
+  uint64_t SizeHint() const override { return length_; }
+
+ private:
+  static int64_t Failed(std::string* error, const std::string& message) {
+    *error = message;
+    return -1;
+  }
+  int fd_;
+  uint64_t length_;
+  const PrepareControl& control_;
+  uint64_t at_ = 0;
+};
+
+bool InputFile::ReadRecords(ImageFormat format, RecordImage* records, const PrepareControl& control,
+                            std::string* error) {
+  FileRecordText text(fd_, length_, control);
+  RecordError why;
+  if (!ReadRecordImage(text, format, records, &why)) {
+    return Fail(error, Stopped(control) ? std::string(kTextCancelled) : Name() + why.message);
+  }
+  Close();
+  return true;
+}
 
 bool Refuse(PreparedImage* out, std::string* error, const std::string& message) {
   if (out != nullptr) *out = PreparedImage{};
@@ -206,7 +245,7 @@ bool PrepareImage(const DownloadJob& job, ChecksumScheme scheme, PreparedImage* 
 
   RecordImage records;
   const ImageFormat format = image.Format();
-  if (format != ImageFormat::Raw && !image.ReadRecords(format, &records, error)) return Refuse(out, error, "");
+  if (format != ImageFormat::Raw && !image.ReadRecords(format, &records, control, error)) return Refuse(out, error, "");
   const bool from_records = format != ImageFormat::Raw;
 
   const uint64_t header_length = has_header ? header.padded_length() : 0;

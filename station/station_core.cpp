@@ -221,7 +221,8 @@ void FlashWorker(const std::shared_ptr<Shared>& shared, std::string key, UnitVie
     std::string error;
     const std::shared_ptr<const SharedImage> image = shared->images.Get(job, scheme, &error);
     uint32_t address = s.app_address;
-    if (!image || !ResolveLoadAddress(config.load_address, s.app_address, image->image.file_load_address, &address, &error)) {
+    if (!image || !ResolveLoadAddress(config.load_address, s.app_address, image->image.file_load_address,
+                                      image->image.image_length, &address, &error)) {
       result.result = DL_FILE_ERROR;
       detail = error;
     } else {
@@ -417,7 +418,8 @@ bool StationCore::Start(StationObserver* observer, std::unique_ptr<HotplugSource
   // A HEX or S-record image must name App Address, as for a single flash.
   const auto image = shared_->images.Get({config.image_path, ""}, CHECKSUM_CRC16, error);
   uint32_t address = 0;
-  if (!image || !ResolveLoadAddress(config.load_address, config.settings.app_address, image->image.file_load_address, &address, error)) {
+  if (!image || !ResolveLoadAddress(config.load_address, config.settings.app_address, image->image.file_load_address,
+                                    image->image.image_length, &address, error)) {
     *why = StationStartError::kImage;
     return false;
   }

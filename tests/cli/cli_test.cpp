@@ -77,6 +77,7 @@ TEST_F(Cli, AHexFileIsFlashedOnlyAtAnAddressItAgreesWith) {
       {{"--address", "0x2000"}, hex, kExitOk, {"addr=0x00002000"}},
       {{"--address", "3000"}, hex, kExitFileError, {"0x00002000", "0x00003000"}},
       {{"--address", "3000"}, App(), kExitOk, {"addr=0x00003000"}},
+      {{"--address", "FFFFC000"}, App(), kExitFileError, {"数据超出 4 GiB", "0xFFFFC000"}},  // 20000 bytes
       {{"--address", "zz"}, App(), kExitUsage, {"--address"}},
   };
   for (const Case& c : cases) {

@@ -88,11 +88,11 @@ TEST_F(FirmwareRecords, SrecCatFilesPrepareLikeTheRawBinary) {
 }
 
 TEST_F(FirmwareRecords, GapsAreFilledAndEqualOverlapsAccepted) {
-  const std::string file = Text("gap.hex", Ihex(0, 0x1000, {1, 2}) + Ihex(0, 0x1005, {6}) +
-                                               Ihex(0, 0x1001, {2}) + kEnd);
+  const std::string text = Ihex(0, 0x1000, {1, 2}) + Ihex(0, 0x1005, {6}) + Ihex(0, 0x1001, {2}) + kEnd;
+  MemoryRecordText file(text);
   RecordImage image;
-  std::string error;
-  ASSERT_TRUE(ReadRecordImage(file, ImageFormat::IntelHex, &image, &error)) << error;
+  RecordError error;
+  ASSERT_TRUE(ReadRecordImage(file, ImageFormat::IntelHex, &image, &error)) << error.message;
   EXPECT_EQ(image.load_address, 0x1000u);
   EXPECT_EQ(image.bytes, (Bytes{1, 2, 0xFF, 0xFF, 0xFF, 6}));
 }
@@ -114,7 +114,7 @@ TEST_F(FirmwareRecords, DamagedFilesAreRefusedWithTheirLine) {
       {"empty.hex", kEnd, "no data"},
       {"overlap.hex", good + Ihex(0, 0x1002, {3, 9}) + kEnd, "第 2 行: 地址 0x00001003"},
       {"above4g.s37", "S30AFFFFFFFE0102030405EB\n", "第 1 行: 数据超出 4 GiB"},
-      {"wraps.hex", Upper(0xFFFF) + Ihex(0, 0xFFFE, {1, 2, 3, 4}) + kEnd, "64 MiB"},
+      {"wraps.hex", Upper(0xFFFF) + Ihex(0, 0xFFFE, {1, 2, 3, 4}) + kEnd, "第 2 行: 数据超出 4 GiB"},
       {"span.hex", good + Upper(0x0500) + Ihex(0, 0, {1}) + kEnd, "64 MiB"},
       {"sum.s19", "S1071000010203040E\n", "第 1 行: 校验和错误"},
       {"binary.hex", std::string("\x7f" "ELF\x01\x02", 6), "第 "},
@@ -167,12 +167,32 @@ TEST(LoadAddress, FileAddressMustAgreeUnlessTold) {
   for (const Case& c : cases) {
     uint32_t address = 0;
     std::string error;
-    EXPECT_EQ(ResolveLoadAddress(c.choice, 0x1000, c.file, &address, &error), c.ok);
+    EXPECT_EQ(ResolveLoadAddress(c.choice, 0x1000, c.file, 0x100, &address, &error), c.ok);
     if (c.ok) {
       EXPECT_EQ(address, c.address);
     } else {  // the refusal names both addresses
       EXPECT_NE(error.find("0x00002000"), std::string::npos) << error;
       EXPECT_NE(error.find(c.choice.kind == Kind::Given ? "0x00003000" : "0x00001000"), std::string::npos) << error;
+    }
+  }
+  // An image reaching beyond 4 GiB from its address is refused, whichever
+  // way the address was chosen; one ending exactly at 4 GiB fits.
+  struct Fit {
+    LoadAddressChoice choice;
+    std::optional<uint32_t> file;
+    uint32_t length;
+    bool ok;
+  };
+  for (const Fit& f : {Fit{{Kind::Given, 0xFFFFFF00}, std::nullopt, 0x100, true},
+                       Fit{{Kind::Given, 0xFFFFFF00}, std::nullopt, 0x104, false},
+                       Fit{{Kind::FromFile, 0}, 0xFFFFFFFC, 8, false}, Fit{{Kind::Settings, 0}, std::nullopt, 0, true},
+                       Fit{{Kind::FromFile, 0}, std::nullopt, 0xFFFFF000, true},
+                       Fit{{Kind::Settings, 0}, std::nullopt, 0xFFFFF004, false}}) {
+    uint32_t address = 0;
+    std::string error;
+    EXPECT_EQ(ResolveLoadAddress(f.choice, 0x1000, f.file, f.length, &address, &error), f.ok) << f.length;
+    if (!f.ok) {
+      EXPECT_NE(error.find("4 GiB"), std::string::npos) << error;
     }
   }
   LoadAddressChoice choice;

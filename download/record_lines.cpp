@@ -1,0 +1,270 @@
+#include "download/record_lines.h"
+
+#include <array>
+#include <cstdio>
+
+namespace torvane {
+
+namespace {
+
+constexpr uint64_t k4GiB = uint64_t{1} << 32;
+
+// The value of each character as a hex digit; 0x10 marks one that is not.
+constexpr std::array<uint8_t, 256> MakeHexTable() {
+  std::array<uint8_t, 256> table{};
+  for (auto& v : table) v = 0x10;
+  for (int c = 0; c < 10; ++c) table['0' + c] = static_cast<uint8_t>(c);
+  for (int c = 0; c < 6; ++c) {
+    table['A' + c] = static_cast<uint8_t>(10 + c);
+    table['a' + c] = static_cast<uint8_t>(10 + c);
+  }
+  return table;
+}
+constexpr std::array<uint8_t, 256> kHex = MakeHexTable();
+
+// Decodes `count` pairs of hex digits into `out` and adds the bytes into
+// *sum. False when any character is not a hex digit.
+inline bool DecodeHex(const uint8_t* text, size_t count, uint8_t* out, unsigned* sum) {
+  unsigned bad = 0;
+  unsigned total = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const unsigned high = kHex[text[2 * i]];
+    const unsigned low = kHex[text[2 * i + 1]];
+    bad |= high | low;
+    const unsigned byte = ((high << 4) | low) & 0xFF;
+    out[i] = static_cast<uint8_t>(byte);
+    total += byte;
+  }
+  *sum += total;
+  return (bad & 0x10) == 0;
+}
+
+unsigned BigEndian(const uint8_t* bytes, size_t count) {
+  unsigned value = 0;
+  for (size_t i = 0; i < count; ++i) value = (value << 8) | bytes[i];
+  return value;
+}
+
+std::string Hex(uint64_t value, int width = 8) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%0*llX", width, static_cast<unsigned long long>(value));
+  return text;
+}
+
+// Whitespace or an MS-DOS end-of-file mark: what may follow an Intel HEX
+// end record.
+bool Blank(const uint8_t* text, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    const uint8_t c = text[i];
+    if (c != ' ' && c != '\t' && c != '\r' && c != 0x1A) return false;
+  }
+  return true;
+}
+
+const char* Kind(RecordFault fault) {
+  switch (fault) {
+    case RecordFault::Checksum:
+      return "校验和错误";
+    case RecordFault::AfterEnd:
+      return "结束记录之后还有内容";
+    case RecordFault::CountMismatch:
+      return "记录数不符";
+    case RecordFault::Beyond4GiB:
+      return "数据超出 4 GiB 地址空间";
+    default:
+      return "记录格式错误";
+  }
+}
+
+}  // namespace
+
+RecordLines::RecordLines(ImageFormat format) : intel_(format == ImageFormat::IntelHex) {}
+
+bool RecordLines::Refuse(RecordError* error, RecordFault fault, const std::string& detail) const {
+  if (error != nullptr) {
+    error->fault = fault;
+    error->line = line_;
+    error->message = "第 " + std::to_string(line_) + " 行: " + Kind(fault) + " (" + detail + ")";
+  }
+  return false;
+}
+
+bool RecordLines::Line(const uint8_t* text, size_t length, RecordSink& sink, RecordError* error) {
+  ++line_;
+  return intel_ ? IntelLine(text, length, sink, error) : SRecordLine(text, length, sink, error);
+}
+
+bool RecordLines::Finish(RecordError* error) const {
+  RecordFault fault = RecordFault::None;
+  const char* message = nullptr;
+  if (!any_data_) {
+    fault = RecordFault::NoData;
+    message = "文件中没有数据记录 (file contains no data)";
+  } else if (intel_ && !ended_) {
+    fault = RecordFault::NoEnd;
+    message = "文件没有结束记录, 可能不完整 (no end-of-file record)";
+  }
+  if (message == nullptr) return true;
+  if (error != nullptr) *error = RecordError{fault, 0, message};
+  return false;
+}
+
+bool RecordLines::IntelLine(const uint8_t* text, size_t length, RecordSink& sink, RecordError* error) {
+  if (ended_) {
+    if (Blank(text, length)) return true;
+    return Refuse(error, RecordFault::AfterEnd, "data after the end-of-file record");
+  }
+  if (length == 0) return true;
+  if (text[0] != ':') return Refuse(error, RecordFault::Malformed, "not an Intel HEX record");
+  const size_t digits = length - 1;
+  if (digits < 10 || digits % 2 != 0 || digits > 2 * (255 + 5)) {
+    return Refuse(error, RecordFault::Malformed, "record length does not match its length field");
+  }
+  const size_t count = digits / 2;
+  unsigned sum = 0;
+  if (!DecodeHex(text + 1, count, bytes_, &sum)) {
+    return Refuse(error, RecordFault::Malformed, "hexadecimal digit expected");
+  }
+  const unsigned data_length = bytes_[0];
+  if (count != data_length + 5) {
+    return Refuse(error, RecordFault::Malformed, "record length does not match its length field");
+  }
+  if ((sum & 0xFF) != 0) return Refuse(error, RecordFault::Checksum, "checksum mismatch");
+  const unsigned address = BigEndian(bytes_ + 1, 2);
+  const unsigned type = bytes_[3];
+  const uint8_t* data = bytes_ + 4;
+
+  // 02..05 have a fixed length and a zero address field.
+  if (type >= 2 && type <= 5) {
+    const unsigned wanted = type % 2 == 0 ? 2 : 4;
+    if (data_length != wanted) {
+      return Refuse(error, RecordFault::Malformed, "type " + std::to_string(type) + " record needs " +
+                                                       std::to_string(wanted) + " data bytes");
+    }
+    if (address != 0) return Refuse(error, RecordFault::Malformed, "address field must be zero");
+  }
+  switch (type) {
+    case 0:
+      break;
+    case 1:
+      if (data_length != 0) return Refuse(error, RecordFault::Malformed, "end-of-file record with data");
+      if (address != 0 && mode_ != Mode::Plain) {
+        return Refuse(error, RecordFault::Malformed, "end-of-file record's address field must be zero");
+      }
+      ended_ = true;
+      return true;
+    case 2:
+      base_ = BigEndian(data, 2) << 4;
+      mode_ = Mode::Segmented;
+      return true;
+    case 3:
+      mode_ = Mode::Segmented;
+      return true;
+    case 4:
+      base_ = BigEndian(data, 2) << 16;
+      mode_ = Mode::Linear;
+      return true;
+    case 5:
+      mode_ = Mode::Linear;
+      return true;
+    default:
+      return Refuse(error, RecordFault::Malformed, "unknown record type " + Hex(type, 2));
+  }
+
+  if (data_length == 0) return Refuse(error, RecordFault::Malformed, "data record without data");
+  any_data_ = true;
+  const uint64_t start = uint64_t{base_} + address;
+  if (mode_ == Mode::Segmented && address + data_length > 0x10000) {
+    // The offset wraps within the segment.
+    const uint32_t first = 0x10000 - address;
+    return sink.Data(start, data, first, line_, error) &&
+           sink.Data(base_, data + first, data_length - first, line_, error);
+  }
+  if (start + data_length > k4GiB) {
+    return Refuse(error, RecordFault::Beyond4GiB,
+                  std::to_string(data_length) + " bytes from " + Hex(start) + " reach " + Hex(start + data_length, 9));
+  }
+  return sink.Data(start, data, data_length, line_, error);
+}
+
+bool RecordLines::SRecordLine(const uint8_t* text, size_t length, RecordSink& sink, RecordError* error) {
+  if (length == 0) return true;
+  if (terminated_) return Refuse(error, RecordFault::Malformed, "record after the termination record");
+  if (text[0] != 'S' || length < 2) return Refuse(error, RecordFault::Malformed, "not an S-record");
+  const unsigned type = kHex[text[1]];
+  if (type > 0xF) return Refuse(error, RecordFault::Malformed, "hexadecimal digit expected");
+  const size_t digits = length - 2;
+  if (digits < 2 || digits % 2 != 0 || digits > 2 * 256) {
+    return Refuse(error, RecordFault::Malformed, "record length does not match its length field");
+  }
+  const size_t count = digits / 2;
+  unsigned sum = 0;
+  if (!DecodeHex(text + 2, count, bytes_, &sum)) {
+    return Refuse(error, RecordFault::Malformed, "hexadecimal digit expected");
+  }
+  if (bytes_[0] == 0 || count != size_t{bytes_[0]} + 1) {
+    return Refuse(error, RecordFault::Malformed, "record length does not match its length field");
+  }
+  if ((sum & 0xFF) != 0xFF) return Refuse(error, RecordFault::Checksum, "checksum mismatch");
+  const uint8_t* payload = bytes_ + 1;
+  const unsigned payload_length = bytes_[0] - 1u;  // address and data
+  const bool first = records_++ == 0;
+
+  switch (type) {
+    case 0: {
+      if (!first) return Refuse(error, RecordFault::Malformed, "header record not first");
+      const unsigned address_length = payload_length < 2 ? payload_length : 2;
+      if (BigEndian(payload, address_length) != 0) {
+        return Refuse(error, RecordFault::Malformed, "address field of the header record must be zero");
+      }
+      return true;
+    }
+    case 1:
+    case 2:
+    case 3: {
+      const unsigned address_length = type + 1;
+      if (payload_length <= address_length) return Refuse(error, RecordFault::Malformed, "data record without data");
+      const uint64_t address = BigEndian(payload, address_length);
+      const uint32_t data_length = payload_length - address_length;
+      ++data_records_;
+      any_data_ = true;
+      if (address + data_length > k4GiB) {
+        return Refuse(error, RecordFault::Beyond4GiB, std::to_string(data_length) + " bytes from " + Hex(address) +
+                                                          " reach " + Hex(address + data_length, 9));
+      }
+      return sink.Data(address, payload + address_length, data_length, line_, error);
+    }
+    case 5:
+    case 6: {
+      // The count of the data records before it, in as many bytes as its
+      // field has: S5 two, S6 three; either may use four.
+      const unsigned least = type == 5 ? 2 : 3;
+      if (payload_length < least || payload_length > 4) {
+        return Refuse(error, RecordFault::Malformed, "count record needs " + std::to_string(least) + " to 4 bytes");
+      }
+      const uint64_t count_field = BigEndian(payload, payload_length);
+      const uint64_t counted = data_records_ & ((uint64_t{1} << (8 * payload_length)) - 1);
+      if (count_field != counted) {
+        return Refuse(error, RecordFault::CountMismatch, "the file says " + std::to_string(count_field) +
+                                                             " data records, " + std::to_string(counted) +
+                                                             " were read");
+      }
+      return true;
+    }
+    case 7:
+    case 8:
+    case 9: {
+      const unsigned address_length = 11 - type;
+      if (payload_length != address_length) {
+        return Refuse(error, RecordFault::Malformed, "termination record needs " + std::to_string(address_length) +
+                                                         " address bytes and no data");
+      }
+      terminated_ = true;
+      return true;
+    }
+    default:
+      return Refuse(error, RecordFault::Malformed, "unknown record type S" + std::string(1, static_cast<char>(text[1])));
+  }
+}
+
+}  // namespace torvane
