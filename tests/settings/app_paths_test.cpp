@@ -5,16 +5,23 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/path_syntax.h"
+#include "platform/utf8_path.h"
+
 namespace torvane {
 namespace {
 
 TEST(GetAppDirectory, IsTheRunningExecutablesDirectory) {
   const std::string dir = GetAppDirectory();
   ASSERT_FALSE(dir.empty());
-  EXPECT_EQ(dir.back(), '/');
-  EXPECT_EQ(dir.front(), '/');
-  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe");
-  EXPECT_EQ(dir, exe.parent_path().string() + "/");
+  EXPECT_EQ(dir.back(), platform::PathSeparator());
+  EXPECT_TRUE(platform::IsAbsolutePath(dir)) << dir;
+  // This test program is in it.
+  bool found = false;
+  for (const auto& entry : std::filesystem::directory_iterator(platform::PathFromUtf8(dir))) {
+    found = found || entry.path().stem() == "torvane_settings_tests";
+  }
+  EXPECT_TRUE(found) << dir;
 }
 
 TEST(GetAppDirectory, TestOverrideReplacesAndRestores) {
@@ -41,14 +48,6 @@ TEST(MakeAbsolutePath, LeavesAbsolutePathsAlone) {
   EXPECT_EQ(MakeAbsolutePath("/home/op/fw/app.bin", "/opt/torvane/"), "/home/op/fw/app.bin");
   EXPECT_EQ(MakeAbsolutePath("/OPT/TORVANE/x.bin", "/opt/torvane/"), "/OPT/TORVANE/x.bin");
   EXPECT_EQ(MakeAbsolutePath("/", "/opt/torvane/"), "/");
-}
-
-TEST(MakeAbsolutePath, PrefixComparisonIsCaseSensitive) {
-  // A directory given relative shows the prefix rule on its own.
-  EXPECT_EQ(MakeAbsolutePath("Rel/Dir/x.bin", "Rel/Dir/"), "Rel/Dir/x.bin");
-  EXPECT_EQ(MakeAbsolutePath("rel/dir/x.bin", "Rel/Dir/"), "Rel/Dir/rel/dir/x.bin");
-  // A name shorter than the directory is compared whole, so it is prefixed.
-  EXPECT_EQ(MakeAbsolutePath("Rel/", "Rel/Dir/"), "Rel/Dir/Rel/");
 }
 
 TEST(MakeAbsolutePath, UnknownDirectoryLeavesTheNameAlone) {

@@ -1,24 +1,23 @@
 // A temporary directory for one test, removed with everything in it.
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+
+#include "tests/support/unique_temp_dir.h"
 
 namespace torvane::testing {
 
 class ScratchDir {
  public:
   ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "torvane-settings-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    path_ = MakeUniqueTempDir("torvane-settings");
   }
   ~ScratchDir() {
     std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    if (!path_.empty()) std::filesystem::remove_all(platform::PathFromUtf8(path_), ignored);
   }
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
@@ -28,7 +27,7 @@ class ScratchDir {
 
   std::string Write(const std::string& name, const std::string& contents) const {
     const std::string file = File(name);
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << contents;
+    std::ofstream(platform::PathFromUtf8(file), std::ios::binary | std::ios::trunc) << contents;
     return file;
   }
 
@@ -37,7 +36,7 @@ class ScratchDir {
 };
 
 inline std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(platform::PathFromUtf8(path), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 

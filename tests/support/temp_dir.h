@@ -8,17 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/unique_temp_dir.h"
+
 namespace torvane::testing {
 
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "torvane-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    path_ = MakeUniqueTempDir("torvane-test");
   }
   ~TempDir() {
     std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+    if (!path_.empty()) std::filesystem::remove_all(platform::PathFromUtf8(path_), ec);
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
@@ -29,7 +30,7 @@ class TempDir {
 
   std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
     const std::string file = path_ + "/" + name;
-    std::ofstream out(file, std::ios::binary);
+    std::ofstream out(platform::PathFromUtf8(file), std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return file;
   }

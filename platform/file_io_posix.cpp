@@ -1,5 +1,7 @@
-// Bounded read and atomic replacement of the settings file.
-#include "settings/settings_file_io.h"
+// Bounded read and atomic replacement of small files on Linux: open with
+// O_NONBLOCK (a FIFO never blocks), fstat, read; replace through a temporary
+// file, fsync, rename and fsync of the directory.
+#include "platform/file_io.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,7 +14,7 @@
 #include <cstring>
 #include <memory>
 
-namespace torvane {
+namespace torvane::platform {
 
 namespace {
 
@@ -115,22 +117,22 @@ int CreateTemporaryBeside(const std::string& target, std::string* temp_path) {
 
 }  // namespace
 
-SettingsFileRead ReadSettingsFile(const std::string& path, std::string* contents, int* os_error) {
+SmallFileRead ReadSmallFile(const std::string& path, size_t max_size, std::string* contents, int* os_error) {
   contents->clear();
-  if (path.empty()) return SettingsFileRead::Missing;
+  if (path.empty()) return SmallFileRead::Missing;
   auto failed = [os_error] {
     if (os_error != nullptr) *os_error = errno;
-    return SettingsFileRead::Error;
+    return SmallFileRead::Error;
   };
   // O_NONBLOCK: opening a FIFO must not wait for a writer.
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (fd.get() < 0) {
-    return (errno == ENOENT || errno == ENOTDIR) ? SettingsFileRead::Missing : failed();
+    return (errno == ENOENT || errno == ENOTDIR) ? SmallFileRead::Missing : failed();
   }
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0) return failed();
-  if (!S_ISREG(info.st_mode)) return SettingsFileRead::NotRegular;
-  if (static_cast<unsigned long long>(info.st_size) > kMaxSettingsFileSize) return SettingsFileRead::TooLarge;
+  if (!S_ISREG(info.st_mode)) return SmallFileRead::NotRegular;
+  if (static_cast<unsigned long long>(info.st_size) > max_size) return SmallFileRead::TooLarge;
 
   // Read to the end rather than trusting st_size: the file may change
   // between the two, and the bound must hold for what is actually read.
@@ -143,13 +145,13 @@ SettingsFileRead ReadSettingsFile(const std::string& path, std::string* contents
       return failed();
     }
     if (n == 0) break;
-    if (contents->size() + static_cast<size_t>(n) > kMaxSettingsFileSize) {
+    if (contents->size() + static_cast<size_t>(n) > max_size) {
       contents->clear();
-      return SettingsFileRead::TooLarge;
+      return SmallFileRead::TooLarge;
     }
     contents->append(chunk, static_cast<size_t>(n));
   }
-  return SettingsFileRead::Ok;
+  return SmallFileRead::Ok;
 }
 
 bool ReplaceFileAtomically(const std::string& path, const std::string& contents, std::string* error) {
@@ -215,4 +217,4 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& contents,
   return true;
 }
 
-}  // namespace torvane
+}  // namespace torvane::platform
