@@ -169,7 +169,7 @@ bool ReadTwice(RecordText& text, ImageFormat format, RecordImage* out, RecordErr
   const uint64_t hint = text.SizeHint();
   std::vector<uint8_t> buffer(hint == 0 ? kReadBuffer : static_cast<size_t>(std::clamp<uint64_t>(hint + 1, 4096, kReadBuffer)));
 
-  RecordLines first_lines(format);
+  RecordLines first_lines(format, false);
   MeasureSink measure;
   if (!ReadLines(text, first_lines, measure, buffer, error)) return false;
   const Extent& extent = measure.extent;

@@ -65,7 +65,10 @@ class RecordSink {
 //    reaching 4 GiB and files without any data.
 class RecordLines {
  public:
-  explicit RecordLines(ImageFormat format);  // IntelHex or SRecord
+  // `format`: IntelHex or SRecord. Without `check_data` the data bytes of
+  // data records are neither decoded nor summed: a first pass that only
+  // learns where the data lies leaves them to the pass that writes them.
+  explicit RecordLines(ImageFormat format, bool check_data = true);
 
   // The next line, without its LF and without the CR before that LF.
   bool Line(const uint8_t* text, size_t length, RecordSink& sink, RecordError* error);
@@ -82,6 +85,7 @@ class RecordLines {
   enum class Mode { Plain, Segmented, Linear };
 
   bool intel_;
+  bool check_data_;
   uint64_t line_ = 0;
   bool any_data_ = false;
   // Intel HEX
