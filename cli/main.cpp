@@ -11,6 +11,7 @@
 #include "cli/inventory_commands.h"
 #include "cli/settings_gate.h"
 #include "cli/station_command.h"
+#include "cli/wait_option.h"
 #include "download/load_address.h"
 #include "monitor/debug_trace.h"
 #include "monitor/stream_output.h"
@@ -80,7 +81,14 @@ int main(int argc, char** argv) {
   station->add_option("IMAGE", station_options.image, kImageHelp)->required();
   station->add_flag("--enter-boot", station_options.enter_boot,
                     "Send application-mode devices into their bootloader and flash them when they come back");
-  station->add_option("--count", station_options.count, "Stop after N units")->check(CLI::NonNegativeNumber);
+  AddWaitOption(station, &station_options.boot_wait,
+                "With --enter-boot: wait up to SECONDS (default 5) for an application to come back as a bootloader "
+                "on its port, else it fails",
+                "--enter-boot-wait");
+  station->add_option("--count", station_options.count,
+                      "End once N units have a final outcome (passed, or failed for good); 0 (the default) "
+                      "runs until Ctrl-C")
+      ->check(CLI::NonNegativeNumber);
   station->add_option("--record", station_options.record, "Append one JSON line per finished unit to FILE")
       ->check(not_empty);
   add_address_option(station, &station_options.address);

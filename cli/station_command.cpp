@@ -18,8 +18,30 @@ namespace torvane::cli {
 
 namespace {
 
+// Ctrl-C and a closed terminal (SIGHUP) count one step each: the first
+// stops taking units, the second cancels. SIGTERM goes straight to the
+// second step. Either way every unit in flight gets its record.
 std::atomic<int> g_station_interrupts{0};
-extern "C" void on_station_interrupt(int) { g_station_interrupts.fetch_add(1); }
+extern "C" void on_station_interrupt(int signal_number) {
+  g_station_interrupts.fetch_add(signal_number == SIGTERM ? 2 : 1);
+}
+
+constexpr int kStationSignals[] = {SIGINT, SIGHUP, SIGTERM};
+
+void CatchStationSignals() {
+  struct sigaction action = {};
+  action.sa_handler = on_station_interrupt;
+  for (int s : kStationSignals) sigaction(s, &action, nullptr);
+}
+
+void ReleaseStationSignals() {
+  for (int s : kStationSignals) signal(s, SIG_DFL);
+}
+
+// Forever is a wait no station outlives, short enough for the clock.
+std::chrono::milliseconds BootWait(const WaitTime& wait) {
+  return wait.forever ? std::chrono::hours(24 * 365 * 100) : wait.duration;
+}
 
 std::string Absolute(const std::string& path) {
   std::error_code ec;
@@ -41,14 +63,12 @@ int RunStation(CliSession& session, const StationOptions& options) {
   config.attempts = options.attempts;
   config.record_path = options.record;
   ParseLoadAddressChoice(options.address, &config.load_address);  // checked by the parser
+  config.boot_wait = BootWait(options.boot_wait);
 
   // Before the first unit can start, so that an early Ctrl-C stops the
   // station as a later one does.
   g_station_interrupts = 0;
-  struct sigaction action = {};
-  action.sa_handler = on_station_interrupt;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  CatchStationSignals();
   StationDisplay display(stdout, isatty(STDOUT_FILENO) != 0);
   StationCore station(config);
   std::string error;
@@ -58,8 +78,7 @@ int RunStation(CliSession& session, const StationOptions& options) {
   if (!station.Start(&display, std::move(source), &error, &why)) {
     std::fprintf(stderr, "%s: %s\n", why == StationStartError::kRecord ? "record file not writable" : "image",
                  error.c_str());
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
+    ReleaseStationSignals();
     return kExitFileError;
   }
   display.Say(options.count > 0 ? "station: flashing " + std::to_string(options.count) + " units; Ctrl-C stops"
@@ -69,22 +88,21 @@ int RunStation(CliSession& session, const StationOptions& options) {
   while (!station.WaitUntilDone(std::chrono::milliseconds(100))) {
     const int interrupts = g_station_interrupts.load();
     if (interrupts == interrupts_seen) continue;
-    if (interrupts_seen == 0) {
+    if (interrupts_seen == 0 && interrupts == 1) {
       station.RequestStop();
       display.Say("station: no new units; running ones finish (interrupt again to cancel them)");
     }
     if (interrupts >= 2) {
-      // Between two frames, so no device gets half a frame.
+      // Between two frames, so no device gets half a frame. A further
+      // signal ends the tool at once.
       station.CancelAll();
       display.Say("station: cancelling running transfers");
-      signal(SIGINT, SIG_DFL);
-      signal(SIGTERM, SIG_DFL);
+      ReleaseStationSignals();
     }
     interrupts_seen = interrupts;
   }
   if (!station.Stop()) session.KeepHidLinkUp();
-  signal(SIGINT, SIG_DFL);
-  signal(SIGTERM, SIG_DFL);
+  ReleaseStationSignals();
 
   if (session.simulated()) {
     for (const sim::SimDeviceId id : session.sim_devices()) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/cli_session.h"
+#include "cli/wait_option.h"
 
 namespace torvane::cli {
 
@@ -15,6 +16,7 @@ struct StationOptions {
   std::string record;
   int attempts = 1;
   std::string address;  // --address text: empty, "auto" or hexadecimal
+  WaitTime boot_wait{false, std::chrono::seconds(5)};  // an application's return as a bootloader
 };
 
 int RunStation(CliSession& session, const StationOptions& options);

@@ -34,15 +34,15 @@ bool ParseWaitSeconds(const std::string& text, WaitTime* wait, std::string* erro
   return true;
 }
 
-CLI::Option* AddWaitOption(CLI::App* command, WaitTime* wait, const std::string& help) {
-  CLI::callback_t parse = [wait](const CLI::results_t& values) {
+CLI::Option* AddWaitOption(CLI::App* command, WaitTime* wait, const std::string& help, const std::string& name) {
+  CLI::callback_t parse = [wait, name](const CLI::results_t& values) {
     std::string error;
     if (values.size() != 1 || !ParseWaitSeconds(values.front(), wait, &error)) {
-      throw CLI::ValidationError("--wait", error.empty() ? "one value" : error);
+      throw CLI::ValidationError(name, error.empty() ? "one value" : error);
     }
     return true;
   };
-  return command->add_option("--wait", parse, help)->type_name("SECONDS")->expected(1);
+  return command->add_option(name, parse, help)->type_name("SECONDS")->expected(1);
 }
 
 bool WaitUntil(CliFrontEnd& ui, const std::function<bool()>& pred, const WaitTime& wait) {

@@ -27,8 +27,9 @@ inline constexpr double kForeverWaitSeconds = 1e9;
 // millisecond. Not a number, infinite or negative: false with *error set.
 bool ParseWaitSeconds(const std::string& text, WaitTime* wait, std::string* error);
 
-// Adds --wait to a command, with the default given in seconds.
-CLI::Option* AddWaitOption(CLI::App* command, WaitTime* wait, const std::string& help);
+// Adds --wait (or the option `name`) to a command; the help gives the default.
+CLI::Option* AddWaitOption(CLI::App* command, WaitTime* wait, const std::string& help,
+                           const std::string& name = "--wait");
 
 // Handles posted messages until pred() holds or the wait has passed; true
 // when pred() held.

@@ -160,23 +160,45 @@ void hid_link_free_list(HidDeviceInfo* list) {
   }
 }
 
-HidDevice* hid_link_open(uint16_t vendor_id, uint16_t product_id, const uint16_t* usage_page,
-                         const uint16_t* usage) {
+namespace {
+
+// Opens the first cached record `wanted` accepts that also meets the usage
+// conditions (null: none), with the reports of the collection it was listed
+// for.
+template <typename Wanted>
+HidDevice* open_first_listed(const Wanted& wanted, const uint16_t* usage_page, const uint16_t* usage) {
   hid_link_set_last_open_error({});
   HidLink& link = hid_link_context();
   if (!link.lock_initialised) return nullptr;
   // The open itself happens under the lock, so a refresh cannot replace the
   // list between the lookup and the open.
   std::lock_guard<std::recursive_mutex> guard(*link.list_lock);
-  HidDeviceInfoList candidates(hid_link_find(vendor_id, product_id));
+  HidDeviceInfoList candidates(hid_link_find(0, 0));
   for (const HidDeviceInfo* p = candidates.get(); p != nullptr; p = p->next) {
-    if (p->vendor_id != vendor_id || p->product_id != product_id) continue;
+    if (!wanted(*p)) continue;
     if (usage_page != nullptr && p->usage_page != *usage_page) continue;
     if (usage != nullptr && p->usage != *usage) continue;
     if (p->path.empty()) return nullptr;
     return hid_link_open_collection(p->path, HidUsagePair{p->usage_page, p->usage});
   }
   return nullptr;
+}
+
+}  // namespace
+
+HidDevice* hid_link_open(uint16_t vendor_id, uint16_t product_id, const uint16_t* usage_page,
+                         const uint16_t* usage) {
+  return open_first_listed(
+      [&](const HidDeviceInfo& p) { return p.vendor_id == vendor_id && p.product_id == product_id; }, usage_page,
+      usage);
+}
+
+HidDevice* hid_link_open_path_usage(const std::string& path, const uint16_t* usage_page, const uint16_t* usage) {
+  HidDevice* device = open_first_listed([&](const HidDeviceInfo& p) { return p.path == path; }, usage_page, usage);
+  if (device == nullptr && hid_link_last_open_error().empty()) {
+    hid_link_set_last_open_error("no such device: " + path);
+  }
+  return device;
 }
 
 int32_t hid_interface_number_from_path(const std::string& path) {

@@ -77,6 +77,11 @@ void hid_link_free_list(HidDeviceInfo* list);
 // lengths of the top-level collection that record was listed for.
 HidDevice* hid_link_open(uint16_t vendor_id, uint16_t product_id,
                          const uint16_t* usage_page, const uint16_t* usage);
+// Opens the interface at `path` as hid_link_open opens an identity: the
+// first collection listed for that path that has this usage page and usage
+// (null: any), with that collection's reports. When none is listed, the
+// reason says so.
+HidDevice* hid_link_open_path_usage(const std::string& path, const uint16_t* usage_page, const uint16_t* usage);
 // Opens by path alone: the reports of the first top-level collection that
 // has both an input and an output report.
 HidDevice* hid_link_open_path(const std::string& path);

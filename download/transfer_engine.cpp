@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -49,6 +50,9 @@ DownloadResult RunTransfer(HidDevice* device, const PreparedImage& image, Checks
   // command below, as no reply can come.)
   if (control.stats) *control.stats = {};
   if (device != nullptr && device->output_report_length < kMinBlockReportLength) {
+    device->last_error_text = "output report of " + std::to_string(device->output_report_length) +
+                              " bytes is too short for a block (needs " + std::to_string(kMinBlockReportLength) +
+                              ")";
     return DL_PROTOCOL_ERROR;
   }
 

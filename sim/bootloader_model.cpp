@@ -111,9 +111,13 @@ void BootloaderModel::restart_into(SimDeviceKind kind, Clock::time_point now,
   verdict_.kind = kind;
   in_transfer_ = false;
   ++verdict_.restarts;
-  const auto leave = after + std::chrono::duration_cast<std::chrono::microseconds>(kSimLeaveAfterReply);
+  // With port-lost-ms the interface stays listed that much longer after
+  // its last reply while its port already reads empty.
+  const auto leave = after + std::chrono::duration_cast<std::chrono::microseconds>(
+                                 kSimLeaveAfterReply + std::chrono::milliseconds(knobs_.port_lost_ms));
   const std::chrono::milliseconds off(knobs_.restart_ms);
   offline_until_ = now + leave + off;
+  if (transport_ && knobs_.port_lost_ms > 0) transport_->lose_port(after);
   if (transport_) transport_->restart_as(sim_identity_for(knobs_, kind), leave, off);
 }
 
@@ -306,7 +310,9 @@ void BootloaderModel::on_block(const uint8_t* frame, Clock::time_point now) {
                                std::chrono::milliseconds(knobs_.late_ms))
                          : latency;
   const auto delay = send(reply(echo, status, nullptr), now, after);
-  if (finished_ok && !knobs_.no_restart) restart_into(SimDeviceKind::kApp, now, delay);
+  if (finished_ok && !knobs_.no_restart) {
+    restart_into(knobs_.no_app ? SimDeviceKind::kBoot : SimDeviceKind::kApp, now, delay);
+  }
 }
 
 }  // namespace torvane::sim

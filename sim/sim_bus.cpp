@@ -57,6 +57,7 @@ std::string SimBus::port_path(const std::string& path) {
     const SimDeviceEntry& device = core_->devices.at(id);
     for (const SimInterfaceSlot& slot : device.slots) {
       if (slot.record.path != path) continue;
+      if (SimClock::now() >= device.port_lost_at) return {};
       if (device.model && device.model->knobs().port) return *device.model->knobs().port;
       return "sim-" + std::to_string(id);
     }

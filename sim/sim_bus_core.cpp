@@ -71,6 +71,7 @@ void SimBusCore::release_node_locked(uint32_t node) {
 void SimBusCore::arrive_locked(SimDeviceEntry& device, const SimIdentity* identity) {
   device.present = true;
   device.arrival = next_arrival++;
+  device.port_lost_at = SimClock::time_point::max();
   device.slots.clear();
   device.last_report_due = {};
   if (device.model && identity) {
@@ -85,6 +86,7 @@ void SimBusCore::arrive_locked(SimDeviceEntry& device, const SimIdentity* identi
     r.product_string = identity->product;
     r.serial_number = identity->serial_number;
     if (!device.model->knobs().serial) r.serial_number = sim_numbered_serial(r.serial_number.value_or(L""), device.id);
+    if (device.model->knobs().no_serial) r.serial_number.reset();
     r.interface_number = identity->interface_number;
     slot.descriptor = build_sim_report_descriptor(*identity);
     device.slots.push_back(std::move(slot));
@@ -301,6 +303,12 @@ void SimBusTransport::restart_as(const SimIdentity& identity, std::chrono::micro
   back.generation = device->generation;
   back.identity = identity;
   core_->schedule_locked(leave + off_time, std::move(back));
+}
+
+void SimBusTransport::lose_port(std::chrono::microseconds delay) {
+  std::lock_guard<std::mutex> lock(core_->mutex);
+  SimDeviceEntry* device = core_->find_locked(device_);
+  if (device && device->present) device->port_lost_at = SimClock::now() + delay;
 }
 
 }  // namespace torvane::sim

@@ -54,6 +54,7 @@ struct SimDeviceEntry {
   std::vector<SimInterfaceSlot> slots;
   SimClock::time_point last_report_due{};
   size_t reports_in_flight = 0;
+  SimClock::time_point port_lost_at = SimClock::time_point::max();  // port reads empty from then on
 };
 
 struct SimScheduledEvent {
@@ -74,6 +75,7 @@ class SimBusTransport : public SimTransport {
   void unplug(std::chrono::microseconds delay) override;
   void restart_as(const SimIdentity& identity, std::chrono::microseconds delay,
                   std::chrono::milliseconds off_time) override;
+  void lose_port(std::chrono::microseconds delay) override;
 
  private:
   struct SimBusCore* core_;

@@ -204,9 +204,12 @@ bool KnobParser::item(std::string_view raw, std::string* error) {
   const std::string_view key = trim(raw.substr(0, eq));
   if (eq == std::string_view::npos) {
     // Bare flags.
-    if (key == "enter-silent" || key == "no-restart") {
+    if (key == "enter-silent" || key == "no-restart" || key == "no-app" || key == "no-serial") {
       if (!once(key, error)) return false;
-      (key == "enter-silent" ? k_.enter_silent : k_.no_restart) = true;
+      (key == "enter-silent"  ? k_.enter_silent
+       : key == "no-restart" ? k_.no_restart
+       : key == "no-app"     ? k_.no_app
+                             : k_.no_serial) = true;
       return true;
     }
     if (key.empty()) {
@@ -228,9 +231,10 @@ bool KnobParser::item(std::string_view raw, std::string* error) {
       "report-id",    "report-length", "reply-length", "composite",   "composite-input",
       "busy-start",   "busy-block",    "busy-block-status",
       "silent-block", "late-block",    "late-ms",     "wrong-echo-block", "unplug-block",
-      "latency-us",   "info-status",   "enter-status", "start-status", "restart-ms"};
+      "latency-us",   "info-status",   "enter-status", "start-status", "restart-ms",
+      "port-lost-ms"};
   if (!kKnown.count(k)) {
-    if (k == "enter-silent" || k == "no-restart") {
+    if (k == "enter-silent" || k == "no-restart" || k == "no-app" || k == "no-serial") {
       *error = "knob '" + k + "' is a flag and takes no value";
     } else {
       *error = "unknown knob '" + k + "'";
@@ -322,9 +326,9 @@ bool KnobParser::item(std::string_view raw, std::string* error) {
     k_.late_ms = static_cast<uint32_t>(n);
     return true;
   }
-  if (k == "restart-ms") {
+  if (k == "restart-ms" || k == "port-lost-ms") {
     if (!number(k, value, 0, kSimMaxDelayMs, &n, error)) return false;
-    k_.restart_ms = static_cast<uint32_t>(n);
+    (k == "restart-ms" ? k_.restart_ms : k_.port_lost_ms) = static_cast<uint32_t>(n);
     return true;
   }
   uint16_t* status = k == "info-status"    ? &k_.info_status
@@ -430,6 +434,9 @@ std::string format_sim_knobs(const SimKnobs& k) {
   add_num("start-status", k.start_status, d.start_status);
   add_num("restart-ms", k.restart_ms, d.restart_ms);
   if (k.no_restart) add("no-restart");
+  if (k.no_app) add("no-app");
+  if (k.no_serial) add("no-serial");
+  add_num("port-lost-ms", k.port_lost_ms, d.port_lost_ms);
   return out;
 }
 

@@ -82,6 +82,9 @@ struct SimKnobs {
   uint16_t start_status = 0;
   uint32_t restart_ms = 200;
   bool no_restart = false;
+  bool no_app = false;
+  bool no_serial = false;      // lists no serial number at all         // a good download restarts it into its bootloader again
+  uint32_t port_lost_ms = 0;   // before a restart's leave: listed, but its port reads empty
 
   bool operator==(const SimKnobs&) const = default;
 };

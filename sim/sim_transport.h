@@ -26,6 +26,11 @@ class SimTransport {
   // after that, showing `identity`.
   virtual void restart_as(const SimIdentity& identity, std::chrono::microseconds delay,
                           std::chrono::milliseconds off_time) = 0;
+
+  // From `delay` from now until the device next arrives, the port it is
+  // plugged into reads empty while its interfaces are still listed (as when
+  // a USB device's entry goes before its HID nodes). Optional.
+  virtual void lose_port(std::chrono::microseconds delay) { (void)delay; }
 };
 
 }  // namespace torvane::sim

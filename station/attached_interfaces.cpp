@@ -1,6 +1,7 @@
 #include "station/attached_interfaces.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "device/hid_error_text.h"
 #include "device/hid_link.h"
@@ -37,6 +38,26 @@ const char* KindName(DeviceState kind) {
     case DS_APP: return "application";
     default: return "-";
   }
+}
+
+namespace {
+// The usage conditions of the entry's identity; 0xFFFF places none.
+std::pair<uint16_t, uint16_t> IdentityUsage(const Settings& s, DeviceState kind) {
+  if (IsBootloaderKind(kind)) return {s.boot_usage_page, s.boot_usage};
+  return {s.app_usage_page, s.app_usage};
+}
+const uint16_t* Condition(const uint16_t& value) { return value == 0xFFFF ? nullptr : &value; }
+}  // namespace
+
+bool HasIdentityUsage(const Settings& settings, const AttachedInterface& e) {
+  if (e.kind == DS_NONE) return false;
+  const auto [page, usage] = IdentityUsage(settings, e.kind);
+  return (page == 0xFFFF || page == e.usage_page) && (usage == 0xFFFF || usage == e.usage);
+}
+
+HidDevice* OpenAttachedInterface(const Settings& settings, const AttachedInterface& e) {
+  const auto [page, usage] = IdentityUsage(settings, e.kind);
+  return hid_link_open_path_usage(e.path, Condition(page), Condition(usage));
 }
 
 std::vector<AttachedInterface> ListAttachedInterfaces(const Settings& settings, bool refresh) {

@@ -12,6 +12,8 @@
 
 namespace torvane {
 
+struct HidDevice;
+
 struct AttachedInterface {
   std::string path;
   std::string port;     // empty when the platform cannot tell
@@ -34,6 +36,17 @@ DeviceState KindOfIdentity(const Settings& settings, uint16_t vendor_id, uint16_
 const char* KindName(DeviceState kind);
 
 inline bool IsBootloaderKind(DeviceState kind) { return kind == DS_BOOT || kind == DS_OLDBOOT; }
+
+// True when the entry is one of the three identities and its collection has
+// the usage page and usage that identity asks for (0xFFFF: any), as
+// detection's open requires.
+bool HasIdentityUsage(const Settings& settings, const AttachedInterface& entry);
+
+// Opens the entry's interface the way detection opens its identity: on the
+// collection with the identity's usage, so a composite device is reached on
+// its own collection rather than the first one listed. Null with
+// hid_link_last_open_error set when it cannot.
+HidDevice* OpenAttachedInterface(const Settings& settings, const AttachedInterface& entry);
 
 // Every interface in the HID layer's cached list (refreshed first when
 // `refresh`), in enumeration order, with its port looked up.

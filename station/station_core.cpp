@@ -10,14 +10,11 @@
 
 #include "device/boot_protocol.h"
 #include "device/hid_link.h"
-#include "download/download_worker.h"
 #include "download/load_address.h"
-#include "download/transfer_engine.h"
-#include "monitor/info_text.h"
-#include "monitor/status_report.h"
 #include "station/attached_interfaces.h"
 #include "station/prepared_image_cache.h"
 #include "station/record_file.h"
+#include "station/unit_flash.h"
 #include "station/unit_record.h"
 
 namespace torvane {
@@ -39,16 +36,40 @@ const char* UnitStateName(UnitState state) {
 
 namespace {
 
+enum class Phase {
+  kIdle,          // not taken: an application without --enter-boot, or no new units wanted
+  kEnteringBoot,  // a worker sends ENTER_BOOT
+  kWaitingBoot,   // sent; its bootloader is awaited until `deadline`
+  kFlashing,      // a worker flashes it
+  kAwaitRetry,    // its flash failed with attempts left: awaits its return
+  kDone,          // final outcome recorded and counted
+  kAwaitApp,      // passed, back in its bootloader by itself: its application is awaited until `deadline`
+};
+
+bool WorkerPhase(Phase p) { return p == Phase::kEnteringBoot || p == Phase::kFlashing; }
+// A unit taken in one of these has no final outcome yet.
+bool OpenPhase(Phase p) { return WorkerPhase(p) || p == Phase::kWaitingBoot || p == Phase::kAwaitRetry; }
+
 enum class Outcome { kNone, kPassed, kFailed };
 
-// One session: the unit plugged into one port.
+// One session: the unit plugged into one port. Replaced by a new one only
+// while no worker runs for it.
 struct UnitSession {
   UnitView view;
-  Outcome outcome = Outcome::kNone;
+  Phase phase = Phase::kIdle;
+  Outcome outcome = Outcome::kNone;  // once final
+  bool taken = false;                // counts towards --count
   bool present = false;
-  bool busy = false;            // a worker runs for it
-  bool counted = false;         // counts towards --count
+  AttachedInterface current;         // what the port shows (while present)
+  SteadyClock::time_point event_time;
+  bool arrival_pending = false;      // the port changed while a worker ran
   SteadyClock::time_point absent_since;
+  SteadyClock::time_point finished_at;  // its last outcome (a worker's end)
+  bool left_by_itself = false;       // its last departure was a restart, not an unplug
+  bool app_seen = false;             // shown as its application since its last outcome
+  SteadyClock::time_point deadline;  // kWaitingBoot, kAwaitApp
+  UnitRecord last;                   // its last record line, for a closing one
+  bool has_last = false;
 };
 
 struct Worker {
@@ -56,9 +77,16 @@ struct Worker {
   std::shared_ptr<std::atomic<bool>> done;
 };
 
-// A usage page or usage of 0xFFFF places no condition, as for detection's open.
-bool UsageMatches(uint16_t want_page, uint16_t want_usage, const AttachedInterface& i) {
-  return (want_page == 0xFFFF || want_page == i.usage_page) && (want_usage == 0xFFFF || want_usage == i.usage);
+// A port-less interface not yet taken for a unit.
+struct HeldInterface {
+  AttachedInterface entry;
+  SteadyClock::time_point since;
+};
+
+std::string Seconds(std::chrono::milliseconds ms) {
+  char text[32];
+  std::snprintf(text, sizeof(text), "%g s", static_cast<double>(ms.count()) / 1000.0);
+  return text;
 }
 
 }  // namespace
@@ -89,7 +117,8 @@ struct StationCore::Shared {
   std::atomic<bool> stopping{false};  // no new units
   std::atomic<bool> record_failed{false};
 
-  // Units, counters and the watcher's wake-up, under one lock.
+  // Units, counters and the watcher's wake-up, under one lock (taken before
+  // the observer's and the record file's).
   mutable std::mutex mutex;
   std::condition_variable changed;    // events, stops and finished workers
   std::map<std::string, UnitSession> units;
@@ -97,7 +126,7 @@ struct StationCore::Shared {
   int started_units = 0;
   int passed = 0;
   int failed = 0;
-  int active = 0;
+  int active = 0;                     // workers running for units
   bool event_pending = true;          // look at what is attached at once
   SteadyClock::time_point last_event = SteadyClock::now();
   bool quit = false;
@@ -115,8 +144,12 @@ struct StationCore::Shared {
     return c;
   }
   bool DoneLocked() const {
+    if (active > 0) return false;
+    for (const auto& [key, u] : units) {
+      if (u.taken && OpenPhase(u.phase)) return false;
+    }
     const bool count_reached = config.count > 0 && passed + failed >= config.count;
-    return active == 0 && (count_reached || stopping.load());
+    return count_reached || stopping.load();
   }
   bool MayStartNewUnitLocked() const {
     return !stopping.load() && (config.count <= 0 || started_units < config.count);
@@ -151,257 +184,471 @@ void ReapFinishedWorkers(Shared& shared) {
   for (Worker& w : finished) w.thread.join();
 }
 
-// Ends a unit's worker: the session is free again and the totals move.
-void FinishUnit(Shared& shared, const std::string& key, Outcome outcome, bool final_failure) {
-  std::lock_guard<std::mutex> lock(shared.mutex);
-  --shared.active;
-  if (outcome == Outcome::kPassed) ++shared.passed;
-  if (outcome == Outcome::kFailed && final_failure) ++shared.failed;
-  auto it = shared.units.find(key);
-  if (it != shared.units.end()) {
-    it->second.busy = false;
-    if (outcome != Outcome::kNone) it->second.outcome = outcome;
+// Appends a record line (when a record file is kept) and fills the result's
+// line and whether it is on disk. A line that cannot be written stops the
+// station: flashing on without a record would lose what the record is for.
+void WriteRecord(Shared& shared, const UnitRecord& record, UnitResult* result) {
+  result->record_line = UnitRecordLine(record);
+  result->recorded = true;
+  if (!shared.record.IsOpen()) return;
+  std::string error;
+  result->recorded = shared.record.Append(result->record_line, &error);
+  if (!result->recorded) {
+    shared.record_failed = true;
+    shared.stopping = true;
+    shared.Tell([&](StationObserver& o) { o.OnStationMessage("record not written, station stops: " + error); });
   }
-  const StationCounters counters = shared.CountersLocked();
-  shared.Tell([&](StationObserver& o) { o.OnCounters(counters); });
-  shared.changed.notify_all();
 }
 
-void EnterBootWorker(const std::shared_ptr<Shared>& shared, std::string key, UnitView view) {
-  HidDevice* device = hid_link_open_path(view.path);
-  int status = BOOT_STATUS_NONE;
-  if (device != nullptr) {
-    boot_send_command(device, BOOT_CMD_ENTER_BOOT, nullptr, 0, &status);
-    hid_link_close(device);
-  }
-  const bool sent = status == 0 || status == 4;
-  const std::string detail = device == nullptr ? "cannot open: " + hid_link_last_open_error()
-                             : sent            ? std::string()
-                                               : "enter-boot answered status " + std::to_string(status);
-  shared->Tell([&](StationObserver& o) { o.OnUnitState(view, sent ? UnitState::kWaitingBoot : UnitState::kFailed, detail); });
-  FinishUnit(*shared, key, Outcome::kNone, false);
+// The one place a unit's final outcome is set and counted (under
+// shared.mutex). A pass found wanting later (its application never started)
+// moves from the passed count to the failed one.
+void SetFinal(Shared& sh, UnitSession& u, bool passed) {
+  if (u.outcome == Outcome::kPassed && !passed) --sh.passed;
+  if (u.outcome == Outcome::kNone || (u.outcome == Outcome::kPassed && !passed)) ++(passed ? sh.passed : sh.failed);
+  u.outcome = passed ? Outcome::kPassed : Outcome::kFailed;
+  u.phase = Phase::kDone;
+  const StationCounters counters = sh.CountersLocked();
+  sh.Tell([&](StationObserver& o) { o.OnCounters(counters); });
+  sh.changed.notify_all();
 }
 
-void FlashWorker(const std::shared_ptr<Shared>& shared, std::string key, UnitView view, uint16_t vid, uint16_t pid,
-                 SteadyClock::time_point event_time) {
-  const StationConfig& config = shared->config;
-  const Settings& s = config.settings;
-  UnitRecord record;
-  record.start = std::chrono::system_clock::now();
-  const SteadyClock::time_point began = SteadyClock::now();
-  record.port = view.port;
-  record.path = view.path;
-  record.serial = view.serial;
-  record.vendor_id = vid;
-  record.product_id = pid;
-  record.kind = view.kind;
-  record.attempt = view.attempt;
-  UnitResult result;
-  std::string detail;
-
-  HidDevice* device = hid_link_open_path(view.path);
-  if (device == nullptr) {
-    result.result = DL_PROTOCOL_ERROR;
-    detail = "cannot open: " + hid_link_last_open_error();
+// A record of the unit as it stands, for a line without a flash.
+UnitRecord RecordOf(const Shared& sh, const UnitSession& u) {
+  UnitRecord r;
+  if (u.has_last) {
+    r = u.last;
   } else {
-    int status = BOOT_STATUS_NONE;
-    BootInfo info;
-    boot_query_info(device, &status, &info);
-    if (status == 0) {
-      record.info_text = ConvertInfoText(info);
-      shared->Tell([&](StationObserver& o) { o.OnUnitInfo(view, record.info_text); });
-    }
-    int advised = 0;
-    BuildFoundReport(view.kind, status, info, s.boot_bin_info, s.boot_update_check, &advised);
-    const DownloadJob job =
-        BuildDownloadJob(view.kind, advised != 0, config.image_path, config.boot_update_image, config.boot_update_header);
-    const ChecksumScheme scheme = view.kind == DS_OLDBOOT ? CHECKSUM_XOR : CHECKSUM_CRC16;
-    result.boot_update = job.image_path != config.image_path;
-    record.image_path = job.image_path;
-    std::string error;
-    const std::shared_ptr<const SharedImage> image = shared->images.Get(job, scheme, &error);
-    uint32_t address = s.app_address;
-    if (!image || !ResolveLoadAddress(config.load_address, s.app_address, image->image.file_load_address,
-                                      image->image.image_length, &address, &error)) {
-      result.result = DL_FILE_ERROR;
-      detail = error;
-    } else {
-      record.size = image->image.total_length;
-      record.digest = image->digest;
-      result.total_bytes = image->image.total_length;
-      TransferStats stats;
-      TransferControl control;
-      control.cancel = &shared->cancel;
-      control.stop = &shared->shutdown;
-      control.stats = &stats;
-      control.sleep = config.busy_sleep;
-      const SteadyClock::time_point transfer_start = SteadyClock::now();
-      int last_percent = -1;
-      control.on_percent = [&](int percent) {
-        if (percent == last_percent) return;
-        last_percent = percent;
-        UnitProgress p;
-        p.unit = view.unit;
-        p.percent = percent;
-        p.bytes_acknowledged = stats.acknowledged;
-        p.total_bytes = image->image.total_length;
-        const double seconds = std::chrono::duration<double>(SteadyClock::now() - transfer_start).count();
-        p.bytes_per_second = seconds > 0 ? stats.acknowledged / seconds : 0;
-        shared->Tell([&](StationObserver& o) { o.OnUnitProgress(p); });
-      };
-      result.arrival_to_start_ms = std::chrono::duration<double, std::milli>(transfer_start - event_time).count();
-      result.result = RunTransfer(device, image->image, scheme, address, control);
-      if (result.result != DL_OK && device->last_error_text) detail = *device->last_error_text;
-      result.bytes_acknowledged = stats.acknowledged;
-      result.busy_answers = stats.busy_answers;
-    }
-    hid_link_close(device);
+    r.port = u.view.port;
+    r.path = u.view.path;
+    r.serial = u.view.serial;
+    r.vendor_id = u.current.vendor_id;
+    r.product_id = u.current.product_id;
+    r.kind = u.view.kind;
+    r.image_path = sh.config.image_path;
   }
-
-  record.end = std::chrono::system_clock::now();
-  result.duration_s = std::chrono::duration<double>(SteadyClock::now() - began).count();
-  record.result = result.result;
-  record.bytes_acknowledged = result.bytes_acknowledged;
-  record.busy_answers = result.busy_answers;
-  record.boot_update = result.boot_update;
-  record.duration_s = result.duration_s;
-  record.detail = detail;
-  result.record_line = UnitRecordLine(record);
-  result.recorded = true;
-  if (shared->record.IsOpen()) {
-    std::string error;
-    result.recorded = shared->record.Append(result.record_line, &error);
-    if (!result.recorded) {
-      // Flashing on without a record would lose what the record is for.
-      shared->record_failed = true;
-      shared->stopping = true;
-      shared->Tell([&](StationObserver& o) { o.OnStationMessage("record not written, station stops: " + error); });
-    }
-  }
-  const bool passed = result.result == DL_OK;
-  const bool final_failure = !passed && view.attempt >= config.attempts;
-  shared->Tell([&](StationObserver& o) {
-    o.OnUnitFinished(view, result);
-    o.OnUnitState(view, passed ? UnitState::kPassed : UnitState::kFailed, detail);
-  });
-  FinishUnit(*shared, key, passed ? Outcome::kPassed : Outcome::kFailed, final_failure);
+  r.unit = u.view.unit;
+  r.attempt = u.view.attempt;
+  r.start = r.end = std::chrono::system_clock::now();
+  r.duration_s = 0;
+  return r;
 }
 
-// What to do with a unit that has just appeared (under shared.mutex).
+// Ends a unit failed without a flash: its record line, its count, and what
+// the observer is told (under shared.mutex).
+void FailUnit(Shared& sh, UnitSession& u, int result, const std::string& name, const std::string& detail) {
+  UnitRecord r = RecordOf(sh, u);
+  r.result = result;
+  r.result_name = name;
+  r.detail = detail;
+  r.final = true;
+  UnitResult res;
+  res.result = result;
+  res.final = true;
+  res.flashed = false;
+  res.bytes_acknowledged = r.bytes_acknowledged;
+  res.total_bytes = r.size;
+  WriteRecord(sh, r, &res);
+  u.last = r;
+  u.has_last = true;
+  SetFinal(sh, u, false);
+  const UnitView v = u.view;
+  sh.Tell([&](StationObserver& o) {
+    o.OnUnitFinished(v, res);
+    o.OnUnitState(v, UnitState::kFailed, detail);
+  });
+}
+
+// A failed unit with attempts left that gets no further one.
+void EndRetries(Shared& sh, UnitSession& u, const std::string& why) {
+  FailUnit(sh, u, u.last.result, u.last.result_name.empty() ? DownloadResultName(u.last.result) : u.last.result_name,
+           why + "; no attempt " + std::to_string(u.view.attempt + 1));
+}
+
+void FlashWorker(const std::shared_ptr<Shared>& shared, std::string key, UnitView view, AttachedInterface target,
+                 SteadyClock::time_point event_time);
+void EnterBootWorker(const std::shared_ptr<Shared>& shared, std::string key, AttachedInterface target);
+
+void TellState(Shared& sh, const UnitSession& u, UnitState state, const std::string& detail) {
+  const UnitView v = u.view;
+  sh.Tell([&](StationObserver& o) { o.OnUnitState(v, state, detail); });
+}
+
+void StartFlash(const std::shared_ptr<Shared>& shared, const std::string& key, UnitSession& u) {
+  u.phase = Phase::kFlashing;
+  ++u.view.attempt;
+  ++shared->active;
+  TellState(*shared, u, UnitState::kFlashing, "");
+  Launch(shared, [shared, key, v = u.view, t = u.current, when = u.event_time] { FlashWorker(shared, key, v, t, when); });
+}
+
+void StartEnterBoot(const std::shared_ptr<Shared>& shared, const std::string& key, UnitSession& u) {
+  u.phase = Phase::kEnteringBoot;
+  ++shared->active;
+  TellState(*shared, u, UnitState::kEnteringBoot, "");
+  Launch(shared, [shared, key, t = u.current] { EnterBootWorker(shared, key, t); });
+}
+
+// A unit not taken yet: take it when the station wants new units and there
+// is something to do with it.
+void Take(const std::shared_ptr<Shared>& shared, const std::string& key, UnitSession& u) {
+  Shared& sh = *shared;
+  u.phase = Phase::kIdle;
+  if (!sh.MayStartNewUnitLocked()) {
+    return TellState(sh, u, UnitState::kIdle, sh.stopping ? "station stopping" : "count reached");
+  }
+  if (u.current.kind == DS_APP && !sh.config.enter_boot) {
+    return TellState(sh, u, UnitState::kIdle, "application (no --enter-boot)");
+  }
+  u.taken = true;
+  ++sh.started_units;
+  if (u.current.kind == DS_APP) return StartEnterBoot(shared, key, u);
+  StartFlash(shared, key, u);
+}
+
+// A fresh session for whatever the port shows now.
+UnitSession& Renew(Shared& sh, const std::string& key) {
+  UnitSession& u = sh.units[key];
+  const AttachedInterface current = u.current;
+  const SteadyClock::time_point when = u.event_time;
+  u = UnitSession{};
+  u.view.unit = sh.next_unit++;
+  u.present = true;
+  u.current = current;
+  u.event_time = when;
+  u.view.port = current.port.empty() ? current.path : current.port;
+  u.view.path = current.path;
+  u.view.serial = current.serial;
+  u.view.kind = current.kind;
+  const UnitView v = u.view;
+  sh.Tell([&](StationObserver& o) { o.OnUnitAppeared(v); });
+  return u;
+}
+
+// What to do with the interface a session's port now shows (under
+// shared.mutex, no worker running for it). `away` is how long the port was
+// empty before.
+void Decide(const std::shared_ptr<Shared>& shared, const std::string& key, std::chrono::nanoseconds away) {
+  Shared& sh = *shared;
+  UnitSession& u = sh.units.at(key);
+  const AttachedInterface i = u.current;
+  // Serial numbers are compared within one kind only: a bootloader may
+  // report another serial than the application of the same unit.
+  const bool same_kind = u.view.kind == i.kind;
+  const bool other_serial = same_kind && !u.view.serial.empty() && !i.serial.empty() && u.view.serial != i.serial;
+  const bool same_serial = same_kind && !u.view.serial.empty() && u.view.serial == i.serial;
+  const bool long_away = away > sh.config.forget_after;
+  const bool boot = IsBootloaderKind(i.kind);
+  auto show = [&] {
+    u.view.path = i.path;
+    u.view.kind = i.kind;
+    if (!i.serial.empty()) u.view.serial = i.serial;
+    const UnitView v = u.view;
+    sh.Tell([&](StationObserver& o) { o.OnUnitAppeared(v); });
+  };
+  auto renew_and_take = [&] { Take(shared, key, Renew(sh, key)); };
+
+  switch (u.phase) {
+    case Phase::kEnteringBoot:
+    case Phase::kFlashing:
+      u.arrival_pending = true;
+      return;
+    case Phase::kIdle:
+      if (other_serial || long_away) return renew_and_take();
+      show();
+      return Take(shared, key, u);
+    case Phase::kWaitingBoot:
+      show();
+      if (boot) return StartFlash(shared, key, u);
+      return TellState(sh, u, UnitState::kWaitingBoot, "");
+    case Phase::kAwaitRetry:
+      if (other_serial || long_away) {
+        EndRetries(sh, u, other_serial ? "another unit took its port" : "away for longer than " + Seconds(sh.config.forget_after));
+        return renew_and_take();
+      }
+      show();
+      if (boot) return StartFlash(shared, key, u);
+      if (sh.config.enter_boot) return StartEnterBoot(shared, key, u);
+      return EndRetries(sh, u, "back as its application (no --enter-boot)");
+    case Phase::kAwaitApp:
+      if (!boot) {
+        u.phase = Phase::kDone;
+        u.app_seen = true;
+        show();
+        return TellState(sh, u, UnitState::kPassed, "");
+      }
+      return show();
+    case Phase::kDone:
+      break;
+  }
+  if (other_serial || long_away) return renew_and_take();
+  if (u.outcome == Outcome::kPassed) {
+    if (!boot) {
+      u.app_seen = true;
+      show();
+      return TellState(sh, u, UnitState::kPassed, "");
+    }
+    if (u.app_seen || !u.left_by_itself) return renew_and_take();
+    u.phase = Phase::kAwaitApp;
+    u.deadline = SteadyClock::now() + sh.config.forget_after;
+    show();
+    return TellState(sh, u, UnitState::kPassed, "back in its bootloader; waiting for its application");
+  }
+  // Failed for good: the same unit when it restarted by itself or shows its
+  // serial number again; after an unplug anything else is a new unit.
+  if (u.left_by_itself || same_serial) {
+    show();
+    return TellState(sh, u, UnitState::kFailed, boot ? "no attempts left" : "");
+  }
+  renew_and_take();
+}
+
+// The port now shows `i` (under shared.mutex).
 void OnArrival(const std::shared_ptr<Shared>& shared, const std::string& key, const AttachedInterface& i,
                SteadyClock::time_point event_time) {
   Shared& sh = *shared;
   const SteadyClock::time_point now = SteadyClock::now();
   auto found = sh.units.find(key);
-  bool fresh = found == sh.units.end();
-  if (!fresh) {
-    const UnitSession& old = found->second;
-    // Serial numbers are compared within one kind only: a bootloader may
-    // report another serial than the application of the same unit.
-    const bool other_serial = old.view.kind == i.kind && !old.view.serial.empty() && !i.serial.empty() &&
-                              old.view.serial != i.serial;
-    const bool long_away = !old.present && now - old.absent_since > sh.config.forget_after;
-    // A bootloader where a unit passed was re-plugged: a new cycle.
-    const bool replugged_after_pass = old.outcome == Outcome::kPassed && IsBootloaderKind(i.kind);
-    fresh = other_serial || long_away || replugged_after_pass;
+  if (found == sh.units.end()) {
+    UnitSession& u = sh.units[key];
+    u.current = i;
+    u.event_time = event_time;
+    return Take(shared, key, Renew(sh, key));
   }
-  UnitSession& unit = sh.units[key];
-  if (fresh) {
-    const bool busy = unit.busy;
-    unit = UnitSession{};
-    unit.busy = busy;
-    unit.view.unit = sh.next_unit++;
-  }
-  unit.present = true;
-  unit.view.port = i.port.empty() ? i.path : i.port;
-  unit.view.path = i.path;
-  unit.view.serial = i.serial;
-  unit.view.kind = i.kind;
-  const UnitView appeared = unit.view;
-  sh.Tell([&](StationObserver& o) { o.OnUnitAppeared(appeared); });
-
-  auto idle = [&](UnitState state, const std::string& why) {
-    const UnitView v = unit.view;
-    sh.Tell([&](StationObserver& o) { o.OnUnitState(v, state, why); });
-  };
-  if (unit.busy) return idle(UnitState::kIdle, "still busy with its previous interface");
-  const bool retry = unit.outcome == Outcome::kFailed && unit.view.attempt < sh.config.attempts;
-  const bool first = unit.outcome == Outcome::kNone && unit.view.attempt == 0;
-  if (unit.outcome == Outcome::kPassed) return idle(UnitState::kPassed, "");
-  if (!first && !retry) {
-    return idle(UnitState::kFailed, unit.outcome == Outcome::kFailed ? "no attempts left" : "");
-  }
-  if (first && !unit.counted && !sh.MayStartNewUnitLocked()) {
-    return idle(UnitState::kIdle, sh.stopping ? "station stopping" : "count reached");
-  }
-  if (sh.stopping) return idle(UnitState::kIdle, "station stopping");
-  if (i.kind == DS_APP && !sh.config.enter_boot) return idle(UnitState::kIdle, "application (no --enter-boot)");
-  if (!unit.counted) {
-    unit.counted = true;
-    ++sh.started_units;
-  }
-  unit.busy = true;
-  ++sh.active;
-  if (i.kind == DS_APP) {
-    const UnitView v = unit.view;
-    sh.Tell([&](StationObserver& o) { o.OnUnitState(v, UnitState::kEnteringBoot, ""); });
-    Launch(shared, [shared, key, v] { EnterBootWorker(shared, key, v); });
-    return;
-  }
-  ++unit.view.attempt;
-  const UnitView v = unit.view;
-  sh.Tell([&](StationObserver& o) { o.OnUnitState(v, UnitState::kFlashing, ""); });
-  Launch(shared, [shared, key, v, vid = i.vendor_id, pid = i.product_id, event_time] {
-    FlashWorker(shared, key, v, vid, pid, event_time);
-  });
+  UnitSession& u = found->second;
+  const std::chrono::nanoseconds away = u.present ? std::chrono::nanoseconds(0) : now - u.absent_since;
+  u.present = true;
+  u.current = i;
+  u.event_time = event_time;
+  Decide(shared, key, away);
 }
 
-// One look at the bus: arrivals and departures since the last look.
-void Scan(const std::shared_ptr<Shared>& shared, std::map<std::string, AttachedInterface>* present,
-          SteadyClock::time_point event_time) {
-  const Settings& s = shared->config.settings;
-  std::map<std::string, AttachedInterface> now;
-  for (const AttachedInterface& i : ListAttachedInterfaces(s, true)) {
-    const bool wanted = IsBootloaderKind(i.kind)
-                            ? UsageMatches(s.boot_usage_page, s.boot_usage, i)
-                            : i.kind == DS_APP && UsageMatches(s.app_usage_page, s.app_usage, i);
-    if (!wanted) continue;
-    now.emplace(i.port.empty() ? "path:" + i.path : "port:" + i.port, i);
+// The port's unit left (under shared.mutex).
+void OnDeparture(Shared& sh, UnitSession& u) {
+  const SteadyClock::time_point now = SteadyClock::now();
+  u.present = false;
+  u.absent_since = now;
+  u.left_by_itself = WorkerPhase(u.phase) || u.phase == Phase::kWaitingBoot ||
+                     (u.finished_at != SteadyClock::time_point{} && now - u.finished_at <= sh.config.restart_window);
+  if (u.phase != Phase::kWaitingBoot) TellState(sh, u, UnitState::kGone, "");
+}
+
+// A worker's unit is free again: its arrival parked meanwhile is looked at
+// (under shared.mutex).
+void WorkerEnded(const std::shared_ptr<Shared>& shared, const std::string& key) {
+  Shared& sh = *shared;
+  --sh.active;
+  UnitSession& u = sh.units.at(key);
+  u.finished_at = SteadyClock::now();
+  const bool look_again = u.arrival_pending && u.present && !WorkerPhase(u.phase);
+  u.arrival_pending = false;
+  if (look_again) Decide(shared, key, std::chrono::nanoseconds(0));
+  const StationCounters counters = sh.CountersLocked();
+  sh.Tell([&](StationObserver& o) { o.OnCounters(counters); });
+  sh.changed.notify_all();
+}
+
+void EnterBootWorker(const std::shared_ptr<Shared>& shared, std::string key, AttachedInterface target) {
+  HidDevice* device = OpenAttachedInterface(shared->config.settings, target);
+  int status = BOOT_STATUS_NONE;
+  const std::string open_error = device == nullptr ? hid_link_last_open_error() : std::string();
+  if (device != nullptr) {
+    boot_send_command(device, BOOT_CMD_ENTER_BOOT, nullptr, 0, &status);
+    hid_link_close(device);
   }
+  Shared& sh = *shared;
+  std::lock_guard<std::mutex> lock(sh.mutex);
+  UnitSession& u = sh.units.at(key);
+  const bool refused = device == nullptr || (status != BOOT_STATUS_NONE && status != 0 && status != 4);
+  if (refused) {
+    FailUnit(sh, u, DL_PROTOCOL_ERROR, "enter-boot-failed",
+             device == nullptr ? "cannot open: " + open_error : "enter-boot answered status " + std::to_string(status));
+  } else if (sh.cancel.load() != 0) {
+    FailUnit(sh, u, DL_CANCELLED, "cancelled", "cancelled before its bootloader appeared");
+  } else {
+    // A silent application may have reset at once: it gets the same wait.
+    u.phase = Phase::kWaitingBoot;
+    u.deadline = SteadyClock::now() + sh.config.boot_wait;
+    TellState(sh, u, UnitState::kWaitingBoot,
+              status == BOOT_STATUS_NONE ? "no answer to enter-boot; waiting for its bootloader" : "");
+  }
+  WorkerEnded(shared, key);
+}
+
+void FlashWorker(const std::shared_ptr<Shared>& shared, std::string key, UnitView view, AttachedInterface target,
+                 SteadyClock::time_point event_time) {
+  Shared& sh = *shared;
+  UnitFlashContext context;
+  context.config = &sh.config;
+  context.images = &sh.images;
+  context.cancel = &sh.cancel;
+  context.stop = &sh.shutdown;
+  context.on_info = [&](const std::string& text) { sh.Tell([&](StationObserver& o) { o.OnUnitInfo(view, text); }); };
+  context.on_progress = [&](const UnitProgress& p) { sh.Tell([&](StationObserver& o) { o.OnUnitProgress(p); }); };
+  UnitRecord record;
+  UnitResult result;
+  FlashUnit(context, view, target, event_time, &record, &result);
+  const bool passed = result.result == DL_OK;
+  record.unit = view.unit;
+  // A failure is final when no attempt is left or no further one will be
+  // made; a stop that comes later ends the wait for the next one instead.
+  record.final = passed || view.attempt >= sh.config.attempts || sh.stopping.load() || sh.cancel.load() != 0;
+  result.final = record.final;
+  WriteRecord(sh, record, &result);
+
+  std::lock_guard<std::mutex> lock(sh.mutex);
+  UnitSession& u = sh.units.at(key);
+  u.last = record;
+  u.has_last = true;
+  u.app_seen = false;
+  if (record.final) {
+    SetFinal(sh, u, passed);
+  } else {
+    u.phase = Phase::kAwaitRetry;
+  }
+  sh.Tell([&](StationObserver& o) {
+    o.OnUnitFinished(view, result);
+    o.OnUnitState(view, passed ? UnitState::kPassed : UnitState::kFailed,
+                  record.final ? record.detail
+                               : record.detail + (record.detail.empty() ? "" : "; ") + "attempt " +
+                                     std::to_string(view.attempt + 1) + " when it comes back");
+  });
+  WorkerEnded(shared, key);
+}
+
+// Ends what time or a stop has decided (under shared.mutex); the earliest
+// time anything else falls due.
+SteadyClock::time_point Tick(Shared& sh) {
+  const SteadyClock::time_point now = SteadyClock::now();
+  SteadyClock::time_point next = SteadyClock::time_point::max();
+  const bool cancelled = sh.cancel.load() != 0;
+  for (auto& [key, u] : sh.units) {
+    switch (u.phase) {
+      case Phase::kWaitingBoot:
+        if (cancelled) {
+          FailUnit(sh, u, DL_CANCELLED, "cancelled", "cancelled while waiting for its bootloader");
+        } else if (now >= u.deadline) {
+          FailUnit(sh, u, DL_PROTOCOL_ERROR, "enter-boot-failed",
+                   "no bootloader appeared on its port within " + Seconds(sh.config.boot_wait));
+        } else {
+          next = std::min(next, u.deadline);
+        }
+        break;
+      case Phase::kAwaitRetry:
+        if (sh.stopping.load()) {
+          EndRetries(sh, u, "station stopped");
+        } else if (!u.present) {
+          const SteadyClock::time_point due = u.absent_since + sh.config.forget_after;
+          if (now > due) {
+            EndRetries(sh, u, "not back within " + Seconds(sh.config.forget_after));
+          } else {
+            next = std::min(next, due + std::chrono::milliseconds(1));
+          }
+        }
+        break;
+      case Phase::kAwaitApp:
+        if (now < u.deadline) {
+          next = std::min(next, u.deadline);
+        } else if (u.present && IsBootloaderKind(u.current.kind)) {
+          FailUnit(sh, u, DL_PROTOCOL_ERROR, "no-application",
+                   "passed, then came back as a bootloader without starting its application");
+        } else {
+          u.phase = Phase::kDone;
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  return next;
+}
+
+std::string KeyOf(const AttachedInterface& i) { return i.port.empty() ? "path:" + i.path : "port:" + i.port; }
+
+bool SameInterface(const AttachedInterface& a, const AttachedInterface& b) {
+  return a.path == b.path && a.kind == b.kind && a.vendor_id == b.vendor_id && a.product_id == b.product_id;
+}
+
+// One look at the bus: arrivals and departures since the last look. A
+// port-less interface new to the station is held for portless_settle first;
+// *held_due is when the next one settles.
+void Scan(const std::shared_ptr<Shared>& shared, std::map<std::string, AttachedInterface>* present,
+          std::map<std::string, HeldInterface>* held, SteadyClock::time_point event_time,
+          SteadyClock::time_point* held_due) {
+  const Settings& s = shared->config.settings;
+  const SteadyClock::time_point now_time = SteadyClock::now();
+  std::map<std::string, AttachedInterface> now;
+  std::map<std::string, HeldInterface> still_held;
+  *held_due = SteadyClock::time_point::max();
+  for (const AttachedInterface& i : ListAttachedInterfaces(s, true)) {
+    if (!HasIdentityUsage(s, i)) continue;
+    const std::string key = KeyOf(i);
+    if (!i.port.empty() || now.count(key)) {
+      now.emplace(key, i);
+      continue;
+    }
+    auto known = present->find(key);
+    if (known != present->end() && SameInterface(known->second, i)) {
+      now.emplace(key, i);
+      continue;
+    }
+    auto h = held->find(i.path);
+    const SteadyClock::time_point since =
+        h != held->end() && SameInterface(h->second.entry, i) ? h->second.since : now_time;
+    if (now_time - since >= shared->config.portless_settle) {
+      now.emplace(key, i);
+    } else {
+      still_held[i.path] = {i, since};
+      *held_due = std::min(*held_due, since + shared->config.portless_settle);
+    }
+  }
+  *held = std::move(still_held);
+
   std::lock_guard<std::mutex> lock(shared->mutex);
   for (const auto& [key, old] : *present) {
     auto it = now.find(key);
-    if (it != now.end() && it->second.path == old.path && it->second.kind == old.kind) continue;
+    if (it != now.end() && SameInterface(it->second, old)) continue;
     auto unit = shared->units.find(key);
-    if (unit == shared->units.end()) continue;
-    unit->second.present = false;
-    unit->second.absent_since = SteadyClock::now();
-    const UnitView v = unit->second.view;
-    shared->Tell([&](StationObserver& o) { o.OnUnitState(v, UnitState::kGone, ""); });
+    if (unit != shared->units.end() && unit->second.present) OnDeparture(*shared, unit->second);
   }
   for (const auto& [key, i] : now) {
     auto old = present->find(key);
-    if (old != present->end() && old->second.path == i.path && old->second.kind == i.kind) continue;
+    if (old != present->end() && SameInterface(old->second, i)) continue;
     OnArrival(shared, key, i, event_time);
   }
   *present = std::move(now);
 }
 
 void WatcherLoop(const std::shared_ptr<Shared>& shared) {
+  constexpr auto kLookPeriod = std::chrono::seconds(2);      // catches an event the source missed
+  constexpr auto kStopLook = std::chrono::milliseconds(250);  // RequestStop wakes without the lock
   std::map<std::string, AttachedInterface> present;
+  std::map<std::string, HeldInterface> held;
+  SteadyClock::time_point held_due = SteadyClock::time_point::max();
+  SteadyClock::time_point last_look = SteadyClock::now();
+  SteadyClock::time_point next_due = SteadyClock::time_point::max();
   for (;;) {
     SteadyClock::time_point event_time;
+    bool look = false;
     {
       std::unique_lock<std::mutex> lock(shared->mutex);
-      // A slow look now and then also catches an event the source missed.
-      shared->changed.wait_for(lock, std::chrono::seconds(2), [&] { return shared->quit || shared->event_pending; });
+      const SteadyClock::time_point wake =
+          std::min({last_look + kLookPeriod, held_due, next_due, SteadyClock::now() + kStopLook});
+      shared->changed.wait_until(lock, wake, [&] { return shared->quit || shared->event_pending; });
       if (shared->quit) return;
-      if (!shared->event_pending) shared->last_event = SteadyClock::now();
-      shared->event_pending = false;
-      event_time = shared->last_event;
+      const SteadyClock::time_point now = SteadyClock::now();
+      look = shared->event_pending || now >= last_look + kLookPeriod || now >= held_due;
+      if (look) {
+        if (!shared->event_pending) shared->last_event = now;
+        shared->event_pending = false;
+        event_time = shared->last_event;
+        last_look = now;
+      }
     }
     ReapFinishedWorkers(*shared);
-    Scan(shared, &present, event_time);
+    if (look) Scan(shared, &present, &held, event_time, &held_due);
+    std::lock_guard<std::mutex> lock(shared->mutex);
+    next_due = Tick(*shared);
   }
 }
 
@@ -447,7 +694,8 @@ bool StationCore::Start(StationObserver* observer, std::unique_ptr<HotplugSource
 }
 
 // Takes no lock, so an observer callback (made under the station's locks)
-// may call it; WaitUntilDone looks again often enough not to miss it.
+// may call it; the watcher and WaitUntilDone look again often enough not to
+// miss it.
 void StationCore::RequestStop() {
   shared_->stopping = true;
   shared_->changed.notify_all();
@@ -495,10 +743,16 @@ bool StationCore::Stop() {
   {
     std::lock_guard<std::mutex> lock(shared_->workers_mutex);
     for (Worker& w : shared_->workers) {
-      w.thread.detach();  // it co-owns everything it touches
+      w.thread.detach();  // it co-owns everything it touches, and ends its own unit
       abandoned_ = true;
     }
     shared_->workers.clear();
+  }
+  {
+    // Units still waiting get their end now (the cancel above fails those
+    // waiting for their bootloader, the stop those waiting for an attempt).
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    Tick(*shared_);
   }
   shared_->Detach();
   return !abandoned_;

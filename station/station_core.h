@@ -1,19 +1,41 @@
 // The production station: watches hot-plug, keeps one session per attached
-// unit (keyed by its port path, or its hidraw path when the port is unknown,
-// and its serial number), and flashes every bootloader that appears on a
-// worker thread of its own with its own handle, by the single-device rules:
-// the same prepared image shared read-only, the checksum scheme by kind, the
-// boot update files for an old bootloader or an advised update, and the
-// transfer engine's busy, retry and cancel rules. Every finished flash is
-// recorded. Qt-free; the command line hosts it, a window can host the same.
+// unit (keyed by its port path, or its hidraw path when the port is unknown),
+// and flashes every bootloader that appears on a worker thread of its own
+// with its own handle, by the single-device rules: the same prepared image
+// shared read-only, the checksum scheme by kind, the boot update files for
+// an old bootloader or an advised update, and the transfer engine's busy,
+// retry and cancel rules.
 //
-// Re-flash rules: a unit that was flashed is not flashed again while it
-// stays. A bootloader that appears on a port whose unit passed was
-// re-plugged (a good flash restarts into the application) and is flashed as
-// a new unit. A unit that comes back as a bootloader after a failure is
-// tried again while it has attempts left. A unit away for longer than
-// `forget_after`, or one with another serial number on the same port, is a
-// new unit.
+// Every unit the station takes ends with exactly one final outcome, passed
+// or failed, decided in one place that writes its record line and counts
+// it; nothing keeps the station waiting on a unit that can no longer change:
+// - an application sent into its bootloader has `boot_wait` to come back as
+//   a bootloader on its port, else it fails ("enter-boot-failed"); a refused
+//   or unanswerable ENTER_BOOT fails it at once (a silent application may
+//   have reset at once, so it gets the wait);
+// - a failed flash with attempts left waits for the unit's return; gone for
+//   longer than `forget_after`, or the station stopping, ends it failed;
+// - a stop lets units already sent into their bootloader finish (flashed
+//   when they arrive within their wait); a cancel ends them failed.
+//
+// Re-plug rules. A unit that leaves within `restart_window` of its outcome
+// (or during its flash) restarted by itself; a later departure is the
+// operator unplugging it. What comes back on the port:
+// - after a pass: its application is as it should be; a bootloader after an
+//   unplug is a new unit; a bootloader after its own restart, without its
+//   application in between, gets `forget_after` to start its application
+//   and is then recorded failed ("no-application"), not flashed again;
+// - after a failure with attempts left: the next attempt (a unit without a
+//   serial number cannot be told from a newcomer), unless another serial
+//   number shows or it was away longer than `forget_after`;
+// - after a final failure: the same unit (no attempts left) when it
+//   restarted by itself or shows the same serial number; after an unplug
+//   any other device, a serial-less one included, is a new unit;
+// - a unit away longer than `forget_after`, or another serial number of the
+//   same kind, is a new unit.
+// An interface whose port cannot be read is watched for `portless_settle`
+// before it is taken for a unit: one gone by then was a departing interface
+// (its port is the first thing to go), not a unit.
 //
 // Threads: Start, RequestStop, CancelAll, WaitUntilDone, Stop, Counters and
 // the destructor may be called from any one host thread; RequestStop and
@@ -39,7 +61,7 @@ struct StationConfig {
   std::string boot_update_image;   // absolute paths
   std::string boot_update_header;
   bool enter_boot = false;         // send application devices into their bootloader
-  int count = 0;                   // stop after this many units; 0 = no limit
+  int count = 0;                   // done after this many final outcomes; 0 = no limit
   int attempts = 1;                // flashes per unit, the first included
   std::string record_path;         // empty: no record file
   LoadAddressChoice load_address;  // as flash's --address
@@ -47,6 +69,9 @@ struct StationConfig {
   // is left to end by itself (it owns what it touches).
   std::chrono::milliseconds stop_deadline{5000};
   std::chrono::milliseconds forget_after{3000};
+  std::chrono::milliseconds boot_wait{5000};       // an application's return as a bootloader
+  std::chrono::milliseconds restart_window{1000};  // a departure this soon after an outcome is a restart
+  std::chrono::milliseconds portless_settle{300};  // a port-less interface is a unit once it stayed this long
   // Pause after a busy answer (tests shorten it); null: the engine's own.
   std::function<void(int milliseconds)> busy_sleep;
 };
@@ -67,15 +92,20 @@ class StationCore {
   bool Start(StationObserver* observer, std::unique_ptr<HotplugSource> source, std::string* error,
              StationStartError* why);
 
-  // No new unit is started; running ones go on. Idempotent.
+  // No new unit is started; running ones go on, and a unit sent into its
+  // bootloader is flashed when it comes back within its wait. A unit waiting
+  // for another attempt ends failed. Idempotent.
   void RequestStop();
-  // Cancels every running transfer between two frames (and stops new ones).
+  // RequestStop, and cancels every running transfer between two frames; a
+  // unit waiting for its bootloader ends failed.
   void CancelAll();
-  // True once the station is done: `count` units finished, or a stop was
-  // requested and no unit is active. Waits at most `timeout` for it.
+  // True once the station is done: `count` units have a final outcome, or a
+  // stop was requested and every unit taken has one. Waits at most
+  // `timeout` for it.
   bool WaitUntilDone(std::chrono::milliseconds timeout);
   // Stops watching, cancels what still runs and waits at most stop_deadline
-  // for the workers. True when every thread ended; false when one was left.
+  // for the workers; a unit still waiting ends failed with its record. True
+  // when every thread ended; false when one was left.
   bool Stop();
 
   StationCounters Counters() const;

@@ -24,7 +24,7 @@ namespace torvane {
 enum class UnitState {
   kIdle,          // attached, nothing to do (an application without --enter-boot, or done)
   kEnteringBoot,  // the application is being sent into its bootloader
-  kWaitingBoot,   // sent; waiting for the bootloader to appear on the same port
+  kWaitingBoot,   // sent; waiting for the bootloader to appear on the same port (or, failed, its return)
   kFlashing,      // the transfer runs
   kPassed,        // flashed, the device acknowledged every byte
   kFailed,        // the flash or the enter-boot command failed
@@ -61,6 +61,8 @@ struct UnitResult {
   uint32_t busy_answers = 0;
   double duration_s = 0;
   double arrival_to_start_ms = -1;  // hot-plug event to start command; -1 when unknown
+  bool final = true;           // the unit's final outcome; false: a failed flash with attempts left
+  bool flashed = true;         // false: the unit ended without a flash (enter-boot failed, stopped, ...)
   bool recorded = false;       // its record line is on disk (or no record was asked for)
   std::string record_line;     // the JSON line, also when no record file is kept
 };
@@ -83,8 +85,9 @@ class StationObserver {
   }
   // After each block whose percentage differs from the last one told.
   virtual void OnUnitProgress(const UnitProgress& progress) { (void)progress; }
-  // Once per finished flash, after its record line is on disk; followed by
-  // OnUnitState(kPassed or kFailed).
+  // Once per record line, after it is on disk: every finished flash, and a
+  // unit's end without one (it never came back, enter-boot failed, the
+  // station stopped); followed by OnUnitState(kPassed or kFailed).
   virtual void OnUnitFinished(const UnitView& unit, const UnitResult& result) { (void)unit, (void)result; }
   // The info text a bootloader answered with, before its flash starts.
   virtual void OnUnitInfo(const UnitView& unit, const std::string& info_text) { (void)unit, (void)info_text; }

@@ -47,7 +47,8 @@ std::string UnitRecordLine(const UnitRecord& r) {
   char crc[16];
   std::snprintf(crc, sizeof(crc), "%08x", r.digest.crc32);
   JsonObject o;
-  o.Add("start", IsoTimeWithZone(r.start))
+  o.Add("unit", static_cast<int64_t>(r.unit))
+      .Add("start", IsoTimeWithZone(r.start))
       .Add("end", IsoTimeWithZone(r.end))
       .Add("port", r.port)
       .Add("path", r.path)
@@ -62,12 +63,13 @@ std::string UnitRecordLine(const UnitRecord& r) {
       .Add("boot_update", r.boot_update)
       .Add("attempt", r.attempt)
       .Add("result", r.result)
-      .Add("result_name", DownloadResultName(r.result))
+      .Add("result_name", r.result_name.empty() ? std::string(DownloadResultName(r.result)) : r.result_name)
       .Add("result_text", DownloadResultText(r.result))
       .Add("bytes_acknowledged", r.bytes_acknowledged)
       .Add("busy_answers", r.busy_answers)
       .Add("duration_s", r.duration_s)
-      .Add("detail", r.detail);
+      .Add("detail", r.detail)
+      .Add("final", r.final);
   return o.Text();
 }
 

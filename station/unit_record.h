@@ -12,6 +12,7 @@
 namespace torvane {
 
 struct UnitRecord {
+  uint64_t unit = 0;           // the station run's number of the unit
   std::chrono::system_clock::time_point start;
   std::chrono::system_clock::time_point end;
   std::string port;
@@ -31,6 +32,10 @@ struct UnitRecord {
   uint32_t busy_answers = 0;
   double duration_s = 0;
   std::string detail;          // why it failed, when there is more to say
+  // What the line tells: a flash, or a unit's end without one
+  // ("enter-boot-failed", "no-application"); empty: DownloadResultName(result).
+  std::string result_name;
+  bool final = true;           // the unit's final outcome (false: a failed flash with attempts left)
 };
 
 // "2026-12-07T14:03:09.250+01:00": local time, milliseconds, the zone's offset.

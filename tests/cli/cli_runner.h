@@ -35,6 +35,7 @@ struct CliRunOptions {
   std::string interrupt_on;
   int interrupts = 1;
   int interrupt_delay_ms = 0;  // after the text appeared
+  int signal_number = SIGINT;  // what "interrupt" sends
   // The reader goes away after the first line, as `| head -1` does;
   // standard error is then discarded.
   bool close_after_first_line = false;
@@ -103,10 +104,10 @@ inline CliRun RunCli(const std::string& exe, std::vector<std::string> args, cons
       if (!sent && !options.interrupt_on.empty() && run.out.find(options.interrupt_on) != std::string::npos) {
         usleep(static_cast<useconds_t>(options.interrupt_delay_ms) * 1000);
         for (int i = 0; i < options.interrupts; ++i) {
-          kill(pid, SIGINT);
+          kill(pid, options.signal_number);
           // The next one only once this one has been delivered: two pending
           // interrupts would count as one.
-          if (i + 1 < options.interrupts) WaitUntilDelivered(pid, SIGINT);
+          if (i + 1 < options.interrupts) WaitUntilDelivered(pid, options.signal_number);
         }
         sent = true;
       }

@@ -197,6 +197,59 @@ TEST_F(Cli, StationFlashesALineOfDevicesAndRecordsEachUnit) {
   EXPECT_EQ(r.out.find("simulated device"), std::string::npos) << "nothing may be flashed: " << r.out;
 }
 
+// Whatever ends a run, every unit taken has one final record, the counts
+// agree with the records, and the exit status with the counts.
+TEST_F(Cli, StationEndsEveryUnitWithARecordWhateverEndsTheRun) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    const char* interrupt_on;  // empty: no signal
+    int signal_number;
+    int interrupts;
+    int status;
+    const char* summary;
+    const char* final_result_name;
+  };
+  const std::vector<Case> cases = {
+      {"a failed unit gone for good with an attempt left", {"--attempts", "2", "--count", "1",
+       "--simulate", "boot,unplug-block=3"}, "", 0, 0, kExitUnitFailed, "passed 0, failed 1", "protocol-error"},
+      {"Ctrl-C lets a unit on its way into its bootloader finish", {"--enter-boot", "--simulate", "app,restart-ms=400"},
+       "waiting-boot", SIGINT, 1, kExitOk, "passed 1, failed 0", "ok"},
+      {"a closed terminal does the same", {"--enter-boot", "--simulate", "app,restart-ms=400"}, "waiting-boot",
+       SIGHUP, 1, kExitOk, "passed 1, failed 0", "ok"},
+      {"SIGTERM cancels the flash, which is recorded", {"--simulate", "boot,latency-us=5000"}, "  flashing", SIGTERM,
+       1, kExitUnitFailed, "passed 0, failed 1", "cancelled"},
+      {"a second Ctrl-C fails the unit still on its way", {"--enter-boot", "--simulate", "app,restart-ms=2000"},
+       "waiting-boot", SIGINT, 2, kExitUnitFailed, "passed 0, failed 1", "cancelled"},
+  };
+  int run = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string record = dir_.path() + "/signals-" + std::to_string(++run) + ".jsonl";
+    std::vector<std::string> args = {"station", App(), "--record", record};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    CliRunOptions options;
+    options.interrupt_on = c.interrupt_on;
+    options.signal_number = c.signal_number;
+    options.interrupts = c.interrupts;
+    const CliRun r = Invoke(args, options);
+    EXPECT_EQ(r.status, c.status) << r.out;
+    EXPECT_NE(r.out.find(std::string("station: ") + c.summary), std::string::npos) << r.out;
+    std::ifstream in(record);
+    std::string line, last_final;
+    int finals = 0;
+    while (std::getline(in, line)) {
+      if (line.find("\"final\":true") == std::string::npos) continue;
+      ++finals;
+      last_final = line;
+    }
+    EXPECT_EQ(finals, 1) << "one unit, one final line";
+    EXPECT_NE(last_final.find(std::string("\"result_name\":\"") + c.final_result_name + "\""), std::string::npos)
+        << last_final;
+  }
+  EXPECT_NE(Invoke({"station", "--help"}).out.find("0 (the default) runs until Ctrl-C"), std::string::npos);
+}
+
 TEST(SimArrivals, DevicesEndAtTheirArrivalTime) {
   std::vector<SimArrival> a;
   std::string error;

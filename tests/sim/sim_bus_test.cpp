@@ -389,6 +389,23 @@ TEST(SimBusPaths, RestartedDeviceComesBackOnItsOldPathOnceTheHandleIsClosed) {
   EXPECT_EQ(e[2].record.product_id, 0x5048) << "the same path now leads to the bootloader";
 }
 
+TEST(SimBusPaths, WithPortLostTheRestartingDeviceIsListedWithoutItsPortBeforeItLeaves) {
+  SimBus bus;
+  EventRecorder events(bus);
+  const SimDeviceId id = bus.attach_model(knobs("app,port=1-2,restart-ms=20,port-lost-ms=300"));
+  const std::string path = bus.interface_paths(id).at(0);
+  EXPECT_EQ(bus.port_path(path), "1-2");
+  {
+    auto h = open(bus, id);
+    ASSERT_TRUE(h);
+    EXPECT_EQ(test::exchange(*h, test::command_write(0, 65, BOOT_CMD_ENTER_BOOT), 0).status, 0);
+  }
+  EXPECT_EQ(bus.enumerate().size(), 1u) << "still listed";
+  EXPECT_EQ(bus.port_path(path), "") << "but its port is gone";
+  ASSERT_TRUE(events.wait_for_count(3));
+  EXPECT_EQ(bus.port_path(bus.interface_paths(id).at(0)), "1-2") << "back with its port";
+}
+
 TEST(SimBusPaths, RestartedDeviceGetsAnotherPathWhileTheOldHandleIsOpen) {
   SimBus bus;
   EventRecorder events(bus);

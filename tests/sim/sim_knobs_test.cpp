@@ -54,7 +54,7 @@ TEST(SimKnobsParse, ExampleFromTheDocumentation) {
 TEST(SimKnobsParse, IdentityStatusAndTimingKnobs) {
   const SimKnobs k = parse_ok(
       "app,vid=0x1234,pid=abcd,usage-page=FF00,usage=1,info-status=3,enter-status=4,enter-silent,"
-      "start-status=9,restart-ms=50,no-restart,late-ms=300,busy-block-status=1,busy-block=0:2:2");
+      "start-status=9,restart-ms=50,no-restart,no-app,no-serial,port-lost-ms=40,late-ms=300,busy-block-status=1,busy-block=0:2:2");
   EXPECT_EQ(k.vendor_id, 0x1234);
   EXPECT_EQ(k.product_id, 0xABCD);
   EXPECT_EQ(k.usage_page, 0xFF00);
