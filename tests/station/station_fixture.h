@@ -7,6 +7,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "device/hid_link.h"
@@ -22,6 +23,21 @@ using testing::TempDir;
 // Keeps what the station said, for the checks.
 class Recorder final : public StationObserver {
  public:
+  void OnUnitAppeared(const UnitView& unit) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    units_.insert(unit.unit);
+  }
+  void Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    states_.clear();
+    finished_.clear();
+    units_.clear();
+  }
+  // Every unit number that got a row.
+  size_t UnitsShown() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return units_.size();
+  }
   void OnUnitState(const UnitView& unit, UnitState state, const std::string&) override {
     std::lock_guard<std::mutex> lock(mutex_);
     states_[unit.port].push_back(state);
@@ -39,6 +55,7 @@ class Recorder final : public StationObserver {
   std::mutex mutex_;
   std::map<std::string, std::vector<UnitState>> states_;
   std::vector<std::pair<UnitView, UnitResult>> finished_;
+  std::set<uint64_t> units_;
 };
 
 // A JSON field of a record line, as text (the lines are flat objects).
