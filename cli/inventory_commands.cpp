@@ -44,7 +44,7 @@ int RunInfoJson(CliSession& session) {
     return kExitNoDevice;
   }
   const AttachedInterface& device = candidates.front();
-  HidDevice* handle = hid_link_open_path(device.path);
+  HidDevice* handle = OpenAttachedInterface(s, device);
   if (handle == nullptr) {
     std::fprintf(stderr, "cannot open %s: %s\n", device.path.c_str(), hid_link_last_open_error().c_str());
     return kExitDeviceError;

@@ -250,6 +250,30 @@ TEST_F(Cli, StationEndsEveryUnitWithARecordWhateverEndsTheRun) {
   EXPECT_NE(Invoke({"station", "--help"}).out.find("0 (the default) runs until Ctrl-C"), std::string::npos);
 }
 
+// A composite bootloader whose keyboard collection is listed first: every
+// command reaches it on its own collection, as flash does.
+TEST_F(Cli, CompositeBootloaderIsOpenedOnItsOwnCollectionByEveryCommand) {
+  WriteIni("[Boot]\nUsage Page=FF00\nUsage=0001\n");
+  const std::string composite = "boot,report-id=5,composite=1:9,composite-input=1,no-restart";
+  const std::string record = dir_.path() + "/composite.jsonl";
+  EXPECT_EQ(Invoke({"flash", App(), "--simulate", composite}).status, kExitOk);
+  const CliRun info = Invoke({"info", "--json", "--simulate", composite});
+  EXPECT_EQ(info.status, kExitOk) << info.out;
+  EXPECT_NE(info.out.find("\"info_status\":0"), std::string::npos) << info.out;
+  const CliRun station = Invoke({"station", App(), "--count", "1", "--record", record, "--simulate", composite});
+  EXPECT_EQ(station.status, kExitOk) << station.out;
+  std::ifstream in(record);
+  std::string line;
+  ASSERT_TRUE(std::getline(in, line));
+  EXPECT_NE(line.find("\"result_name\":\"ok\""), std::string::npos) << line;
+  // A report too short for a block: the record says so.
+  const CliRun short_report =
+      Invoke({"station", App(), "--count", "1", "--record", record, "--simulate", "boot,report-length=40"});
+  EXPECT_EQ(short_report.status, kExitUnitFailed) << short_report.out;
+  ASSERT_TRUE(std::getline(in, line));
+  EXPECT_NE(line.find("output report of 40 bytes is too short"), std::string::npos) << line;
+}
+
 TEST(SimArrivals, DevicesEndAtTheirArrivalTime) {
   std::vector<SimArrival> a;
   std::string error;
