@@ -279,7 +279,9 @@ void StartFlash(const std::shared_ptr<Shared>& shared, const std::string& key, U
   ++u.view.attempt;
   ++shared->active;
   TellState(*shared, u, UnitState::kFlashing, "");
-  Launch(shared, [shared, key, v = u.view, t = u.current, when = u.event_time] { FlashWorker(shared, key, v, t, when); });
+  Launch(shared, [shared, key, v = u.view, t = u.current, when = u.event_time] {
+    FlashWorker(shared, key, v, t, when);
+  });
 }
 
 void StartEnterBoot(const std::shared_ptr<Shared>& shared, const std::string& key, UnitSession& u) {
@@ -363,7 +365,9 @@ void Decide(const std::shared_ptr<Shared>& shared, const std::string& key, std::
       return TellState(sh, u, UnitState::kWaitingBoot, "");
     case Phase::kAwaitRetry:
       if (other_serial || long_away) {
-        EndRetries(sh, u, other_serial ? "another unit took its port" : "away for longer than " + Seconds(sh.config.forget_after));
+        EndRetries(sh, u,
+                   other_serial ? "another unit took its port"
+                                : "away for longer than " + Seconds(sh.config.forget_after));
         return renew_and_take();
       }
       show();

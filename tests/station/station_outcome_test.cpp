@@ -147,6 +147,8 @@ TEST_F(StationScenarios, EveryUnitEndsWithOneRecordedCountedOutcome) {
        {"enter-boot-failed"}, "enter-boot answered status 9"},
       {"an application that never comes back as a bootloader", Config(1, 1, true), {"app,no-restart"}, nullptr, 0, 1,
        {"enter-boot-failed"}, "no bootloader appeared on its port within 0.6 s"},
+      // Its bootloader arrives while the enter-boot exchange still waits for
+      // an answer: the arrival is parked, then looked at.
       {"a silent application that resets at once", Config(1, 1, true), {"app,enter-silent,restart-ms=20"}, nullptr, 1,
        0, {"ok"}},
       {"a stop while the unit is on its way into its bootloader", Config(1, 0, true), {"app,restart-ms=300"},
