@@ -11,9 +11,9 @@
 #include <thread>
 
 #include "bench/ui_bench_support.h"
-#include "ui/dialog_poster.h"
-#include "ui/log_pane.h"
-#include "ui/torvane_dlg.h"
+#include "ui/qt/dialog_poster.h"
+#include "ui/qt/log_pane.h"
+#include "ui/qt/torvane_dlg.h"
 
 namespace {
 

@@ -30,8 +30,8 @@
 #include "settings/app_paths.h"
 #include "sim/sim_bus.h"
 #include "station/station_core.h"
-#include "ui/station_table_model.h"
-#include "ui/station_window.h"
+#include "ui/qt/station_table_model.h"
+#include "ui/qt/station_window.h"
 
 namespace {
 

@@ -41,8 +41,8 @@
 #include "monitor/device_controller.h"
 #include "sim/sim_bus.h"
 #include "ui/control_ids.h"
-#include "ui/dialog_messages.h"
-#include "ui/torvane_dlg.h"
+#include "ui/qt/dialog_messages.h"
+#include "ui/qt/torvane_dlg.h"
 #include "bench/ui_bench_support.h"
 
 namespace {

@@ -1,8 +1,5 @@
 #include "ui/dialog_units.h"
 
-#include <QFontMetrics>
-#include <QString>
-
 namespace torvane {
 
 int MulDiv(int a, int b, int c) {
@@ -18,13 +15,5 @@ int MulDiv(int a, int b, int c) {
 int DialogUnitsToPixelsX(int units, DialogBaseUnits base) { return MulDiv(units, base.x, 4); }
 
 int DialogUnitsToPixelsY(int units, DialogBaseUnits base) { return MulDiv(units, base.y, 8); }
-
-DialogBaseUnits DialogBaseUnitsOf(const QFont& font) {
-  const QFontMetrics metrics(font);
-  const int alphabet_width =
-      metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-  // Average over the 52 letters, rounded to the nearest pixel.
-  return DialogBaseUnits{(alphabet_width / 26 + 1) / 2, metrics.height()};
-}
 
 }  // namespace torvane

@@ -1,10 +1,9 @@
 // Dialog units: window templates give positions and sizes in units of a
 // quarter of the dialog font's average character width (horizontally) and
 // an eighth of its character height (vertically). This converts them to
-// pixels the way the template's platform does, rounding as MulDiv does.
+// pixels the way the template's platform does (each toolkit measures its
+// font's base units), rounding as MulDiv does.
 #pragma once
-
-class QFont;
 
 namespace torvane {
 
@@ -29,8 +28,5 @@ int MulDiv(int a, int b, int c);
 
 int DialogUnitsToPixelsX(int units, DialogBaseUnits base);
 int DialogUnitsToPixelsY(int units, DialogBaseUnits base);
-
-// The base units of a font as the dialog's platform measures them.
-DialogBaseUnits DialogBaseUnitsOf(const QFont& font);
 
 }  // namespace torvane

@@ -14,8 +14,8 @@
 #include "sim/sim_knobs.h"
 #include "tests/ui/qt_test_app.h"
 #include "ui/control_ids.h"
-#include "ui/log_pane.h"
-#include "ui/torvane_dlg.h"
+#include "ui/qt/log_pane.h"
+#include "ui/qt/torvane_dlg.h"
 
 namespace torvane::test {
 namespace {

@@ -14,7 +14,7 @@
 #include "tests/ui/probe_dialog.h"
 #include "tests/ui/qt_test_app.h"
 #include "ui/control_ids.h"
-#include "ui/image_file_dialog.h"
+#include "ui/qt/image_file_dialog.h"
 
 namespace torvane::test {
 namespace {

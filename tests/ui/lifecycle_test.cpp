@@ -15,8 +15,8 @@
 #include "tests/ui/probe_dialog.h"
 #include "tests/ui/qt_test_app.h"
 #include "ui/control_ids.h"
-#include "ui/log_pane.h"
-#include "ui/termination_signals.h"
+#include "ui/qt/log_pane.h"
+#include "ui/qt/termination_signals.h"
 
 namespace torvane::test {
 namespace {

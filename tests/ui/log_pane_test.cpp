@@ -12,9 +12,9 @@
 
 #include "tests/ui/probe_dialog.h"
 #include "tests/ui/qt_test_app.h"
-#include "ui/dialog_messages.h"
-#include "ui/dialog_poster.h"
-#include "ui/log_pane.h"
+#include "ui/qt/dialog_messages.h"
+#include "ui/qt/dialog_poster.h"
+#include "ui/qt/log_pane.h"
 
 namespace torvane::test {
 namespace {

@@ -15,12 +15,12 @@
 
 #include "tests/ui/probe_dialog.h"
 #include "tests/ui/qt_test_app.h"
-#include "ui/about_dlg.h"
+#include "ui/qt/about_dlg.h"
 #include "ui/control_ids.h"
-#include "ui/dialog_font.h"
+#include "ui/qt/dialog_font.h"
 #include "ui/dialog_template.h"
 #include "ui/dialog_units.h"
-#include "ui/log_pane.h"
+#include "ui/qt/log_pane.h"
 
 namespace torvane::test {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/torvane_dlg.h"
+#include "ui/qt/torvane_dlg.h"
 
 namespace torvane::test {
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "ui/qt_translations.h"
+#include "ui/qt/qt_translations.h"
 
 namespace torvane::test {
 

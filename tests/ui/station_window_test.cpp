@@ -26,11 +26,11 @@
 #include "sim/sim_bus.h"
 #include "sim/sim_knobs.h"
 #include "tests/ui/qt_test_app.h"
-#include "ui/station_table_model.h"
+#include "ui/qt/station_table_model.h"
 #include "ui/station_texts.h"
-#include "ui/station_window.h"
+#include "ui/qt/station_window.h"
 #include "ui/control_ids.h"
-#include "ui/torvane_dlg.h"
+#include "ui/qt/torvane_dlg.h"
 #include "monitor/device_controller.h"
 
 namespace torvane::test {

@@ -1,4 +1,4 @@
-#include "ui/torvane_app.h"
+#include "ui/qt/torvane_app.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -13,11 +13,11 @@
 #include "sim/sim_bus.h"
 #include "sim/sim_knobs.h"
 
-#include "ui/app_icon.h"
+#include "ui/qt/app_icon.h"
 #include "ui/dialog_template.h"
-#include "ui/qt_translations.h"
-#include "ui/termination_signals.h"
-#include "ui/torvane_dlg.h"
+#include "ui/qt/qt_translations.h"
+#include "ui/qt/termination_signals.h"
+#include "ui/qt/torvane_dlg.h"
 
 namespace torvane {
 

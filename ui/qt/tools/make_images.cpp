@@ -21,7 +21,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "ui/app_icon.h"
+#include "ui/qt/app_icon.h"
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -31,11 +31,11 @@
 #include "ui/control_ids.h"
 #include "device/hid_link.h"
 #include "monitor/sim_hotplug_source.h"
-#include "ui/log_pane.h"
-#include "ui/qt_translations.h"
-#include "ui/station_table_model.h"
-#include "ui/station_window.h"
-#include "ui/torvane_dlg.h"
+#include "ui/qt/log_pane.h"
+#include "ui/qt/qt_translations.h"
+#include "ui/qt/station_table_model.h"
+#include "ui/qt/station_window.h"
+#include "ui/qt/torvane_dlg.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ui/station_table_model.h"
+#include "ui/qt/station_table_model.h"
 
 #include <QApplication>
 #include <QBrush>

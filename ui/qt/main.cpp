@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "ui/torvane_app.h"
+#include "ui/qt/torvane_app.h"
 
 torvane::CTorvaneApp theApp;
 

@@ -1,4 +1,4 @@
-#include "ui/station_window.h"
+#include "ui/qt/station_window.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -22,7 +22,7 @@
 #include "settings/app_paths.h"
 #include "station/image_digest.h"
 #include "station/station_core.h"
-#include "ui/station_table_model.h"
+#include "ui/qt/station_table_model.h"
 #include "ui/station_texts.h"
 
 namespace torvane {

@@ -1,8 +1,8 @@
-#include "ui/dialog_poster.h"
+#include "ui/qt/dialog_poster.h"
 
 #include <QCoreApplication>
 
-#include "ui/dialog_messages.h"
+#include "ui/qt/dialog_messages.h"
 
 namespace torvane {
 

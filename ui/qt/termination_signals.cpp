@@ -1,4 +1,4 @@
-#include "ui/termination_signals.h"
+#include "ui/qt/termination_signals.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

@@ -1,12 +1,12 @@
-#include "ui/dialog_front_end.h"
+#include "ui/qt/dialog_front_end.h"
 
 #include <QLineEdit>
 #include <QPushButton>
 
 #include "download/download_result.h"
-#include "ui/dialog_messages.h"
-#include "ui/dialog_poster.h"
-#include "ui/torvane_dlg.h"
+#include "ui/qt/dialog_messages.h"
+#include "ui/qt/dialog_poster.h"
+#include "ui/qt/torvane_dlg.h"
 
 namespace torvane {
 

@@ -1,5 +1,6 @@
-#include "ui/dialog_font.h"
+#include "ui/qt/dialog_font.h"
 
+#include <QFontMetrics>
 #include <QStringList>
 
 #include "ui/dialog_template.h"
@@ -28,5 +29,13 @@ QFont DialogFont(int points) {
 QFont MainDialogFont() { return DialogFont(kMainDialogFontPoints); }
 
 QFont AboutDialogFont() { return DialogFont(kAboutDialogFontPoints); }
+
+DialogBaseUnits DialogBaseUnitsOf(const QFont& font) {
+  const QFontMetrics metrics(font);
+  const int alphabet_width =
+      metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  // Average over the 52 letters, rounded to the nearest pixel.
+  return DialogBaseUnits{(alphabet_width / 26 + 1) / 2, metrics.height()};
+}
 
 }  // namespace torvane

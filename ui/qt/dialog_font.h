@@ -8,6 +8,8 @@
 
 #include <QFont>
 
+#include "ui/dialog_units.h"
+
 namespace torvane {
 
 // Families tried in order; the first one installed gives the metrics.
@@ -15,5 +17,8 @@ QStringList DialogFontFamilies();
 
 QFont MainDialogFont();   // stands in for the main window's template font
 QFont AboutDialogFont();  // stands in for the About box's template font
+
+// The base units of a font as the dialog's platform measures them.
+DialogBaseUnits DialogBaseUnitsOf(const QFont& font);
 
 }  // namespace torvane

@@ -1,10 +1,10 @@
-#include "ui/about_dlg.h"
+#include "ui/qt/about_dlg.h"
 
 #include <QLabel>
 #include <QPushButton>
 
-#include "ui/app_icon.h"
-#include "ui/dialog_font.h"
+#include "ui/qt/app_icon.h"
+#include "ui/qt/dialog_font.h"
 #include "ui/dialog_template.h"
 
 namespace torvane {

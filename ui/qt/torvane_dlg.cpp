@@ -1,4 +1,4 @@
-#include "ui/torvane_dlg.h"
+#include "ui/qt/torvane_dlg.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -23,16 +23,16 @@
 #include "settings/app_paths.h"
 #include "settings/settings_check.h"
 #include "sim/sim_bus.h"
-#include "ui/dialog_front_end.h"
-#include "ui/about_dlg.h"
-#include "ui/app_icon.h"
-#include "ui/dialog_font.h"
-#include "ui/dialog_messages.h"
-#include "ui/dialog_poster.h"
+#include "ui/qt/dialog_front_end.h"
+#include "ui/qt/about_dlg.h"
+#include "ui/qt/app_icon.h"
+#include "ui/qt/dialog_font.h"
+#include "ui/qt/dialog_messages.h"
+#include "ui/qt/dialog_poster.h"
 #include "ui/dialog_template.h"
-#include "ui/image_file_dialog.h"
-#include "ui/log_pane.h"
-#include "ui/station_window.h"
+#include "ui/qt/image_file_dialog.h"
+#include "ui/qt/log_pane.h"
+#include "ui/qt/station_window.h"
 #include "download/progress_text.h"
 
 namespace torvane {

@@ -13,9 +13,9 @@
 #include "settings/app_paths.h"
 #include "settings/ini_file.h"
 #include "sim/sim_bus.h"
-#include "ui/station_window.h"
-#include "ui/torvane_app.h"
-#include "ui/torvane_dlg.h"
+#include "ui/qt/station_window.h"
+#include "ui/qt/torvane_app.h"
+#include "ui/qt/torvane_dlg.h"
 
 namespace torvane {
 

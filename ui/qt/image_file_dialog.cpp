@@ -1,4 +1,4 @@
-#include "ui/image_file_dialog.h"
+#include "ui/qt/image_file_dialog.h"
 
 #include <QDir>
 #include <QFileInfo>
