@@ -20,7 +20,13 @@ bool DialogPoster::PostLog(const QString& text, bool replace_last_line) {
   return true;
 }
 
-bool DialogPoster::PostLogUtf8(const std::string& text) { return PostLog(QString::fromStdString(text)); }
+bool DialogPoster::PostLogUtf8(const std::string& text, bool replace_last_line) {
+  return PostLog(QString::fromStdString(text), replace_last_line);
+}
+
+bool DialogPoster::Post(int message, int64_t wparam, int64_t lparam) {
+  return PostMessage(static_cast<QEvent::Type>(QEvent::User + message), wparam, lparam);
+}
 
 bool DialogPoster::PostDownloadProgress(int kind, int value) {
   return PostMessage(WM_DOWNLOAD_PROGRESS, kind, value);

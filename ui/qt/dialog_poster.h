@@ -10,11 +10,13 @@
 #include <mutex>
 #include <string>
 
+#include "ui/window_poster.h"
+
 class QObject;
 
 namespace torvane {
 
-class DialogPoster {
+class DialogPoster final : public WindowPoster {
  public:
   explicit DialogPoster(QObject* target) : target_(target) {}
   DialogPoster(const DialogPoster&) = delete;
@@ -23,7 +25,9 @@ class DialogPoster {
   // Any thread. False when the dialog has gone and nothing was posted.
   bool PostMessage(QEvent::Type type, qint64 wparam, qint64 lparam);
   bool PostLog(const QString& text, bool replace_last_line = false);
-  bool PostLogUtf8(const std::string& text);
+  bool PostLogUtf8(const std::string& text, bool replace_last_line = false) override;
+  // message: a number of control_ids.h; its event type is QEvent::User plus it.
+  bool Post(int message, int64_t wparam, int64_t lparam) override;
   bool PostDownloadProgress(int kind, int value);
   bool PostEnumDone();
 

@@ -16,8 +16,9 @@ ImageFileDialog::ImageFileDialog(QWidget* parent, const QString& start) : QFileD
   // not exist.
   setFileMode(QFileDialog::AnyFile);
   setSizeGripEnabled(true);
-  setNameFilters({QString::fromUtf8(kBinaryFilesFilter), QString::fromUtf8(kIntelHexFilter),
-                  QString::fromUtf8(kSRecordFilter), QString::fromUtf8(kAllFilesFilter)});
+  QStringList filters;
+  for (const ImageFilter& filter : kImageFilters) filters << QString::fromUtf8(filter.name);
+  setNameFilters(filters);
   selectNameFilter(QString::fromUtf8(kBinaryFilesFilter));
   const QString directory = StartDirectory(start);
   if (!directory.isEmpty()) setDirectory(directory);

@@ -9,15 +9,15 @@
 #include <QFileDialog>
 #include <QString>
 
+#include "ui/dialog_texts.h"
+
 class QMessageBox;
 
 namespace torvane {
 
-inline constexpr const char* kOpenFileTitle = "Open File";
-inline constexpr const char* kBinaryFilesFilter = "Binary Files (*.bin)";
-inline constexpr const char* kIntelHexFilter = "Intel HEX (*.hex *.ihex *.ihx)";
-inline constexpr const char* kSRecordFilter = "Motorola S-record (*.srec *.s19 *.s28 *.s37 *.mot)";
-inline constexpr const char* kAllFilesFilter = "All Files (*.*)";
+// The filters of dialog_texts.h, shared with the Windows chooser.
+inline constexpr const char* kBinaryFilesFilter = kImageFilters[0].name;
+inline constexpr const char* kAllFilesFilter = kImageFilters.back().name;
 inline constexpr const char* kCreatePromptName = "createPrompt";
 inline constexpr const char* kPathMissingName = "pathMissing";
 

@@ -36,7 +36,7 @@ std::string AbsoluteImagePath(const QString& text) {
 void CTorvaneDlg::OnStation() {
   if (m_destroyed) return;
   if (m_controller && m_controller->DownloadRequests() > 0) {
-    QMessageBox::information(this, windowTitle(), QString::fromUtf8("正在烧录, 请等待结束后再打开生产线烧录。"));
+    QMessageBox::information(this, windowTitle(), QString::fromUtf8(kStationBusyText));
     return;
   }
   StationWindowSetup setup;

@@ -20,6 +20,7 @@
 #include "monitor/hotplug_source.h"
 #include "settings/settings_model.h"
 #include "station/station_observer.h"
+#include "ui/dialog_texts.h"
 #include "ui/station_feed.h"
 
 class QCheckBox;
@@ -33,9 +34,6 @@ namespace torvane {
 
 class StationCore;
 class StationTableModel;
-
-// The main window's context-menu item that opens the station.
-inline constexpr const char* kStationMenuText = "生产线烧录...";
 
 struct StationWindowSetup {
   Settings settings;          // as read from the settings file

@@ -23,12 +23,12 @@
 #include "settings/app_paths.h"
 #include "settings/settings_check.h"
 #include "sim/sim_bus.h"
-#include "ui/qt/dialog_front_end.h"
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/app_icon.h"
 #include "ui/qt/dialog_font.h"
 #include "ui/qt/dialog_messages.h"
 #include "ui/qt/dialog_poster.h"
+#include "ui/dialog_settings.h"
 #include "ui/dialog_template.h"
 #include "ui/qt/image_file_dialog.h"
 #include "ui/qt/log_pane.h"
@@ -41,10 +41,6 @@ namespace {
 
 // The window-menu command that closes the window.
 constexpr unsigned kScClose = 0xF060;
-
-QString IdentityText(uint16_t value) { return QString::asprintf("%04X", static_cast<unsigned>(value)); }
-
-std::string BoxText(const QLineEdit* box) { return box->text().toStdString(); }
 
 bool IsEnterKey(const QKeyEvent* key) {
   if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) return false;
@@ -247,7 +243,7 @@ void CTorvaneDlg::SetSimulatedBus(std::shared_ptr<sim::SimBus> bus) { m_simBus =
 
 void CTorvaneDlg::EnsureController() {
   if (m_controller) return;
-  m_frontEnd = std::make_unique<DialogFrontEnd>(*this, m_poster);
+  m_frontEnd = std::make_unique<DialogPort>(*this, m_poster);
   m_controller = std::make_unique<DeviceController>(*m_frontEnd, m_settings);
 }
 
@@ -331,22 +327,18 @@ void CTorvaneDlg::ShowPermissionHint() {
 }
 
 void CTorvaneDlg::LoadSettings() {
-  // A file that exists but cannot be used leaves the defaults in place (as
-  // a missing one does); the operator is told once, and the file is never
-  // rewritten on exit.
-  m_settingsProblem = UnusableSettingsFileReason(m_ini.GetPathName());
-  const Settings s = m_settingsProblem.empty() ? LoadSettingsFromIni(m_ini) : Settings{};
+  // An unusable file leaves the defaults in place; the operator is told
+  // once, and the file is never rewritten on exit.
+  LoadedDialogSettings loaded = LoadDialogSettings(m_ini.GetPathName());
+  m_settingsProblem = loaded.problem;
   if (!m_settingsProblem.empty()) QTimer::singleShot(0, this, [this] { ShowSettingsProblem(); });
+  const Settings& s = loaded.settings;
   m_settings = s;
-  m_editPath->setText(QString::fromStdString(s.file_path));
+  ShowSettingsInBoxes(s, *this);
   m_appVid = s.app_vid;
-  m_editVid->setText(IdentityText(m_appVid));
   m_appPid = s.app_pid;
-  m_editPid->setText(IdentityText(m_appPid));
   m_appUsagePage = s.app_usage_page;
-  m_editUsagePage->setText(IdentityText(m_appUsagePage));
   m_appUsage = s.app_usage;
-  m_editUsage->setText(IdentityText(m_appUsage));
   m_appAddress = s.app_address;
   m_disableUserInput = s.disable_user_input ? 1 : 0;
   m_oldBootVid = s.old_boot_vid;
@@ -364,8 +356,7 @@ void CTorvaneDlg::LoadSettings() {
 void CTorvaneDlg::ShowSettingsProblem() {
   auto* box = new QMessageBox(
       QMessageBox::Warning, windowTitle(),
-      QStringLiteral("设置文件无法使用:\n%1\n\n原因: %2\n\n本次运行使用默认设置, 退出时不会改写该文件。")
-          .arg(QString::fromStdString(m_ini.GetPathName()), QString::fromStdString(m_settingsProblem)),
+      QString::fromStdString(SettingsProblemText(m_ini.GetPathName(), m_settingsProblem)),
       QMessageBox::Ok, this);
   box->setObjectName(QStringLiteral("settingsProblem"));
   box->setAttribute(Qt::WA_DeleteOnClose);
@@ -374,15 +365,8 @@ void CTorvaneDlg::ShowSettingsProblem() {
 
 void CTorvaneDlg::SaveSettings() {
   if (!m_settingsProblem.empty()) return;  // not a file this window may rewrite
-  SavedSettings values;
-  values.file_path = BoxText(m_editPath);
-  values.vid_text = BoxText(m_editVid);
-  values.pid_text = BoxText(m_editPid);
-  values.usage_page_text = BoxText(m_editUsagePage);
-  values.usage_text = BoxText(m_editUsage);
-  values.disable_user_input = m_disableUserInput != 0;
   std::string error;
-  if (!SaveSettingsToFile(m_ini.GetPathName(), values, &error)) {
+  if (!SaveDialogBoxes(m_ini.GetPathName(), *this, m_disableUserInput != 0, &error)) {
     // Nothing is shown to the operator; developers see it on stderr.
     qWarning("[%s] settings not saved to %s: %s", qPrintable(QCoreApplication::applicationName()),
              m_ini.GetPathName().c_str(), error.c_str());
@@ -420,7 +404,7 @@ void CTorvaneDlg::AppendLog(const QString& text, bool replace) {
     m_poster->PostLog(text, replace);
     return;
   }
-  m_lastPercentShown = -1;  // the last line changes
+  m_progressLog.LineChanged();
   if (replace) {
     m_log->SetSel(m_log->LastTextLineStart(), -1);
   } else {
@@ -431,24 +415,42 @@ void CTorvaneDlg::AppendLog(const QString& text, bool replace) {
 }
 
 int CTorvaneDlg::OnDownloadProgress(qint64 kind, qint64 value) {
-  const auto entry = DownloadProgressEntry(static_cast<int>(kind), static_cast<int32_t>(value));
+  const auto entry = m_progressLog.Entry(kind, value);
   if (!entry) return 0;
-  // A percentage equal to the one the last line already shows would
-  // rewrite that line with the same text; skipping it keeps the event loop
-  // turning when a fast device acknowledges many blocks per percent.
-  if (entry->replace_last_line && value == m_lastPercentShown) return 0;
   AppendLog(QString::fromStdString(entry->text), entry->replace_last_line);
-  if (entry->replace_last_line) m_lastPercentShown = value;
+  m_progressLog.Shown(value, entry->replace_last_line);
   return 0;
 }
 
 void CTorvaneDlg::OnClearLog() {
-  m_lastPercentShown = -1;
+  m_progressLog.LineChanged();
   m_log->SetSel(0, -1);
   m_log->ReplaceSel(QString());
 }
 
 void CTorvaneDlg::PostLog(const QString& text) { m_poster->PostLog(text); }
+
+void CTorvaneDlg::AppendLogUtf8(const std::string& text, bool replace_last_line) {
+  AppendLog(QString::fromStdString(text), replace_last_line);
+}
+
+std::string CTorvaneDlg::ControlText(int id) const {
+  if (const auto* box = qobject_cast<const QLineEdit*>(GetDlgItem(id)); box != nullptr) return box->text().toStdString();
+  if (const auto* button = qobject_cast<const QPushButton*>(GetDlgItem(id)); button != nullptr) {
+    return button->text().toStdString();
+  }
+  return std::string();
+}
+
+void CTorvaneDlg::SetControlText(int id, const std::string& text) {
+  QWidget* widget = GetDlgItem(id);
+  if (auto* box = qobject_cast<QLineEdit*>(widget); box != nullptr) box->setText(QString::fromStdString(text));
+  if (auto* button = qobject_cast<QPushButton*>(widget); button != nullptr) button->setText(QString::fromStdString(text));
+}
+
+void CTorvaneDlg::EnableControl(int id, bool enabled) {
+  if (QWidget* widget = GetDlgItem(id); widget != nullptr) widget->setEnabled(enabled);
+}
 
 bool CTorvaneDlg::event(QEvent* event) {
   m_poster->Synchronize();

@@ -14,6 +14,8 @@
 
 #include "settings/ini_file.h"
 #include "settings/settings_model.h"
+#include "ui/dialog_port.h"
+#include "ui/progress_log.h"
 
 class QAction;
 class QLineEdit;
@@ -25,11 +27,10 @@ namespace sim {
 class SimBus;
 }
 class DeviceController;
-class DialogFrontEnd;
 class DialogPoster;
 class LogPane;
 
-class CTorvaneDlg : public QDialog {
+class CTorvaneDlg : public QDialog, public DialogControls {
   Q_OBJECT
 
  public:
@@ -74,6 +75,12 @@ class CTorvaneDlg : public QDialog {
   // replacing the last line that holds text. Meant for the UI thread; a
   // call from another thread is queued to it like PostLog.
   void AppendLog(const QString& text, bool replace);
+
+  // The controls as the shared dialog logic sees them (UI thread).
+  void AppendLogUtf8(const std::string& text, bool replace_last_line) override;
+  std::string ControlText(int id) const override;
+  void SetControlText(int id, const std::string& text) override;
+  void EnableControl(int id, bool enabled) override;
 
   // Routed from the flash button (1002), the enter-flashing-mode button
   // (1005), WM_ENUM_DONE and WM_DEVICECHANGE to the device monitor and the
@@ -151,7 +158,6 @@ class CTorvaneDlg : public QDialog {
   QLineEdit* m_editUsage = nullptr;          // 1009
 
  private:
-  friend class DialogFrontEnd;
   void EnsureController();
   void ShowPermissionHint();
   // Tells the operator, without blocking, that the settings file cannot be
@@ -164,9 +170,9 @@ class CTorvaneDlg : public QDialog {
   QString m_settingsFile;
   Settings m_settings;  // as loaded, for the device controller
   std::string m_settingsProblem;  // why the settings file cannot be used, or empty
-  qint64 m_lastPercentShown = -1;  // the percentage the last log line shows, or -1
+  ProgressLog m_progressLog;  // skips percentages the last line already shows
   std::shared_ptr<sim::SimBus> m_simBus;
-  std::unique_ptr<DialogFrontEnd> m_frontEnd;
+  std::unique_ptr<DialogPort> m_frontEnd;
   std::unique_ptr<DeviceController> m_controller;
   std::shared_ptr<DialogPoster> m_poster;
   QAction* m_aboutAction = nullptr;

@@ -1,6 +1,7 @@
-// The dialog as the device monitor and the download worker see it: their
-// log lines, button states and captions go to the dialog's controls on the
-// UI thread, and their posted messages go through the dialog's poster.
+// The main dialog as the device monitor and the download worker see it,
+// whatever toolkit draws it: their log lines, button states and captions go
+// to the dialog's controls on the UI thread (through DialogControls), and
+// their posted messages go through the window's poster.
 #pragma once
 
 #include <memory>
@@ -8,15 +9,25 @@
 #include <string>
 
 #include "monitor/front_end.h"
+#include "ui/window_poster.h"
 
 namespace torvane {
 
-class CTorvaneDlg;
-class DialogPoster;
-
-class DialogFrontEnd final : public FrontEnd {
+// The controls of the main dialog by id (control_ids.h); UI thread only.
+class DialogControls {
  public:
-  DialogFrontEnd(CTorvaneDlg& dialog, std::shared_ptr<DialogPoster> poster);
+  virtual ~DialogControls() = default;
+  // The only way text enters the log pane: appended at the end, or
+  // replacing the last line that holds text.
+  virtual void AppendLogUtf8(const std::string& text, bool replace_last_line) = 0;
+  virtual std::string ControlText(int id) const = 0;
+  virtual void SetControlText(int id, const std::string& text) = 0;
+  virtual void EnableControl(int id, bool enabled) = 0;
+};
+
+class DialogPort final : public FrontEnd {
+ public:
+  DialogPort(DialogControls& controls, std::shared_ptr<WindowPoster> poster);
 
   void AppendLog(const std::string& text, bool replace_last_line) override;
   IdentityTexts ReadIdentityTexts() override;
@@ -35,8 +46,8 @@ class DialogFrontEnd final : public FrontEnd {
   std::string PermissionDeniedReason() const;
 
  private:
-  CTorvaneDlg& dialog_;
-  std::shared_ptr<DialogPoster> poster_;
+  DialogControls& controls_;
+  std::shared_ptr<WindowPoster> poster_;
   mutable std::mutex mutex_;
   std::string denied_reason_;
   std::string failure_reason_;  // shown after the next failed result
