@@ -63,7 +63,7 @@ struct PrepareControl {
 // not fit in 32 bits, a buffer that cannot be had, CHECKSUM_CRC16 with
 // fewer than 48 bytes, CHECKSUM_XOR with a header, and every refusal of
 // ReadRecordImage (with its line number); also fails when
-// `control` asks it to stop. Both files are closed before it returns, on
+// `control` asks it to stop, reading records as well. Both files are closed before it returns, on
 // every path.
 bool PrepareImage(const DownloadJob& job, ChecksumScheme scheme, PreparedImage* out,
                   std::string* error = nullptr, const PrepareControl& control = {});

@@ -297,17 +297,20 @@ TEST_F(PrepareImageTest, MappedImageEqualsReadImage) {
   }
 }
 
-// A raised cancel or stop ends preparation, read or mapped, with nothing left.
+// A raised cancel or stop ends preparation, read, mapped or from records,
+// with nothing left.
 TEST_F(PrepareImageTest, CancelStopsPreparation) {
-  const std::string image = Write("a.bin", Counting(100000));
+  const std::string hex = ":0100000001FE\n:00000001FF\n";
   std::atomic<int32_t> raised{1};
-  for (const PrepareControl control : {PrepareControl{&raised, nullptr, kMapImagesFrom},
-                                       PrepareControl{nullptr, &raised, 1}}) {
-    PreparedImage out;
-    std::string error;
-    EXPECT_FALSE(PrepareImage({image, ""}, CHECKSUM_CRC16, &out, &error, control));
-    EXPECT_TRUE(out.buffer.empty());
-    EXPECT_EQ(error, "已取消");
+  for (const std::string& image : {Write("a.bin", Counting(100000)), Write("a.hex", Bytes(hex.begin(), hex.end()))}) {
+    for (const PrepareControl control : {PrepareControl{&raised, nullptr, kMapImagesFrom},
+                                         PrepareControl{nullptr, &raised, 1}}) {
+      PreparedImage out;
+      std::string error;
+      EXPECT_FALSE(PrepareImage({image, ""}, CHECKSUM_CRC16, &out, &error, control));
+      EXPECT_TRUE(out.buffer.empty());
+      EXPECT_EQ(error, "已取消") << image;
+    }
   }
 }
 

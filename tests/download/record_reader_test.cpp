@@ -19,6 +19,14 @@
 #include "download/prepare_image.h"
 #include "tests/support/temp_dir.h"
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define TORVANE_TEST_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define TORVANE_TEST_SANITIZED 1
+#endif
+#endif
+
 namespace torvane {
 namespace {
 
@@ -226,6 +234,9 @@ TEST(RecordReader, RefusesATextThatFailsOrChanges) {
 // The file is read through the descriptor that checked it: with no
 // descriptor left for a second open, a HEX file still prepares.
 TEST(RecordReader, ReadsThroughTheOpenFileOnly) {
+#ifdef TORVANE_TEST_SANITIZED
+  GTEST_SKIP() << "the sanitizers' runtime opens files of its own";
+#else
   testing::TempDir dir;
   const std::string text = Ihex(0, 0x1000, Bytes(48, 7)) + kEnd;
   const std::string file = dir.Write("a.hex", Bytes(text.begin(), text.end()));
@@ -245,6 +256,7 @@ TEST(RecordReader, ReadsThroughTheOpenFileOnly) {
         std::_Exit(ok && out.file_load_address == 0x1000u ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
+#endif
 }
 
 }  // namespace
