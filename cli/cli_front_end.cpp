@@ -31,7 +31,13 @@ void CliFrontEnd::AppendLog(const std::string& text, bool replace_last_line) {
     Write(progress_, "\n");
     bar_shown_ = false;
   }
-  Write(out_, to_terminal_lines(text));
+  // Progress lines may be lost to a slow reader; everything else (the
+  // device's report, the verdict) arrives.
+  if (progress_line_) {
+    Write(out_, to_terminal_lines(text));
+  } else {
+    WriteResultText(out_, to_terminal_lines(text));
+  }
 }
 
 void CliFrontEnd::Write(std::FILE* stream, const std::string& text) {
@@ -39,6 +45,11 @@ void CliFrontEnd::Write(std::FILE* stream, const std::string& text) {
   // text is written without waiting on a stream nobody reads.
   std::fflush(stream);
   WriteWithoutBlocking(fileno(stream), text);
+}
+
+void CliFrontEnd::WriteResultText(std::FILE* stream, const std::string& text) {
+  std::fflush(stream);
+  WriteResult(fileno(stream), text);
 }
 
 void CliFrontEnd::DrawBar(int percent) {
@@ -71,7 +82,9 @@ void CliFrontEnd::OnDownloadProgress(int kind, int value) {
     last_percent_ = value;
     if (shown) return;
   }
+  progress_line_ = kind == PROGRESS_PERCENT;
   AppendLog(entry->text, entry->replace_last_line);
+  progress_line_ = false;
   if (kind == PROGRESS_RESULT) result_ = value;
 }
 
@@ -85,9 +98,15 @@ void CliFrontEnd::OnPermissionDenied(const std::string& reason) {
                reason.c_str());
 }
 
-void CliFrontEnd::NoteOpenFailed(const std::string& reason) {
+void CliFrontEnd::NoteOpenFailed(const std::string& reason, bool for_download) {
   std::lock_guard<std::mutex> lock(open_failure_mutex_);
   open_failure_ = reason.empty() ? "unknown reason" : reason;
+  if (for_download) download_open_failure_ = open_failure_;
+}
+
+std::string CliFrontEnd::DownloadOpenFailure() const {
+  std::lock_guard<std::mutex> lock(open_failure_mutex_);
+  return download_open_failure_;
 }
 
 std::string CliFrontEnd::OpenFailure() const {
@@ -98,6 +117,7 @@ std::string CliFrontEnd::OpenFailure() const {
 void CliFrontEnd::ClearOpenFailure() {
   std::lock_guard<std::mutex> lock(open_failure_mutex_);
   open_failure_.clear();
+  download_open_failure_.clear();
 }
 
 void CliFrontEnd::OnDownloadFailureReason(const std::string& reason) {

@@ -28,6 +28,9 @@ class CliFrontEnd final : public QueuedFrontEnd {
   // Writes to one of the two streams; a closed or full stream loses the
   // text rather than holding up the tool.
   static void Write(std::FILE* stream, const std::string& text);
+  // A result line: it waits for a slow reader (on the writer thread, not
+  // here) and arrives whole unless the reader is gone.
+  static void WriteResultText(std::FILE* stream, const std::string& text);
 
   // The total the bar shows bytes of (the prepared image's length).
   void SetTransferTotal(uint64_t total_bytes) { total_bytes_ = total_bytes; }
@@ -37,9 +40,11 @@ class CliFrontEnd final : public QueuedFrontEnd {
   const std::string& LogText() const { return log_; }
   void OnPermissionDenied(const std::string& reason) override;
   // Any thread: the reason of the last failed open of a detected device.
-  void NoteOpenFailed(const std::string& reason) override;
-  // The reason noted since the last ClearOpenFailure, or empty.
+  void NoteOpenFailed(const std::string& reason, bool for_download) override;
+  // The reason noted since the last ClearOpenFailure, or empty; the second
+  // only for the download's own open (the device being flashed).
   std::string OpenFailure() const;
+  std::string DownloadOpenFailure() const;
   void ClearOpenFailure();
   // The reason of a failed download goes to standard error.
   void OnDownloadFailureReason(const std::string& reason) override;
@@ -60,11 +65,13 @@ class CliFrontEnd final : public QueuedFrontEnd {
   std::optional<int> result_;
   uint64_t total_bytes_ = 0;
   bool bar_shown_ = false;
+  bool progress_line_ = false;  // the text being appended is a progress step
   int last_percent_ = -1;
   std::string log_;
   std::chrono::steady_clock::time_point started_;
   mutable std::mutex open_failure_mutex_;
   std::string open_failure_;
+  std::string download_open_failure_;
 };
 
 }  // namespace torvane::cli

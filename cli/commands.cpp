@@ -35,8 +35,8 @@ bool SettingsFileExists(const std::string& path) {
 
 // The "cannot be opened" outcome: the reason on standard error (the
 // permission hint has already given it for missing access rights).
-int CannotOpen(const CliFrontEnd& ui) {
-  const std::string reason = ui.OpenFailure();
+int CannotOpen(const CliFrontEnd& ui, bool download = false) {
+  const std::string reason = download ? ui.DownloadOpenFailure() : ui.OpenFailure();
   if (reason.find(kHidPermissionDeniedText) == std::string::npos) {
     std::fprintf(stderr, "cannot open the device: %s\n", reason.empty() ? "unknown reason" : reason.c_str());
   }
@@ -57,7 +57,7 @@ void PrintVerdict(CliSession& session) {
     auto model = session.bus()->model(id);
     if (!model) continue;
     const sim::SimVerdict v = model->verdict();
-    if (v.transfer_started) CliFrontEnd::Write(stdout, "simulated device: " + v.summary() + "\n");
+    if (v.transfer_started) CliFrontEnd::WriteResultText(stdout, "simulated device: " + v.summary() + "\n");
   }
 }
 
@@ -153,8 +153,10 @@ int RunFlash(CliSession& session, const FlashOptions& options) {
   }
   PrintVerdict(session);
   // The worker goes on without a device it cannot open and fails at the
-  // start command; the outcome is that the device cannot be opened.
-  if (result == DL_PROTOCOL_ERROR && !ui.OpenFailure().empty()) return CannotOpen(ui);
+  // start command; the outcome is that the device cannot be opened. Only
+  // the download's own open counts: a status report's failed open is not
+  // the flash's outcome.
+  if (result == DL_PROTOCOL_ERROR && !ui.DownloadOpenFailure().empty()) return CannotOpen(ui, true);
   return ExitCodeForResult(result);
 }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "device/hid_error_text.h"
+#include "monitor/printable_text.h"
 
 namespace torvane::cli {
 
@@ -82,7 +83,8 @@ bool RefuseAmbiguous(const std::vector<AttachedInterface>& candidates, const cha
                candidates.size());
   for (const AttachedInterface& e : candidates) {
     std::fprintf(stderr, "  %-16s  port %-12s  serial %-16s  %s\n", KindName(e.kind),
-                 e.port.empty() ? "-" : e.port.c_str(), e.serial.empty() ? "-" : e.serial.c_str(), e.path.c_str());
+                 e.port.empty() ? "-" : e.port.c_str(), e.serial.empty() ? "-" : EscapeControlCharacters(e.serial).c_str(),
+                 e.path.c_str());
   }
   return true;
 }

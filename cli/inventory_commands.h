@@ -2,6 +2,8 @@
 // people and for scripts.
 #pragma once
 
+#include <string>
+
 #include "cli/cli_session.h"
 
 namespace torvane::cli {
@@ -12,6 +14,11 @@ int RunList(CliSession& session, bool json);
 
 // The device `info` would report, as one JSON object on standard output:
 // the interface, its info text and whether the boot update is advised.
+// Every outcome is one object; one that is not found or failed has "error".
 int RunInfoJson(CliSession& session);
+
+// The object of an `info --json` that ended before looking (bad settings):
+// {"found":false,"error":...}. Returns `status`.
+int PrintInfoJsonError(int status, const std::string& error);
 
 }  // namespace torvane::cli

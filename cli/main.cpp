@@ -2,7 +2,9 @@
 // scripts. Prints the same log texts as the dialog.
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <clocale>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 
@@ -16,6 +18,25 @@
 #include "monitor/debug_trace.h"
 #include "monitor/stream_output.h"
 #include "torvane_version.h"
+
+namespace {
+
+// For the commands whose output is what they are run for (list, info,
+// config): output that could not be written (a full disk, a reader gone)
+// fails the command with the reason, whatever it found.
+int OutputChecked(int status) {
+  torvane::FlushResults();
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0;
+  const int flush_errno = errno;
+  if (flushed && !std::ferror(stdout) && torvane::ResultWriteError() == 0) return status;
+  const int why = flush_errno != 0 ? flush_errno : torvane::ResultWriteError();
+  std::fprintf(stderr, "torvane-cli: cannot write standard output: %s\n",
+               why != 0 ? std::strerror(why) : "write error");
+  return torvane::cli::kExitFileError;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
@@ -116,17 +137,21 @@ int main(int argc, char** argv) {
   // a command is reported and ends it with a failure status.
   try {
     CliSession session(options);
+    const bool info_json = *info && json;
     if (!session.ok()) {
       std::fprintf(stderr, "%s%s\n", session.error().rfind("--simulate", 0) == 0 ? "" : "--simulate: ",
                    session.error().c_str());
-      return kExitUsage;
+      return info_json ? OutputChecked(PrintInfoJsonError(kExitUsage, session.error())) : kExitUsage;
     }
-    if (*config) return RunConfig(session);
+    if (*config) return OutputChecked(RunConfig(session));
     const int refused =
         CheckSettingsBeforeCommand(session, *list ? CommandNeeds::Settings : CommandNeeds::Devices);
-    if (refused != kExitOk) return refused;
-    if (*list) return RunList(session, json);
-    if (*info) return json ? RunInfoJson(session) : RunInfo(session);
+    if (refused != kExitOk) {
+      return info_json ? OutputChecked(PrintInfoJsonError(refused, "the settings cannot be used (see standard error)"))
+                       : refused;
+    }
+    if (*list) return OutputChecked(RunList(session, json));
+    if (*info) return OutputChecked(json ? RunInfoJson(session) : RunInfo(session));
     if (*enter) return RunEnterBoot(session, enter_options);
     if (*flash) return RunFlash(session, flash_options);
     if (*station) return RunStation(session, station_options);

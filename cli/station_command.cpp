@@ -10,6 +10,7 @@
 #include "cli/station_display.h"
 #include "download/load_address.h"
 #include "monitor/sim_hotplug_source.h"
+#include "monitor/stream_output.h"
 #include "platform/system_hotplug.h"
 #include "settings/app_paths.h"
 #include "station/station_core.h"
@@ -81,7 +82,8 @@ int RunStation(CliSession& session, const StationOptions& options) {
     ReleaseStationSignals();
     return kExitFileError;
   }
-  display.Say(options.count > 0 ? "station: flashing " + std::to_string(options.count) + " units; Ctrl-C stops"
+  display.Say(options.count > 0 ? "station: flashing " + std::to_string(options.count) +
+                                      (options.count == 1 ? " unit" : " units") + "; Ctrl-C stops"
                                 : std::string("station: flashing every device plugged in; Ctrl-C stops"));
 
   int interrupts_seen = 0;
@@ -104,6 +106,7 @@ int RunStation(CliSession& session, const StationOptions& options) {
   if (!station.Stop()) session.KeepHidLinkUp();
   ReleaseStationSignals();
 
+  FlushResults();  // the units' result lines come before the summary
   if (session.simulated()) {
     for (const sim::SimDeviceId id : session.sim_devices()) {
       auto model = session.bus()->model(id);

@@ -20,13 +20,19 @@ std::string Format(const char* format, auto... args) {
 }  // namespace
 
 // Every unit's worker waits while the display writes; a stream nobody reads
-// loses text instead of holding up the flashing.
-void StationDisplay::Write(const std::string& text) {
+// loses progress instead of holding up the flashing. Result lines wait for
+// the reader on the writer thread, so they arrive and nobody here waits.
+bool StationDisplay::Write(const std::string& text) {
   std::fflush(out_);
-  WriteWithoutBlocking(fileno(out_), text);
+  return WriteWithoutBlocking(fileno(out_), text);
 }
 
 void StationDisplay::Plain(const std::string& line) { Write(line + "\n"); }
+
+void StationDisplay::Result(const std::string& text) {
+  std::fflush(out_);
+  WriteResult(fileno(out_), text);
+}
 
 void StationDisplay::OnUnitAppeared(const UnitView& unit) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -64,11 +70,14 @@ void StationDisplay::OnUnitProgress(const UnitProgress& p) {
 
 void StationDisplay::OnUnitFinished(const UnitView& unit, const UnitResult& r) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (terminal_) return;
-  Plain(Format("unit %llu  port %s  %s  %s  %u/%u bytes  busy %u  %.2f s%s", static_cast<unsigned long long>(unit.unit),
+  if (terminal_) {
+    if (!r.recorded) SayLocked(Format("unit %llu  port %s  NOT RECORDED", static_cast<unsigned long long>(unit.unit), unit.port.c_str()));
+    return;
+  }
+  Result(Format("unit %llu  port %s  %s  %s  %u/%u bytes  busy %u  %.2f s%s", static_cast<unsigned long long>(unit.unit),
                unit.port.c_str(), DownloadResultName(r.result), DownloadResultText(r.result).c_str(),
                r.bytes_acknowledged, r.total_bytes, r.busy_answers, r.duration_s,
-               r.recorded ? "" : "  (NOT RECORDED)"));
+               r.recorded ? "" : "  (NOT RECORDED)") + "\n");
 }
 
 void StationDisplay::OnCounters(const StationCounters& counters) {
@@ -82,12 +91,17 @@ void StationDisplay::OnStationMessage(const std::string& text) { Say("station: "
 
 void StationDisplay::Say(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
+  SayLocked(text);
+}
+
+void StationDisplay::SayLocked(const std::string& text) {
+  std::string out;
   if (terminal_ && lines_drawn_ > 0) {
     // Above the unit lines: clear them, print, draw them again below.
-    Write(Format("\x1b[%dA\r\x1b[J", lines_drawn_));
+    out = Format("\x1b[%dA\r\x1b[J", lines_drawn_);
     lines_drawn_ = 0;
   }
-  Plain(text);
+  Result(out + text + "\n");
   if (terminal_) Redraw(true);
 }
 
@@ -117,8 +131,9 @@ void StationDisplay::Redraw(bool force) {
   if (rows_.size() > kMaxRows) std::advance(first, static_cast<long>(rows_.size() - kMaxRows));
   for (auto it = first; it != rows_.end(); ++it, ++lines) text += "\r\x1b[K" + RowText(it->second) + "\n";
   text += "\r\x1b[K" + SummaryText() + "\n";
-  lines_drawn_ = lines + 1;
-  Write(text);
+  // A redraw that did not get through (a slow reader, result lines waiting)
+  // left nothing to move back over.
+  lines_drawn_ = Write(text) ? lines + 1 : 0;
 }
 
 }  // namespace torvane::cli

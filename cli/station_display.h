@@ -43,7 +43,11 @@ class StationDisplay final : public StationObserver {
   std::string RowText(const Row& row) const;
   std::string SummaryText() const;
   void Plain(const std::string& line);
-  void Write(const std::string& text);
+  void SayLocked(const std::string& text);
+  // Progress: false when the text did not get through whole.
+  bool Write(const std::string& text);
+  // A result line: arrives whole, waiting for a slow reader.
+  void Result(const std::string& text);
 
   std::mutex mutex_;
   std::FILE* out_;

@@ -59,11 +59,11 @@ class FrontEndLink {
   }
   // Called after an open failed on the calling thread: tells the front end
   // why, and once when the reason was missing access rights.
-  void ReportOpenFailure() {
+  void ReportOpenFailure(bool for_download = false) {
     const std::string reason = hid_link_last_open_error();
     std::lock_guard<std::mutex> lock(mutex_);
     if (ui_ == nullptr) return;
-    ui_->NoteOpenFailed(reason);
+    ui_->NoteOpenFailed(reason, for_download);
     if (hid_link_last_open_denied() && !told_denied_.exchange(true)) ui_->PostPermissionDenied(reason);
   }
 
@@ -116,7 +116,7 @@ struct DeviceController::Shared final : DownloadHost {
   }
 
   // Opens the bootloader kinds; they use fixed identities from the settings.
-  std::shared_ptr<HidDevice> OpenBootloader(DeviceState s) {
+  std::shared_ptr<HidDevice> OpenBootloader(DeviceState s, bool for_download = false) {
     std::shared_ptr<HidDevice> opened;
     if (s == DS_OLDBOOT) {
       opened = adopt(hid_link_open(settings.old_boot_vid, settings.old_boot_pid,
@@ -127,7 +127,7 @@ struct DeviceController::Shared final : DownloadHost {
                                    optional_usage(settings.boot_usage_page),
                                    optional_usage(settings.boot_usage)));
     }
-    if (!opened) link.ReportOpenFailure();
+    if (!opened) link.ReportOpenFailure(for_download);
     return opened;
   }
 
@@ -148,7 +148,7 @@ struct DeviceController::Shared final : DownloadHost {
     const DeviceState s = CurrentState();
     std::shared_ptr<HidDevice> current = Current();
     if ((s != DS_OLDBOOT && s != DS_BOOT) || current) return current;
-    std::shared_ptr<HidDevice> opened = OpenBootloader(s);
+    std::shared_ptr<HidDevice> opened = OpenBootloader(s, true);
     if (opened) {
       std::lock_guard<std::mutex> lock(device_mutex);
       if (device) {

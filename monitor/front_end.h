@@ -44,8 +44,12 @@ class FrontEnd {
   // Any open of a detected device failed, with the reason (every time;
   // called on the thread that tried). Hosts that report outcomes (the
   // command-line tool's exit status) note it; the window shows its usual
-  // "设备异常" / "未知" texts instead.
-  virtual void NoteOpenFailed(const std::string& reason) { (void)reason; }
+  // "设备异常" / "未知" texts instead. `for_download`: the open was the
+  // download's own (the device being flashed), not a status report's.
+  virtual void NoteOpenFailed(const std::string& reason, bool for_download) {
+    (void)reason;
+    (void)for_download;
+  }
 };
 
 }  // namespace torvane

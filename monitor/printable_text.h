@@ -7,10 +7,12 @@
 
 namespace torvane {
 
-// Replaces every control character of UTF-8 text with a visible escape
-// "\xHH" (its code point in hexadecimal): C0 controls except line feed,
-// DEL, and the C1 controls U+0080..U+009F. Everything else is kept as it
-// is, line feeds included.
+// Replaces every control character of UTF-8 text with a visible escape, so
+// a device cannot forge a log line or reorder what is shown: C0 controls
+// (line feed included), DEL and the C1 controls U+0080..U+009F become
+// "\xHH"; the bidirectional embedding, override and isolate characters
+// U+202A..U+202E and U+2066..U+2069 become "\uHHHH". Everything else is
+// kept as it is.
 std::string EscapeControlCharacters(std::string_view utf8);
 
 }  // namespace torvane

@@ -38,31 +38,60 @@ int HexDigitValue(char c) {
   return -1;
 }
 
+std::string_view SkipSpace(std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())) != 0) text.remove_prefix(1);
+  return text;
+}
+
 std::string_view SkipSign(std::string_view text) {
   if (!text.empty() && (text.front() == '+' || text.front() == '-')) text.remove_prefix(1);
   return text;
 }
 
-// Empty when the text is a valid value of its kind, else what is wrong.
+// What may follow a value the readers read as it is meant: blanks, or a
+// comment after them.
+bool OnlyCommentAfter(std::string_view rest) {
+  rest = SkipSpace(rest);
+  return rest.empty() || rest.front() == ';' || rest.front() == '#';
+}
+
+bool StartsWithWord(std::string_view text, const char* word) {
+  const size_t n = std::strlen(word);
+  return text.size() >= n && strncasecmp(text.data(), word, n) == 0 && OnlyCommentAfter(text.substr(n));
+}
+
+// Empty when the readers read the text as what it plainly says, else what
+// is wrong. The readers read a flag as a decimal number (stopping at the
+// first other character; no digit is 0), except that the whole text "true"
+// or "yes" is 1; a number as hexadecimal, likewise stopping at the first
+// other character. So "534 ; comment" is 0x534 as meant, "false" is 0 as
+// meant, but "on" or "true ; comment" read as 0 and "l000" reads as 0.
 std::string CheckValue(std::string_view text, ValueKind kind) {
   if (kind == ValueKind::Flag) {
     const std::string word(text);
     if (strcasecmp(word.c_str(), "true") == 0 || strcasecmp(word.c_str(), "yes") == 0) return {};
-    const std::string_view digits = SkipSign(text);
-    bool ok = !digits.empty();
-    for (char c : digits) ok = ok && std::isdigit(static_cast<unsigned char>(c)) != 0;
-    return ok ? std::string() : "不是开关值(应为 0、1、true 或 yes)";
+    const std::string_view value = SkipSpace(text);
+    std::string_view digits = SkipSign(value);
+    size_t count = 0;
+    while (count < digits.size() && std::isdigit(static_cast<unsigned char>(digits[count])) != 0) ++count;
+    if (count > 0 && OnlyCommentAfter(digits.substr(count))) return {};
+    for (const char* off : {"false", "no", "off"}) {
+      if (StartsWithWord(value, off)) return {};
+    }
+    for (const char* on : {"true", "yes", "on"}) {
+      if (StartsWithWord(value, on)) return "会被读作 0 (关); 要打开请写 1";
+    }
+    return "不是开关值(应为 0、1、true 或 yes)";
   }
-  std::string_view digits = SkipSign(text);
+  std::string_view digits = SkipSign(SkipSpace(text));
   if (digits.size() >= 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits.remove_prefix(2);
-  if (digits.empty()) return "不是十六进制数";
   const unsigned long long limit = kind == ValueKind::Hex16 ? 0xFFFFULL : 0xFFFFFFFFULL;
   unsigned long long value = 0;
-  for (char c : digits) {
-    const int digit = HexDigitValue(c);
-    if (digit < 0) return "不是十六进制数";
-    if (value <= limit) value = value * 16 + static_cast<unsigned>(digit);  // stops growing past the limit
+  size_t count = 0;
+  for (; count < digits.size() && HexDigitValue(digits[count]) >= 0; ++count) {
+    if (value <= limit) value = value * 16 + static_cast<unsigned>(HexDigitValue(digits[count]));  // stops growing past the limit
   }
+  if (count == 0 || !OnlyCommentAfter(digits.substr(count))) return "不是十六进制数";
   if (value <= limit) return {};
   return kind == ValueKind::Hex16 ? "超出范围(最大 FFFF)" : "超出范围(最大 FFFFFFFF)";
 }

@@ -23,9 +23,11 @@ struct UnparsableSetting {
   std::string reason;  // what is wrong with it, in the operator's language
 };
 
-// Every number and flag key whose value is present, not empty and not a
-// valid value of its type: hexadecimal digits (optional sign and 0x) within
-// the key's width for numbers; 0/1 (any decimal), true or yes for flags.
+// Every number and flag key whose value is present, not empty and would be
+// read as something else than it plainly says: numbers are hexadecimal
+// digits (optional sign and 0x) within the key's width, flags a decimal
+// number, true, yes, false, no or off; blanks and a comment (";", "#")
+// may follow. ("on" and "true ; comment" read as 0; "l000" reads as 0.)
 std::vector<UnparsableSetting> FindUnparsableSettings(const CIni& ini);
 
 }  // namespace torvane

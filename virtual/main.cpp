@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "torvane_version.h"
 #include "virtual/virtual_device.h"
 #include "virtual/virtual_options.h"
 
@@ -24,9 +25,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "torvane-virtual-device: %s\n\n%s", error.c_str(), virtual_usage_text().c_str());
     return kExitUsage;
   }
-  if (options.help) {
-    std::fputs(virtual_usage_text().c_str(), stdout);
-    return kExitOk;
+  if (options.help || options.version) {
+    const std::string text =
+        options.help ? virtual_usage_text() : std::string("torvane-virtual-device ") + TORVANE_VERSION + "\n";
+    // A full disk or a closed stream is a failure, not a quiet success.
+    const bool written = std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+    if (!written) std::fprintf(stderr, "torvane-virtual-device: cannot write standard output: %s\n", std::strerror(errno));
+    return written ? kExitOk : kExitUhid;
   }
 
   // SIGINT and SIGTERM arrive through a descriptor the loop waits on, so

@@ -21,6 +21,8 @@ bool parse_virtual_options(const std::vector<std::string>& args, VirtualOptions*
     };
     if (a == "-h" || a == "--help") {
       parsed.help = true;
+    } else if (a == "--version") {
+      parsed.version = true;
     } else if (a == "-v" || a == "--verbose") {
       parsed.verbose = true;
     } else if (a == "--save-image") {
@@ -72,6 +74,7 @@ std::string virtual_usage_text() {
          "  -v, --verbose      log every uhid event, each frame's command, and when the\n"
          "                     device was created and each frame came (CLOCK_MONOTONIC)\n"
          "  -h, --help         this text\n"
+         "  --version          the version\n"
          "\n"
          "Exit status: 0 stopped or pulled out, 1 /dev/uhid failed, 2 bad arguments.\n";
 }

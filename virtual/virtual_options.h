@@ -19,6 +19,7 @@ struct VirtualOptions {
   std::string image_path;  // where confirmed images go; empty: nowhere
   bool verbose = false;
   bool help = false;
+  bool version = false;
 };
 
 // Parses the arguments after the program name. On failure returns false

@@ -8,6 +8,8 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -147,6 +149,70 @@ TEST_F(Cli, StationTakesTheLoadAddressAsFlashDoes) {
   r = Invoke({"station", hex, "--count", "1", "--address", "auto", "--simulate", "boot"});
   EXPECT_EQ(r.status, kExitOk) << r.out;
   EXPECT_NE(r.out.find("addr=0x00002000"), std::string::npos) << r.out;
+}
+
+// A reader that is slow (Ctrl-S, a stalled CI log) may miss progress, but
+// every result line arrives whole: the verdict, each unit's line, the summary.
+TEST_F(Cli, ResultLinesWaitForASlowReader) {
+  CliRunOptions slow;
+  slow.stall_reader_ms = 1500;
+  CliRun r = Invoke({"flash", "--simulate", "boot", App()}, slow);
+  EXPECT_EQ(r.status, kExitOk) << r.out;
+  EXPECT_NE(r.out.find("下载成功"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("simulated device: "), std::string::npos) << r.out;
+  r = Invoke({"station", App(), "--count", "2", "--simulate-arrivals", "boot,port=a@0,boot,port=b@100"}, slow);
+  EXPECT_EQ(r.status, kExitOk) << r.out;
+  for (const char* line : {"port a  ok", "port b  ok", "station: passed 2, failed 0"}) {
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+  }
+}
+
+// Output that cannot be written fails the commands that exist to print it.
+TEST_F(Cli, OutputThatCannotBeWrittenIsAFailure) {
+  CliRunOptions full;
+  full.stdout_file = "/dev/full";
+  for (const std::vector<std::string>& command : {std::vector<std::string>{"list", "--json"}, {"list"},
+                                                  {"info", "--json"}, {"info"}, {"config"}}) {
+    std::vector<std::string> args = command;
+    args.insert(args.end(), {"--simulate", "boot"});
+    const CliRun r = Invoke(args, full);
+    EXPECT_EQ(r.status, kExitFileError) << command[0] << "\n" << r.out;
+    EXPECT_NE(r.out.find("cannot write standard output: No space left on device"), std::string::npos) << r.out;
+  }
+}
+
+// info --json prints one JSON object whatever happens, with an error field
+// whenever it did not find and ask exactly one device.
+TEST_F(Cli, InfoJsonIsOneDocumentForEveryOutcome) {
+  const struct {
+    std::vector<std::string> simulate;
+    int status;
+    const char* says;
+  } cases[] = {
+      {{"boot,info=ZAVRO"}, kExitOk, R"("info":"ZAVRO")"},
+      {{"boot", "boot"}, kExitUsage, R"("candidates":[{)"},
+      {{"boot,report-length=5000"}, kExitDeviceError, R"("error":"cannot open )"},
+      {{"boot,info-status=3"}, kExitProtocolError, R"("info_status":3)"},
+      {{}, kExitNoDevice, R"("found":false,"error":)"},
+  };
+  CliRunOptions json_only;
+  json_only.stdout_file = dir_.path() + "/out.json";
+  for (const auto& c : cases) {
+    std::ofstream(json_only.stdout_file, std::ios::trunc).close();
+    std::vector<std::string> args{"info", "--json"};
+    for (const std::string& knobs : c.simulate) args.insert(args.end(), {"--simulate", knobs});
+    if (c.simulate.empty()) args.insert(args.end(), {"--simulate", "boot,port=1-1", "--port", "1-2"});
+    const CliRun r = Invoke(args, json_only);
+    std::ifstream in(json_only.stdout_file);
+    const std::string out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    SCOPED_TRACE(out + r.out);
+    EXPECT_EQ(r.status, c.status);
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(out.front(), '{');
+    EXPECT_EQ(out.find('\n'), out.size() - 1) << "one line";
+    EXPECT_NE(out.find(c.says), std::string::npos);
+    EXPECT_EQ(out.find(R"("error":)") != std::string::npos, c.status != kExitOk);
+  }
 }
 
 TEST_F(Cli, ADeviceWhoseReportsAreTooLongCannotBeOpened) {

@@ -39,6 +39,11 @@ struct CliRunOptions {
   // The reader goes away after the first line, as `| head -1` does;
   // standard error is then discarded.
   bool close_after_first_line = false;
+  // A slow reader: the pipe is filled before the start and not read for
+  // this long (the filler is not part of `out`).
+  int stall_reader_ms = 0;
+  // Standard output goes to this file instead (standard error stays on the pipe).
+  std::string stdout_file;
 };
 
 inline std::string ReadAll(int fd) {
@@ -72,7 +77,19 @@ inline CliRun RunCli(const std::string& exe, std::vector<std::string> args, cons
   if (pipe(pipe_fds) != 0) return {};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
+  if (options.stdout_file.empty()) {
+    posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 1, options.stdout_file.c_str(), O_WRONLY, 0);
+  }
+  size_t filler = 0;
+  if (options.stall_reader_ms > 0) {
+    const int flags = fcntl(pipe_fds[1], F_GETFL);
+    fcntl(pipe_fds[1], F_SETFL, flags | O_NONBLOCK);
+    const std::string block(512, '.');
+    for (ssize_t n; (n = write(pipe_fds[1], block.data(), block.size())) > 0;) filler += static_cast<size_t>(n);
+    fcntl(pipe_fds[1], F_SETFL, flags);
+  }
   if (options.close_after_first_line) {
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   } else {
@@ -93,7 +110,8 @@ inline CliRun RunCli(const std::string& exe, std::vector<std::string> args, cons
     return run;
   }
   if (options.interrupt_on.empty() && !options.close_after_first_line) {
-    run.out = ReadAll(pipe_fds[0]);
+    usleep(static_cast<useconds_t>(options.stall_reader_ms) * 1000);
+    run.out = ReadAll(pipe_fds[0]).substr(filler);
   } else {
     char buffer[512];
     ssize_t n;

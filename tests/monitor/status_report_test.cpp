@@ -90,9 +90,11 @@ TEST(StatusReport, FortyEightCharacterTextIsShownAndComparedWhole) {
 
 TEST(StatusReport, ControlCharactersFromTheDeviceAreShownAsEscapes) {
   int advised = 0;
-  const std::string hostile = "\x1B]0;t\x07\x1B[2J\r\nok\x7F\xC2\x9B";
+  // A forged line, terminal controls, and a right-to-left override that
+  // would show "exe.jpg" (a dash after it is text and stays).
+  const std::string hostile = "\x1B]0;t\x07\x1B[2J\r\nok\x7F\xC2\x9B\xE2\x80\xAEgpj.exe\xE2\x81\xA6\xE2\x80\x94";
   auto r = BuildFoundReport(DS_BOOT, 0, InfoWith(hostile), hostile, true, &advised);
-  EXPECT_EQ(r.message, "发现一个可烧录设备, 设备信息:\n\\x1B]0;t\\x07\\x1B[2J\\x0D\nok\\x7F\\x9B");
+  EXPECT_EQ(r.message, "发现一个可烧录设备, 设备信息:\n\\x1B]0;t\\x07\\x1B[2J\\x0D\\x0Aok\\x7F\\x9B\\u202Egpj.exe\\u2066\xE2\x80\x94");
   EXPECT_EQ(advised, 0);  // compared as sent
 }
 

@@ -10,6 +10,7 @@
 #include "platform/utf8_path.h"
 #include "settings/ini_file.h"
 #include "settings/settings_file_io.h"
+#include "settings/settings_model.h"
 #include "tests/settings/scratch_dir.h"
 
 namespace torvane {
@@ -45,6 +46,39 @@ TEST(SettingsCheck, NumbersAndFlagsThatDoNotParseAreNamed) {
   const std::set<std::string> expected = {"Config/VID", "Config/PID", "Config/App Address",
                                           "Config/Disable User Input", "Boot/VID", "Boot/PID"};
   EXPECT_EQ(keys, expected);
+}
+
+// Only values the readers would read as something else than they plainly
+// say are refused; each is checked against what the reader gives.
+TEST(SettingsCheck, RefusesOnlyValuesReadOtherwiseThanTheyPlainlySay) {
+  const struct {
+    const char* key;
+    const char* value;
+    bool refused;
+  } cases[] = {
+      {"VID", "534 ; comment", false},  {"VID", "0x534", false},    {"VID", "534h", true},
+      {"VID", "12 34", true},           {"App Address", "l000", true},
+      {"Boot Update Check", "false", false}, {"Boot Update Check", "no", false}, {"Boot Update Check", "OFF", false},
+      {"Boot Update Check", "0 # off", false}, {"Boot Update Check", "yes", false}, {"Boot Update Check", "True", false},
+      {"Boot Update Check", "on", true},    {"Boot Update Check", "true ; on", true}, {"Boot Update Check", "enable", true},
+  };
+  for (const auto& c : cases) {
+    testing::ScratchDir dir;
+    const std::string section = std::string(c.key) == "App Address" ? "Config" : "Boot";
+    CIni ini;
+    ini.SetPathName(dir.Write("Torvane.ini", "[" + section + "]\n" + c.key + "=" + c.value + "\n"));
+    const auto found = FindUnparsableSettings(ini);
+    EXPECT_EQ(!found.empty(), c.refused) << c.key << "=" << c.value;
+    if (c.refused) continue;
+    // What is accepted is read as it says.
+    const Settings s = LoadSettingsFromIni(ini);
+    if (std::string(c.key) == "VID") {
+      EXPECT_EQ(s.boot_vid, 0x534) << c.value;
+    } else {
+      const bool on = std::string(c.value) == "yes" || std::string(c.value) == "True";
+      EXPECT_EQ(s.boot_update_check, on) << c.value;
+    }
+  }
 }
 
 }  // namespace

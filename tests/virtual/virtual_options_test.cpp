@@ -27,6 +27,8 @@ TEST(VirtualOptions, KnobsAndOptionsInAnyOrder) {
   EXPECT_EQ(o.image_path, "/tmp/x.bin");
   EXPECT_EQ(o.uhid_path, "/dev/other");
   EXPECT_TRUE(o.verbose);
+  ASSERT_TRUE(parse_virtual_options({"--version"}, &o, &error)) << error;
+  EXPECT_TRUE(o.version);
 }
 
 TEST(VirtualOptions, BadInputGetsAReasonAndLeavesOptionsAlone) {

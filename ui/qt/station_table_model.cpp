@@ -10,6 +10,7 @@
 #include <QStyleOptionProgressBar>
 #include <algorithm>
 
+#include "monitor/printable_text.h"
 #include "ui/station_texts.h"
 
 namespace torvane {
@@ -74,9 +75,9 @@ QVariant StationTableModel::data(const QModelIndex& index, int role) const {
     case Qt::ToolTipRole:
       switch (index.column()) {
         case kPort: return Text(row.port);
-        case kSerial: return Text(row.serial);
+        case kSerial: return Text(EscapeControlCharacters(row.serial));
         case kKind: return Text(StationKindText(row.kind));
-        case kInfo: return Text(row.info);
+        case kInfo: return Text(EscapeControlCharacters(row.info));
         case kState: return Text(StationStateText(row));
         case kProgress: return Text(StationProgressText(row));
         case kDuration: return Text(StationDurationText(row, now_));
