@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "torvane_version.h"
+#include "virtual/gadget_link.h"
 #include "virtual/virtual_device.h"
 #include "virtual/virtual_options.h"
 
@@ -51,6 +52,29 @@ int main(int argc, char** argv) {
     return kExitUhid;
   }
 
+  // SIGUSR1 re-plugs the device.
+  sigset_t replug_signals;
+  sigemptyset(&replug_signals);
+  sigaddset(&replug_signals, SIGUSR1);
+  const int replug_fd = sigprocmask(SIG_BLOCK, &replug_signals, nullptr) == 0
+                            ? signalfd(-1, &replug_signals, SFD_CLOEXEC)
+                            : -1;
+  const LineSink log = [](const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  };
+
+  if (options.gadget) {
+    auto link = std::make_unique<GadgetLink>(options.udc, "torvane-" + std::to_string(::getpid()));
+    VirtualDevice device(options.knobs, std::move(link), log);
+    device.set_image_path(options.image_path);
+    device.set_verbose(options.verbose);
+    const RunEnd end = device.run(stop_fd, replug_fd);
+    std::printf("verdict: %s\n", device.verdict().summary().c_str());
+    std::fflush(stdout);
+    return end == RunEnd::kUhidError ? kExitUhid : kExitOk;
+  }
+
   const int uhid_fd = ::open(options.uhid_path.c_str(), O_RDWR | O_CLOEXEC);
   if (uhid_fd < 0) {
     const int err = errno;
@@ -64,13 +88,10 @@ int main(int argc, char** argv) {
     return kExitUhid;
   }
 
-  VirtualDevice device(options.knobs, uhid_fd, [](const std::string& line) {
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
-  });
+  VirtualDevice device(options.knobs, uhid_fd, log);
   device.set_image_path(options.image_path);
   device.set_verbose(options.verbose);
-  const RunEnd end = device.run(stop_fd);
+  const RunEnd end = device.run(stop_fd, replug_fd);
   std::printf("verdict: %s\n", device.verdict().summary().c_str());
   std::fflush(stdout);
   ::close(uhid_fd);

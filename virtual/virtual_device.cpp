@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "sim/report_descriptor_builder.h"
+#include "virtual/uhid_link.h"
 
 namespace torvane::virt {
 
@@ -121,9 +122,14 @@ class VirtualDevice::Transport : public sim::SimTransport {
 };
 
 VirtualDevice::VirtualDevice(const sim::SimKnobs& knobs, int uhid_fd, LineSink log)
-    : model_(knobs), fd_(uhid_fd), log_(std::move(log)),
+    : VirtualDevice(knobs, std::make_unique<UhidLink>(uhid_fd, knobs.port.value_or(kUhidDefaultPhys)),
+                    std::move(log)) {}
+
+VirtualDevice::VirtualDevice(const sim::SimKnobs& knobs, std::unique_ptr<HostLink> link, LineSink log)
+    : model_(knobs), link_(std::move(link)), log_(std::move(log)),
       transport_(std::make_unique<Transport>(schedule_, incarnation_, knobs.report_id)) {
   model_.set_transport(transport_.get());
+  link_->set_log(log_, false);
 }
 
 VirtualDevice::~VirtualDevice() {
@@ -131,31 +137,23 @@ VirtualDevice::~VirtualDevice() {
   if (present_) leave();
 }
 
-bool VirtualDevice::write_event(const uhid_event& event) {
-  for (;;) {
-    const ssize_t n = ::write(fd_, &event, sizeof event);
-    if (n == static_cast<ssize_t>(sizeof event)) return true;
-    if (n < 0 && errno == EINTR) continue;
-    log_(std::string("/dev/uhid write failed: ") + (n < 0 ? std::strerror(errno) : "short write"));
-    return false;
-  }
+void VirtualDevice::set_verbose(bool verbose) {
+  verbose_ = verbose;
+  link_->set_log(log_, verbose);
+}
+
+bool VirtualDevice::link_failed(const std::string& error) {
+  log_(error);
+  return false;
 }
 
 bool VirtualDevice::arrive(const sim::SimIdentity& identity) {
   const std::vector<uint8_t> descriptor = sim::build_sim_report_descriptor(identity);
-  uhid_event event;
   std::string error;
-  // The port knob is the location the kernel reports, so that several
-  // virtual devices have ports of their own.
-  const std::string phys = model_.knobs().port.value_or(kUhidDefaultPhys);
-  if (!uhid_make_create(identity, descriptor, &event, &error, phys)) {
-    log_("cannot create the device: " + error);
-    return false;
-  }
-  if (!write_event(event)) return false;
+  if (!link_->arrive(identity, descriptor, &error)) return link_failed(error);
   if (verbose_) log_("created at " + monotonic_seconds() + " s");
   present_ = true;
-  log_("device present: " + describe(identity));
+  log_("device present: " + describe(identity) + " (" + link_->where() + ")");
   return true;
 }
 
@@ -164,46 +162,30 @@ bool VirtualDevice::leave() {
   ++incarnation_;
   if (!present_) return true;
   present_ = false;
-  return write_event(uhid_make_destroy());
+  std::string error;
+  return link_->leave(&error) || link_failed(error);
 }
 
-bool VirtualDevice::handle_uhid() {
-  uhid_event event;
-  std::memset(&event, 0, sizeof event);
-  ssize_t n;
-  do {
-    n = ::read(fd_, &event, sizeof event);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0 && errno == EAGAIN) return true;
-  if (n <= 0) {
-    log_(std::string("/dev/uhid read failed: ") + (n < 0 ? std::strerror(errno) : "end of file"));
-    return false;
+void VirtualDevice::on_output(const std::vector<uint8_t>& wire) {
+  const size_t command_at = (model_.knobs().report_id != 0 ? 1 : 0) + BOOT_OFF_COMMAND - 1;
+  if (verbose_ && wire.size() >= command_at + 2) {
+    log_("frame: command " + std::to_string(boot_get_u16(&wire[command_at])) + " at " + monotonic_seconds() + " s");
   }
-  if (static_cast<size_t>(n) < sizeof event.type) return true;  // nothing to act on
-  if (verbose_) log_(std::string("uhid: ") + uhid_event_name(event.type));
-  switch (event.type) {
-    case UHID_OUTPUT: {
-      std::vector<uint8_t> wire;
-      if (!uhid_output_to_wire(event.u.output, &wire)) {
-        log_("ignored an output record of " + std::to_string(event.u.output.size) + " bytes");
-        return true;
-      }
-      const size_t command_at = (model_.knobs().report_id != 0 ? 1 : 0) + BOOT_OFF_COMMAND - 1;
-      if (verbose_ && wire.size() >= command_at + 2) {
-        log_("frame: command " + std::to_string(boot_get_u16(&wire[command_at])) + " at " + monotonic_seconds() +
-             " s");
-      }
-      model_.on_output_report(wire.data(), wire.size());
-      review_verdict();
-      return true;
-    }
-    case UHID_GET_REPORT:
-      return write_event(uhid_make_get_report_error(event.u.get_report.id));
-    case UHID_SET_REPORT:
-      return write_event(uhid_make_set_report_error(event.u.set_report.id));
-    default:
-      return true;  // START, STOP, OPEN, CLOSE: nothing to do
-  }
+  model_.on_output_report(wire.data(), wire.size());
+  review_verdict();
+}
+
+void VirtualDevice::replug() {
+  if (gone_for_good_) return;
+  log_("re-plugged: leaving, back in " + std::to_string(model_.knobs().restart_ms) + " ms");
+  // Whatever the model still had due belongs to the incarnation that left.
+  const uint64_t old = incarnation_;
+  if (!leave()) return;
+  DeviceAction back;
+  back.kind = DeviceAction::Kind::kArrive;
+  back.incarnation = old;
+  back.identity = model_.identity();
+  schedule_.add(Clock::now() + std::chrono::milliseconds(model_.knobs().restart_ms), std::move(back));
 }
 
 void VirtualDevice::review_verdict() {
@@ -236,9 +218,8 @@ bool VirtualDevice::run_due_actions() {
     switch (action->kind) {
       case DeviceAction::Kind::kInput: {
         if (action->incarnation != incarnation_ || !present_) break;
-        uhid_event event;
-        if (!uhid_make_input(action->report.data(), action->report.size(), &event)) break;
-        if (!write_event(event)) return false;
+        std::string error;
+        if (!link_->send_input(action->report, &error)) return link_failed(error);
         break;
       }
       case DeviceAction::Kind::kLeave:
@@ -259,11 +240,12 @@ bool VirtualDevice::run_due_actions() {
   return true;
 }
 
-RunEnd VirtualDevice::run(int stop_fd) {
+RunEnd VirtualDevice::run(int stop_fd, int replug_fd) {
   if (!arrive(model_.identity())) return RunEnd::kUhidError;
+  const OutputSink output = [this](const std::vector<uint8_t>& wire) { on_output(wire); };
   for (;;) {
-    pollfd fds[2] = {{stop_fd, POLLIN, 0}, {fd_, POLLIN, 0}};
-    const int ready = ::poll(fds, 2, wait_ms(schedule_.next_due()));
+    pollfd fds[3] = {{stop_fd, POLLIN, 0}, link_->wait_for(), {replug_fd, POLLIN, 0}};
+    const int ready = ::poll(fds, 3, wait_ms(schedule_.next_due()));
     if (ready < 0 && errno != EINTR) {
       log_(std::string("poll failed: ") + std::strerror(errno));
       leave();
@@ -274,14 +256,18 @@ RunEnd VirtualDevice::run(int stop_fd) {
       log_("device removed (stopped)");
       return RunEnd::kStopped;
     }
-    if (ready > 0 && (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) && !(fds[1].revents & POLLIN)) {
-      log_("/dev/uhid closed");
-      present_ = false;
-      return RunEnd::kUhidError;
+    if (ready > 0 && fds[1].revents) {
+      std::string error;
+      if (!link_->service(fds[1].revents, output, &error)) {
+        log_(error);
+        leave();
+        return RunEnd::kUhidError;
+      }
     }
-    if (ready > 0 && (fds[1].revents & POLLIN) && !handle_uhid()) {
-      leave();
-      return RunEnd::kUhidError;
+    if (ready > 0 && fds[2].revents) {
+      char record[256];
+      if (::read(replug_fd, record, sizeof record) <= 0) replug_fd = -1;
+      replug();
     }
     if (!run_due_actions()) {
       leave();

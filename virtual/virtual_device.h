@@ -1,12 +1,13 @@
 // A simulated device on the real kernel: the simulator's bootloader model
-// behind a /dev/uhid device. The kernel makes it a HID device like any USB
-// one (hidraw node, udev events, report descriptor), so the tool reaches it
-// through hidapi exactly as it reaches hardware.
+// behind a HostLink, either a /dev/uhid device or a USB HID gadget. The
+// kernel makes it a HID device like any USB one (hidraw node, udev events,
+// report descriptor), so the tool reaches it through hidapi exactly as it
+// reaches hardware.
 //
-// One thread runs everything: it waits on /dev/uhid, a stop descriptor and
-// the next due action; hands output reports to the model; and writes the
-// model's replies, departures and returns back to the kernel when they are
-// due.
+// One thread runs everything: it waits on the link, a stop descriptor, a
+// re-plug descriptor and the next due action; hands output reports to the
+// model; and passes the model's replies, departures and returns to the link
+// when they are due.
 #pragma once
 
 #include <cstdint>
@@ -17,17 +18,16 @@
 #include "sim/bootloader_model.h"
 #include "sim/sim_knobs.h"
 #include "virtual/action_schedule.h"
+#include "virtual/host_link.h"
 #include "virtual/uhid_events.h"
 
 namespace torvane::virt {
-
-using LineSink = std::function<void(const std::string&)>;
 
 // How VirtualDevice::run ended.
 enum class RunEnd {
   kStopped,    // the stop descriptor became readable; the device was destroyed
   kUnplugged,  // a fault knob pulled the device out for good
-  kUhidError,  // /dev/uhid refused a record or failed
+  kUhidError,  // the link (/dev/uhid, the gadget) refused or failed
 };
 
 // Checks that the knobs describe a device uhid can carry; returns an empty
@@ -40,6 +40,8 @@ class VirtualDevice {
   // such as one end of a SOCK_SEQPACKET pair in tests); it stays the
   // caller's. `log` receives one line per event worth telling.
   VirtualDevice(const sim::SimKnobs& knobs, int uhid_fd, LineSink log);
+  // The device behind any link (a USB gadget, say).
+  VirtualDevice(const sim::SimKnobs& knobs, std::unique_ptr<HostLink> link, LineSink log);
   ~VirtualDevice();
 
   VirtualDevice(const VirtualDevice&) = delete;
@@ -48,12 +50,14 @@ class VirtualDevice {
   // Where each confirmed image is written (replaced); empty for nowhere.
   void set_image_path(std::string path) { image_path_ = std::move(path); }
   // Also log every uhid event and frame.
-  void set_verbose(bool verbose) { verbose_ = verbose; }
+  void set_verbose(bool verbose);
 
   // Creates the device and serves it until `stop_fd` becomes readable (then
   // the device is destroyed), until a fault pulls it out for good, or until
-  // /dev/uhid fails. Call once.
-  RunEnd run(int stop_fd);
+  // the link fails. Each time `replug_fd` (when not -1) becomes readable, one
+  // record is read from it and the device is pulled out and plugged in
+  // again `restart-ms` later, as a person re-plugging the cable. Call once.
+  RunEnd run(int stop_fd, int replug_fd = -1);
 
   sim::SimVerdict verdict() const { return model_.verdict(); }
 
@@ -62,15 +66,16 @@ class VirtualDevice {
 
   bool arrive(const sim::SimIdentity& identity);
   bool leave();
-  bool write_event(const uhid_event& event);
-  // Reads and handles one record; false when /dev/uhid failed.
-  bool handle_uhid();
-  // Runs the actions due now; false when /dev/uhid failed.
+  // Reports a failure of the link; returns false.
+  bool link_failed(const std::string& error);
+  void on_output(const std::vector<uint8_t>& wire);
+  void replug();
+  // Runs the actions due now; false when the link failed.
   bool run_due_actions();
   void review_verdict();
 
   sim::BootloaderModel model_;
-  int fd_;
+  std::unique_ptr<HostLink> link_;
   LineSink log_;
   std::unique_ptr<Transport> transport_;
   ActionSchedule schedule_;

@@ -5,6 +5,7 @@ import shutil
 import struct
 
 from initramfs import Archive, MissingLibrary, add_binary_with_libraries  # noqa: F401
+from kernel_package import MODULES
 
 UDEVD_PATH = "usr/lib/systemd/systemd-udevd"
 
@@ -52,9 +53,9 @@ def build(out_path, *, busybox, kernel_dir, guest_dir, binaries, files, udev_rul
     image.add_char_device("dev/console", 5, 1)
     image.add_host_file("bin/busybox", busybox, 0o755)
     image.add_host_file("init", os.path.join(guest_dir, "init"), 0o755)
-    for script in ("lib.sh", "scenarios.sh"):
+    for script in ("lib.sh", "usb.sh", "scenarios.sh", "usb_scenarios.sh"):
         image.add_host_file(f"etc/torvane/{script}", os.path.join(guest_dir, script), 0o644)
-    for name in ("hid", "uhid", "hid-generic"):
+    for name in MODULES:
         image.add_host_file(f"lib/modules/{name}.ko", os.path.join(kernel_dir, name + ".ko"), 0o644)
     image.add_file("etc/passwd", b"root:x:0:0:root:/:/bin/sh\n")
     image.add_file("etc/group", b"root:x:0:\n")

@@ -1,9 +1,11 @@
 """Fetches Debian's stock kernel package and keeps what the guest needs.
 
 The guest boots the distribution's own kernel so that the HID core, hidraw,
-uhid and hid-generic are the real ones. Only four files are kept per kernel
+uhid and hid-generic are the real ones, and so is the USB chain that lets the
+guest present a USB HID gadget to itself (dummy_hcd, libcomposite, usb_f_hid,
+usbhid). Only these files are kept per kernel
 ABI in the cache folder: the uncompressed vmlinux (boots about twice as fast
-as the compressed image under software emulation) and the three modules.
+as the compressed image under software emulation) and the modules below.
 """
 
 import lzma
@@ -14,7 +16,24 @@ import subprocess
 import tarfile
 import tempfile
 
-MODULES = ("hid", "uhid", "hid-generic")
+# Module -> the folder of the package it lives in. The package has no
+# modules.dep the guest could use, so the guest loads them in this order
+# (each one's .modinfo depends= comes before it): the HID modules first,
+# then the USB chain, usbhid last.
+MODULE_DIRS = {
+    "hid": "drivers/hid",
+    "uhid": "drivers/hid",
+    "hid-generic": "drivers/hid",
+    "usb-common": "drivers/usb/common",
+    "usbcore": "drivers/usb/core",
+    "udc-core": "drivers/usb/gadget/udc",
+    "dummy_hcd": "drivers/usb/gadget/udc",
+    "configfs": "fs/configfs",
+    "libcomposite": "drivers/usb/gadget",
+    "usb_f_hid": "drivers/usb/gadget/function",
+    "usbhid": "drivers/hid/usbhid",
+}
+MODULES = tuple(MODULE_DIRS)
 XZ_MAGIC = b"\xfd7zXZ\x00"
 
 
@@ -84,7 +103,7 @@ def extract_vmlinux(vmlinuz_bytes):
 
 
 def _unpack(deb, target, log):
-    """Takes vmlinuz and the three modules out of the package into target."""
+    """Takes vmlinuz and the modules out of the package into target."""
     wanted_modules = {m + ".ko": None for m in MODULES}
     vmlinuz = None
     fsys = subprocess.Popen(["dpkg-deb", "--fsys-tarfile", deb], stdout=subprocess.PIPE)
@@ -96,8 +115,8 @@ def _unpack(deb, target, log):
                 base = os.path.basename(member.name)
                 if re.fullmatch(r"\./boot/vmlinuz-.*", member.name):
                     vmlinuz = tar.extractfile(member).read()
-                elif (base in wanted_modules and "/kernel/drivers/hid/" in member.name
-                      and wanted_modules[base] is None):
+                elif (base in wanted_modules and wanted_modules[base] is None
+                      and os.path.dirname(member.name).endswith("/kernel/" + MODULE_DIRS[base[:-3]])):
                     wanted_modules[base] = tar.extractfile(member).read()
     except tarfile.TarError as exc:
         raise Unavailable(f"cannot unpack {deb}: {exc}") from exc

@@ -21,7 +21,7 @@ run_one() {
   scenario_selected "$name" || return 0
   log=/tmp/scenario-$name.log
   t0=$(uptime_s)
-  timeout "$SCENARIO_TIMEOUT" sh -c ". /etc/torvane/lib.sh; . /etc/torvane/scenarios.sh; scenario_$name" >"$log" 2>&1
+  timeout "$SCENARIO_TIMEOUT" sh -c ". /etc/torvane/lib.sh; . /etc/torvane/usb.sh; . /etc/torvane/scenarios.sh; . /etc/torvane/usb_scenarios.sh; scenario_$name" >"$log" 2>&1
   rc=$?
   t1=$(uptime_s)
   secs=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.2f", b - a }')

@@ -1,0 +1,178 @@
+# The USB tier: the same checks as the uhid scenarios where the USB layer
+# matters (port paths, USB serial and interface numbers, re-enumeration
+# through the USB core, output reports as interrupt transfers), against
+# torvane-virtual-device --gadget on dummy_hcd. Each gadget on dummy_udc.N
+# is the device on port N+1-1.
+
+run_usb_scenarios() {
+  for s in usb_list_serial_interface usb_enter_boot_keeps_port_then_flash usb_port_picks_one_of_four \
+           usb_replug_while_node_held usb_unplug_mid_flash usb_station_four_ports usb_report_id_composite \
+           usb_bench_real_stack usb_bench_wait_to_first_start; do
+    run_one "$s"
+  done
+}
+
+# list --json shows a gadget's USB port, serial number and interface 0.
+scenario_usb_list_serial_interface() {
+  need torvane-virtual-device
+  need torvane-cli
+  usb_up
+  start_gadget list 0 boot,serial=UNIT-0042 >/dev/null || exit 1
+  rc=$(cli usb-list list --json)
+  [ "$rc" = 0 ] || fail "list exit $rc"
+  expect_line /tmp/cli-usb-list.log '"port":"1-1","serial":"UNIT-0042","vid_pid":"484F:5048","usage_page":"FF00","usage":"0001","interface":0,"kind":"bootloader"' \
+    "the gadget is not listed with its port, serial and interface 0"
+}
+
+# The application is sent into its bootloader: the device re-enumerates
+# through the USB core under the bootloader's PID on the same port, and is
+# then flashed byte for byte.
+scenario_usb_enter_boot_keeps_port_then_flash() {
+  need torvane-virtual-device
+  need torvane-cli
+  usb_up
+  start_gadget app 0 app,serial=UNIT-1 --save-image /tmp/usb-flashed.bin >/dev/null || exit 1
+  rc=$(cli usb-enter enter-boot --wait 20)
+  [ "$rc" = 0 ] || fail "enter-boot exit $rc"
+  usb_hidraw_of 1-1 >/dev/null || fail "nothing came back on port 1-1"
+  rc=$(cli usb-enter-list list --json)
+  expect_line /tmp/cli-usb-enter-list.log '"port":"1-1","serial":"UNIT-1","vid_pid":"484F:5048"' \
+    "the bootloader is not on port 1-1 with the unit's serial"
+  rc=$(cli usb-flash flash --port 1-1 --wait 20 /data/app.bin)
+  cat /tmp/vdev-app.log
+  [ "$rc" = 0 ] || fail "flash exit $rc"
+  expect_line /tmp/cli-usb-flash.log '下载成功'
+  expect_line /tmp/vdev-app.log '^image confirmed: 20000 bytes, CRC-16 ok, load address 0x00001000$'
+  cmp /tmp/usb-flashed.bin /data/app.bin || fail "the device holds other bytes than app.bin"
+  usb_hidraw_of 1-1 >/dev/null || fail "the application did not come back on port 1-1"
+}
+
+# Four identical bootloaders (same IDs, same serial): --port 2-1 flashes
+# the one on the second controller and no other.
+scenario_usb_port_picks_one_of_four() {
+  need torvane-virtual-device
+  need torvane-cli
+  usb_up
+  for u in 0 1 2 3; do start_gadget p$u $u boot --save-image /tmp/usb-port$u.bin >/dev/null || exit 1; done
+  rc=$(cli usb-port flash --port 2-1 --wait 20 /data/app.bin)
+  [ "$rc" = 0 ] || fail "flash --port 2-1 exit $rc"
+  cmp /tmp/usb-port1.bin /data/app.bin || fail "the unit on port 2-1 holds other bytes than app.bin"
+  for u in 0 2 3; do
+    [ -e /tmp/usb-port$u.bin ] && fail "the unit on port $((u + 1))-1 was flashed too"
+  done
+  return 0
+}
+
+# The device is re-plugged while another program still holds its old node:
+# the old node is dead, the device comes back on another node on the same
+# port, and the tool finds and flashes it there.
+scenario_usb_replug_while_node_held() {
+  need torvane-virtual-device
+  need torvane-cli
+  usb_up
+  old=$(start_gadget replug 0 boot --save-image /tmp/usb-replug.bin) || exit 1
+  exec 3<>"$old" || fail "cannot hold $old"
+  kill -USR1 "$(gadget_pid 0)"
+  new=$(usb_hidraw_of 1-1 10 "$old") || { cat /tmp/vdev-replug.log; fail "the device did not come back beside $old"; }
+  echo "old node $old (held), new node $new"
+  rc=$(cli usb-replug flash --port 1-1 --wait 20 /data/app.bin)
+  exec 3>&-
+  cat /tmp/vdev-replug.log
+  [ "$rc" = 0 ] || fail "flash exit $rc after the re-plug"
+  cmp /tmp/usb-replug.bin /data/app.bin || fail "the device holds other bytes than app.bin"
+}
+
+# The gadget is unbound from its controller when block 50 arrives (the
+# cable pulled mid-flash): the tool fails with exit 3 and reports no success.
+scenario_usb_unplug_mid_flash() {
+  need torvane-virtual-device
+  need torvane-cli
+  usb_up
+  start_gadget unplug 0 boot,unplug-block=50 >/dev/null || exit 1
+  rc=$(cli usb-unplug flash --wait 20 /data/app.bin)
+  cat /tmp/vdev-unplug.log
+  expect_line /tmp/vdev-unplug.log 'pulled out'
+  [ "$rc" = 3 ] || fail "flash exit $rc after the device left (wanted 3)"
+  expect_line /tmp/cli-usb-unplug.log '下载失败'
+  grep -q '下载成功' /tmp/cli-usb-unplug.log && fail "success reported for a removed device"
+  return 0
+}
+
+# The station over four gadgets: records carry the USB ports 1-1 .. 4-1
+# and the USB serials; the unit pulled out at block 50 is recorded failed.
+scenario_usb_station_four_ports() {
+  need torvane-virtual-device
+  need torvane-cli
+  usb_up
+  for u in 0 1 2; do
+    start_gadget st$u $u "boot,serial=USB-ST$u" --save-image /tmp/usb-st$u.bin >/dev/null || exit 1
+  done
+  start_gadget st3 3 "boot,serial=USB-ST3,unplug-block=50" >/dev/null || exit 1
+  rc=$(cli usb-station station --count 4 --record /tmp/usb-units.jsonl /data/app.bin)
+  cat /tmp/usb-units.jsonl
+  [ "$rc" = 8 ] || fail "station exit $rc (wanted 8: one unit failed)"
+  [ "$(wc -l </tmp/usb-units.jsonl)" = 4 ] || fail "not one record line per unit"
+  for u in 0 1 2; do
+    expect_line /tmp/usb-units.jsonl "\"port\":\"$((u + 1))-1\",.*\"serial\":\"USB-ST$u\",.*\"result\":0," "unit on port $((u + 1))-1 not recorded as passed"
+    cmp /tmp/usb-st$u.bin /data/app.bin || fail "unit $u holds other bytes than app.bin"
+  done
+  expect_line /tmp/usb-units.jsonl '"port":"4-1",.*"serial":"USB-ST3",.*"result":3,' "the unplugged unit's record"
+}
+
+# Report IDs and a composite layout over USB: a keyboard collection
+# (report ID 1, its own length, key reports between replies) before the
+# device's own one (report ID 5), in one interface; sent into its
+# bootloader and flashed.
+scenario_usb_report_id_composite() {
+  need torvane-virtual-device
+  need torvane-cli
+  usb_up
+  start_gadget comp 0 app,report-id=5,composite=1:9,composite-input=3 --save-image /tmp/usb-comp.bin >/dev/null || exit 1
+  trap 'rm -f /usr/bin/Torvane.ini' EXIT
+  printf '[Boot]\nUsage Page=FF00\nUsage=1\n' >/usr/bin/Torvane.ini
+  rc=$(cli usb-comp-enter enter-boot)
+  [ "$rc" = 0 ] || fail "enter-boot exit $rc"
+  rc=$(cli usb-comp-flash flash --wait 20 /data/app.bin)
+  cat /tmp/vdev-comp.log
+  [ "$rc" = 0 ] || fail "flash exit $rc"
+  expect_line /tmp/vdev-comp.log '^image confirmed: 20000 bytes, CRC-16 ok'
+  grep -q 'protocol violation' /tmp/vdev-comp.log && fail "a frame went to the wrong collection"
+  cmp /tmp/usb-comp.bin /data/app.bin || fail "the device holds other bytes than app.bin"
+}
+
+# Figures, printed and not asserted: the transfer engine's time per
+# exchange against a bare write/read loop on the same gadget's hidraw node.
+scenario_usb_bench_real_stack() {
+  need torvane-virtual-device
+  need torvane-hid-probe
+  usb_up
+  start_gadget bench 0 boot,no-restart >/dev/null || exit 1
+  torvane-hid-probe bench 484F 5048 400 >/tmp/usb-bench.txt 2>&1 || { cat /tmp/usb-bench.txt; fail "bench failed"; }
+  cat /tmp/usb-bench.txt
+  echo "TORVANE-NOTE USB stack: $(cat /tmp/usb-bench.txt)" >/dev/console
+}
+
+# Figure, printed and not asserted: with flash --wait running, the time from
+# udev's add event of the gadget's hidraw node to the first start command.
+scenario_usb_bench_wait_to_first_start() {
+  need torvane-virtual-device
+  need torvane-cli
+  [ -S /run/udev/control ] || skip "udevd is not running in this guest"
+  usb_up
+  start_helper /tmp/usb-udev-monitor.log udevadm monitor --udev --subsystem-match=hidraw >/dev/null
+  timeout 60 torvane-cli flash --wait 30 /data/app.bin >/tmp/cli-usb-wait.log 2>&1 &
+  cli_pid=$!
+  sleep 1
+  start_gadget wait 0 boot -v >/dev/null || exit 1
+  wait "$cli_pid"
+  rc=$?
+  [ "$rc" = 0 ] || { cat /tmp/cli-usb-wait.log /tmp/vdev-wait.log; fail "flash exit $rc"; }
+  created=$(sed -n 's/^created at \([0-9.]*\) s$/\1/p' /tmp/vdev-wait.log | head -n 1)
+  start=$(sed -n 's/^frame: command 3 at \([0-9.]*\) s$/\1/p' /tmp/vdev-wait.log | head -n 1)
+  udev=$(sed -n 's/^UDEV *\[\([0-9.]*\)\] *add .*hidraw.*/\1/p' /tmp/usb-udev-monitor.log | head -n 1)
+  [ -n "$start" ] && [ -n "$udev" ] || { cat /tmp/vdev-wait.log /tmp/usb-udev-monitor.log; fail "no timestamps"; }
+  line=$(awk -v c="$created" -v s="$start" -v u="$udev" 'BEGIN {
+    printf "USB flash --wait: first start command %.1f ms after udev'"'"'s add event (goal < 100 ms), %.1f ms after the gadget was bound", (s - u) * 1000, (s - c) * 1000 }')
+  echo "$line"
+  echo "TORVANE-NOTE $line" >/dev/console
+}
