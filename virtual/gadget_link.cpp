@@ -22,6 +22,9 @@ namespace {
 // them, as a device's small buffer would; later ones are lost.
 constexpr size_t kMaxPendingInput = 64;
 
+// How long a leaving device waits for the host to take its last input reports.
+constexpr std::chrono::milliseconds kLeaveDrainLimit{1000};
+
 std::string errno_text(const std::string& what, int err) { return what + ": " + std::strerror(err); }
 
 // Writes one configfs attribute in a single write(), as configfs wants.
@@ -241,6 +244,20 @@ bool GadgetLink::arrive(const sim::SimIdentity& identity, const std::vector<uint
 }
 
 bool GadgetLink::leave(std::string* error) {
+  // Firmware that resets after its last reply has seen that reply go out;
+  // over USB it goes out when the host polls the IN endpoint, which a busy
+  // host may do only milliseconds later. Unbinding before that would lose
+  // it, so the device waits (bounded) until the host has taken every input
+  // report it was given.
+  const auto deadline = std::chrono::steady_clock::now() + kLeaveDrainLimit;
+  while (fd_ >= 0) {
+    std::string ignored;
+    flush_pending(&ignored);
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    pollfd p{fd_, POLLOUT, 0};
+    if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0 || (p.revents & POLLOUT) == 0) break;
+    if (pending_.empty()) break;
+  }
   close_node();
   if (!bound_) return true;
   bound_ = false;

@@ -105,11 +105,11 @@ scenario_usb_station_four_ports() {
   need torvane-cli
   usb_up
   for u in 0 1 2; do
-    start_gadget st$u $u "boot,serial=USB-ST$u" --save-image /tmp/usb-st$u.bin >/dev/null || exit 1
+    start_gadget st$u $u "boot,serial=USB-ST$u" -v --save-image /tmp/usb-st$u.bin >/dev/null || exit 1
   done
   start_gadget st3 3 "boot,serial=USB-ST3,unplug-block=50" >/dev/null || exit 1
   rc=$(cli usb-station station --count 4 --record /tmp/usb-units.jsonl /data/app.bin)
-  cat /tmp/usb-units.jsonl
+  cat /tmp/usb-units.jsonl /tmp/vdev-st?.log
   [ "$rc" = 8 ] || fail "station exit $rc (wanted 8: one unit failed)"
   [ "$(wc -l </tmp/usb-units.jsonl)" = 4 ] || fail "not one record line per unit"
   for u in 0 1 2; do
