@@ -25,7 +25,8 @@ BootloaderModel::BootloaderModel(const SimKnobs& knobs)
       silent_left_(knobs.silent_blocks.begin(), knobs.silent_blocks.end()),
       late_left_(knobs.late_blocks.begin(), knobs.late_blocks.end()),
       wrong_echo_left_(knobs.wrong_echo_blocks.begin(), knobs.wrong_echo_blocks.end()),
-      unplug_armed_(knobs.unplug_block.has_value()) {
+      unplug_armed_(knobs.unplug_block.has_value()),
+      hang_armed_(knobs.hang_block.has_value()) {
   for (const SimBusyBlock& b : knobs.busy_blocks) {
     busy_left_[b.index] = {b.count, b.status ? b.status : knobs.busy_block_status};
   }
@@ -41,6 +42,7 @@ void BootloaderModel::set_transport(SimTransport* transport) {
 void BootloaderModel::power_on() {
   std::lock_guard<std::mutex> lock(mutex_);
   gone_ = false;
+  hung_ = false;
   offline_until_ = {};
   ready_at_ = {};
   in_transfer_ = false;
@@ -124,7 +126,7 @@ void BootloaderModel::restart_into(SimDeviceKind kind, Clock::time_point now,
 void BootloaderModel::on_output_report(const uint8_t* data, size_t length) {
   std::lock_guard<std::mutex> lock(mutex_);
   const Clock::time_point now = Clock::now();
-  if (gone_ || now < offline_until_) return;  // off the bus or resetting
+  if (gone_ || hung_ || now < offline_until_) return;  // off the bus, hung or resetting
   ++verdict_.frames_received;
 
   const bool ids = knobs_.report_id != 0;
@@ -292,6 +294,12 @@ void BootloaderModel::on_block(const uint8_t* frame, Clock::time_point now) {
     gone_ = true;
     in_transfer_ = false;
     if (transport_) transport_->unplug(std::chrono::microseconds(0));
+    return;
+  }
+  if (hang_armed_ && index == *knobs_.hang_block) {
+    hang_armed_ = false;
+    hung_ = true;
+    if (transport_) transport_->stop_reading();
     return;
   }
   if (auto busy = busy_left_.find(index); busy != busy_left_.end() && busy->second.first > 0) {

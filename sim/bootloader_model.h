@@ -110,6 +110,8 @@ class BootloaderModel {
   std::set<uint32_t> late_left_;
   std::set<uint32_t> wrong_echo_left_;
   bool unplug_armed_ = false;
+  bool hang_armed_ = false;
+  bool hung_ = false;  // answers nothing until power_on
 
   SimVerdict verdict_;
 };

@@ -230,7 +230,7 @@ bool KnobParser::item(std::string_view raw, std::string* error) {
       "release",      "interface",     "serial",      "port",
       "report-id",    "report-length", "reply-length", "composite",   "composite-input",
       "busy-start",   "busy-block",    "busy-block-status",
-      "silent-block", "late-block",    "late-ms",     "wrong-echo-block", "unplug-block",
+      "silent-block", "late-block",    "late-ms",     "wrong-echo-block", "unplug-block", "hang-block",
       "latency-us",   "info-status",   "enter-status", "start-status", "restart-ms",
       "port-lost-ms"};
   if (!kKnown.count(k)) {
@@ -314,6 +314,11 @@ bool KnobParser::item(std::string_view raw, std::string* error) {
   if (k == "unplug-block") {
     if (!number(k, value, 0, UINT32_MAX, &n, error)) return false;
     k_.unplug_block = static_cast<uint32_t>(n);
+    return true;
+  }
+  if (k == "hang-block") {
+    if (!number(k, value, 0, UINT32_MAX, &n, error)) return false;
+    k_.hang_block = static_cast<uint32_t>(n);
     return true;
   }
   if (k == "latency-us") {
@@ -427,6 +432,7 @@ std::string format_sim_knobs(const SimKnobs& k) {
   add_num("late-ms", k.late_ms, d.late_ms);
   for (uint32_t i : k.wrong_echo_blocks) add("wrong-echo-block=" + std::to_string(i));
   if (k.unplug_block) add("unplug-block=" + std::to_string(*k.unplug_block));
+  if (k.hang_block) add("hang-block=" + std::to_string(*k.hang_block));
   add_num("latency-us", k.latency_us, d.latency_us);
   add_num("info-status", k.info_status, d.info_status);
   add_num("enter-status", k.enter_status, d.enter_status);

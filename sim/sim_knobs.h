@@ -74,6 +74,7 @@ struct SimKnobs {
   std::vector<uint32_t> late_blocks;
   std::vector<uint32_t> wrong_echo_blocks;
   std::optional<uint32_t> unplug_block;
+  std::optional<uint32_t> hang_block;  // the device hangs when this block first arrives
   uint32_t latency_us = 0;
   uint32_t late_ms = 1500;
   uint16_t info_status = 0;

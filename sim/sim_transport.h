@@ -22,6 +22,11 @@ class SimTransport {
   // The device leaves the bus `delay` from now and stays away.
   virtual void unplug(std::chrono::microseconds delay) = 0;
 
+  // The device has hung: it takes no more output reports off the bus until
+  // it is powered again. A USB link stops reading its endpoint, so the
+  // host's writes back up; elsewhere frames are just lost.
+  virtual void stop_reading() {}
+
   // The device leaves the bus `delay` from now and comes back `off_time`
   // after that, showing `identity`.
   virtual void restart_as(const SimIdentity& identity, std::chrono::microseconds delay,

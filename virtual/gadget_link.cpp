@@ -240,6 +240,7 @@ bool GadgetLink::arrive(const sim::SimIdentity& identity, const std::vector<uint
                         std::string* error) {
   if (!created_ && !create_tree(error)) return false;
   if (!set_function(identity, descriptor, error) || !set_device(identity, error) || !bind(error)) return false;
+  reading_ = true;
   return open_node(error);
 }
 

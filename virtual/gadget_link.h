@@ -62,7 +62,7 @@ class GadgetLink final : public HostLink {
   // Stops taking output reports off the wire, as firmware that hangs: the
   // function's few queued OUT requests fill and the host's writes then wait
   // in the USB core until they time out.
-  void stop_reading() { reading_ = false; }
+  void stop_reading() override { reading_ = false; }
 
  private:
   std::string path(const std::string& tail) const { return dir_ + "/" + tail; }

@@ -44,6 +44,11 @@ class HostLink {
   // go to `output`. False with *error when the link failed for good.
   virtual bool service(short revents, const OutputSink& output, std::string* error) = 0;
 
+  // The device has hung and takes no more output reports off the bus until
+  // it arrives again. Only a link whose host feels that (a USB endpoint
+  // backing up) does anything.
+  virtual void stop_reading() {}
+
   // Where the host sees the device, for the log ("uhid", "USB gadget on
   // dummy_udc.0").
   virtual std::string where() const = 0;

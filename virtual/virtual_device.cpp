@@ -72,8 +72,13 @@ std::string check_uhid_limits(const sim::SimKnobs& knobs) {
 // lock, so it touches nothing but the schedule.
 class VirtualDevice::Transport : public sim::SimTransport {
  public:
-  Transport(ActionSchedule& schedule, const uint64_t& incarnation, uint8_t report_id)
-      : schedule_(schedule), incarnation_(incarnation), report_id_(report_id) {}
+  Transport(ActionSchedule& schedule, const uint64_t& incarnation, uint8_t report_id, HostLink& link)
+      : schedule_(schedule), incarnation_(incarnation), report_id_(report_id), link_(link) {}
+
+  void stop_reading() override {
+    link_.stop_reading();
+    hung = true;
+  }
 
   void send_input_report(std::vector<uint8_t> report, std::chrono::microseconds delay) override {
     // A refusing reply may end a transfer: have the verdict looked at then
@@ -114,11 +119,13 @@ class VirtualDevice::Transport : public sim::SimTransport {
   }
 
   bool attention = false;
+  bool hung = false;
 
  private:
   ActionSchedule& schedule_;
   const uint64_t& incarnation_;
   const uint8_t report_id_;
+  HostLink& link_;
 };
 
 VirtualDevice::VirtualDevice(const sim::SimKnobs& knobs, int uhid_fd, LineSink log)
@@ -127,7 +134,7 @@ VirtualDevice::VirtualDevice(const sim::SimKnobs& knobs, int uhid_fd, LineSink l
 
 VirtualDevice::VirtualDevice(const sim::SimKnobs& knobs, std::unique_ptr<HostLink> link, LineSink log)
     : model_(knobs), link_(std::move(link)), log_(std::move(log)),
-      transport_(std::make_unique<Transport>(schedule_, incarnation_, knobs.report_id)) {
+      transport_(std::make_unique<Transport>(schedule_, incarnation_, knobs.report_id, *link_)) {
   model_.set_transport(transport_.get());
   link_->set_log(log_, false);
 }
@@ -172,6 +179,10 @@ void VirtualDevice::on_output(const std::vector<uint8_t>& wire) {
     log_("frame: command " + std::to_string(boot_get_u16(&wire[command_at])) + " at " + monotonic_seconds() + " s");
   }
   model_.on_output_report(wire.data(), wire.size());
+  if (transport_->hung) {
+    transport_->hung = false;
+    log_("hung: takes no more output reports (hang fault)");
+  }
   review_verdict();
 }
 
@@ -181,6 +192,7 @@ void VirtualDevice::replug() {
   // Whatever the model still had due belongs to the incarnation that left.
   const uint64_t old = incarnation_;
   if (!leave()) return;
+  model_.power_on();
   DeviceAction back;
   back.kind = DeviceAction::Kind::kArrive;
   back.incarnation = old;

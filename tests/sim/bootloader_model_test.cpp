@@ -30,6 +30,7 @@ class RecordingTransport : public SimTransport {
     sent.push_back({std::move(report), delay});
   }
   void unplug(std::chrono::microseconds delay) override { unplugs.push_back(delay); }
+  void stop_reading() override { ++stops; }
   void restart_as(const SimIdentity& identity, std::chrono::microseconds delay,
                   std::chrono::milliseconds off_time) override {
     restarts.push_back({identity, delay, off_time});
@@ -37,6 +38,7 @@ class RecordingTransport : public SimTransport {
   std::vector<Sent> sent;
   std::vector<std::chrono::microseconds> unplugs;
   std::vector<Restart> restarts;
+  int stops = 0;
 };
 
 SimKnobs knobs(std::string_view text) {
@@ -437,6 +439,24 @@ TEST_F(ModelTest, WrongEchoBlockStillKeepsTheBlock) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(model_->verdict().bytes.size(), 48u);
   EXPECT_TRUE(ask(block(im, 1, CHECKSUM_CRC16)).ok(BOOT_CMD_DATA));
+}
+
+TEST_F(ModelTest, HangBlockAnswersNothingUntilPoweredOn) {
+  make("boot,hang-block=1");
+  const TestImage im = make_image(144, CHECKSUM_CRC16);
+  ASSERT_EQ(ask(start(im)).status, 0);
+  ASSERT_EQ(ask(block(im, 0, CHECKSUM_CRC16)).status, 0);
+  feed_silent(block(im, 1, CHECKSUM_CRC16));
+  EXPECT_EQ(transport_.stops, 1);
+  EXPECT_TRUE(transport_.unplugs.empty());
+  feed_silent(info());
+  feed_silent(block(im, 1, CHECKSUM_CRC16));
+  EXPECT_EQ(model_->verdict().protocol_violations, 0u);
+  model_->power_on();
+  EXPECT_TRUE(ask(info()).ok(BOOT_CMD_INFO));
+  flash(im, CHECKSUM_CRC16);
+  EXPECT_TRUE(model_->verdict().completed);
+  EXPECT_EQ(transport_.stops, 1);
 }
 
 TEST_F(ModelTest, UnplugBlockVanishesUntilPoweredOn) {

@@ -188,7 +188,7 @@ TEST(SimKnobsFormat, CanonicalTextReadsBackToTheSameKnobs) {
        {"boot,info=ZAVRO:0.3.0.0 12:33:39 Sep 13 2016,report-id=5,busy-start=2,busy-block=3:4",
         "app,vid=1,pid=2,usage-page=3,usage=4,enter-status=4,enter-silent,no-restart,restart-ms=0",
         "oldboot,info=a\\,b\\\\c,busy-block=1:2:1,busy-block-status=1,silent-block=4,late-block=5,"
-        "late-ms=20,wrong-echo-block=6,unplug-block=7,latency-us=9,info-status=1,start-status=3,"
+        "late-ms=20,wrong-echo-block=6,unplug-block=7,hang-block=8,latency-us=9,info-status=1,start-status=3,"
         "report-length=129",
         "boot,release=0x0102,interface=0", "app,interface=255,release=FFFF",
         "boot,serial=A\\,1,port=usb-0000:00:14.0-2/input0"}) {
