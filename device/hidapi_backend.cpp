@@ -96,17 +96,25 @@ std::optional<HidrawNode> open_hidraw_node(const std::string& path, std::string*
 // (the answer to the last block of a bootloader that resets at once).
 class HidrawDevice final : public HidBackendDevice {
  public:
-  explicit HidrawDevice(HidrawNode node) : node_(std::move(node)) {}
+  explicit HidrawDevice(HidrawNode node) : node_(std::move(node)), writer_(node_.fd) {}
   ~HidrawDevice() override { ::close(node_.fd); }
   HidrawDevice(const HidrawDevice&) = delete;
   HidrawDevice& operator=(const HidrawDevice&) = delete;
 
+  // A write goes through the writer, which ends it within its budget even
+  // when the kernel holds it (a USB device that stopped reading). Right
+  // after an input report came, the device has read the last output report
+  // and has room for the next one: that write goes out straight.
   int write(const uint8_t* data, size_t length) override {
-    return hidraw_write_report(node_.fd, data, length, &error_);
+    const bool straight = answered_;
+    answered_ = false;
+    return writer_.write(data, length, &error_, straight);
   }
 
   int read(uint8_t* buffer, size_t capacity, int timeout_ms) override {
-    return hidraw_read_report(node_.fd, buffer, capacity, timeout_ms, &error_);
+    const int n = hidraw_read_report(node_.fd, buffer, capacity, timeout_ms, &error_);
+    if (n > 0) answered_ = true;
+    return n;
   }
 
   int discard_input() override { return hidraw_discard_reports(node_.fd, kMaxDiscardedReports, &error_); }
@@ -118,6 +126,10 @@ class HidrawDevice final : public HidBackendDevice {
 
  private:
   HidrawNode node_;
+  // Declared after the node: destroyed first, it never outlives the
+  // descriptor it duplicated from (its thread has a copy of its own).
+  HidrawWriter writer_;
+  bool answered_ = false;  // an input report came since the last write
   std::string error_;
 };
 

@@ -1,5 +1,6 @@
 #include "device/hidraw_report_io.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -7,7 +8,10 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 namespace torvane {
 
@@ -124,6 +128,90 @@ int hidraw_write_report(int fd, const uint8_t* data, size_t length, std::string*
       return fail(error, kHidrawDisconnectedText);
     }
   }
+}
+
+struct HidrawWriter::Shared {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int fd = -1;                  // the thread's own duplicate
+  std::vector<uint8_t> report;  // the report to write
+  bool requested = false;       // a report waits for the thread
+  bool busy = false;            // the thread is in the kernel with one
+  bool finished = false;        // the result below is fresh
+  bool stop = false;
+  int result = -1;
+  std::string error;
+  Clock::time_point busy_since{};
+};
+
+HidrawWriter::HidrawWriter(int fd, int budget_ms) : shared_(std::make_shared<Shared>()), budget_ms_(budget_ms) {
+  shared_->fd = fd >= 0 ? ::fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
+  if (shared_->fd < 0) return;  // writes fail with the reason below
+  thread_ = std::thread([shared = shared_] {
+    std::unique_lock<std::mutex> lock(shared->mutex);
+    for (;;) {
+      shared->changed.wait(lock, [&] { return shared->requested || shared->stop; });
+      if (!shared->requested) break;
+      shared->requested = false;
+      shared->busy = true;
+      std::vector<uint8_t> report = std::move(shared->report);
+      lock.unlock();
+      std::string error;
+      const int result = hidraw_write_report(shared->fd, report.data(), report.size(), &error);
+      lock.lock();
+      shared->busy = false;
+      shared->result = result;
+      shared->error = std::move(error);
+      shared->finished = true;
+      shared->changed.notify_all();
+    }
+    ::close(shared->fd);
+  });
+}
+
+HidrawWriter::~HidrawWriter() {
+  if (!thread_.joinable()) return;
+  bool stuck;
+  {
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->stop = true;
+    stuck = shared_->busy || shared_->requested;
+  }
+  shared_->changed.notify_all();
+  // An idle thread ends at once; one stuck in the kernel owns what it uses.
+  if (stuck) {
+    thread_.detach();
+  } else {
+    thread_.join();
+  }
+}
+
+int HidrawWriter::write(const uint8_t* data, size_t length, std::string* error, bool straight) {
+  if (data == nullptr || length == 0) return fail(error, "write of an empty report");
+  if (!thread_.joinable()) return fail(error, "write on a device that is not open");
+  std::unique_lock<std::mutex> lock(shared_->mutex);
+  if (shared_->busy || shared_->requested) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - shared_->busy_since).count();
+    return fail(error, "write: the device takes no output report (the previous one is still waiting after " +
+                           std::to_string(ms) + " ms)");
+  }
+  if (straight) {
+    // The thread is idle and stays so: nothing else hands it work.
+    lock.unlock();
+    return hidraw_write_report(shared_->fd, data, length, error);
+  }
+  shared_->report.assign(data, data + length);
+  shared_->requested = true;
+  shared_->finished = false;
+  shared_->busy_since = Clock::now();
+  shared_->changed.notify_all();
+  if (!shared_->changed.wait_for(lock, std::chrono::milliseconds(budget_ms_), [&] { return shared_->finished; })) {
+    return fail(error, "write: the device takes no output report (nothing taken in " + std::to_string(budget_ms_) +
+                           " ms)");
+  }
+  shared_->finished = false;
+  if (shared_->result < 0 && error != nullptr) *error = shared_->error;
+  return shared_->result;
 }
 
 }  // namespace torvane

@@ -11,7 +11,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <thread>
 
 namespace torvane {
 
@@ -34,6 +36,39 @@ int hidraw_discard_reports(int fd, int limit, std::string* error);
 int hidraw_write_report(int fd, const uint8_t* data, size_t length, std::string* error);
 
 inline constexpr int kHidrawWriteWaitMs = 1000;
+
+// Writes reports to a node within a time budget of its own. A hidraw write
+// ignores O_NONBLOCK: it returns once the report has gone out, and a USB
+// device that stops taking output reports keeps it waiting in the USB core
+// for about 5 s before it fails with ETIMEDOUT. So each report goes out on
+// the writer's own thread while the caller waits at most `budget_ms`; a
+// write the kernel still holds after that fails for the caller, and so does
+// every later one until the kernel lets go of it. The thread works on a
+// duplicate of the descriptor and on state it shares with the writer:
+// destroying the writer never waits for the kernel, a thread still stuck in
+// a write is left to finish on its own.
+//
+// Handing a report to the thread costs two context switches, which under
+// emulation can cost a USB frame per exchange. So a caller that knows the
+// device has room for the report (it has answered since the last write, so
+// it has read that one) may ask for a straight write on its own thread;
+// it is made so only while no earlier write is still held.
+class HidrawWriter {
+ public:
+  explicit HidrawWriter(int fd, int budget_ms = kHidrawWriteWaitMs);
+  ~HidrawWriter();
+  HidrawWriter(const HidrawWriter&) = delete;
+  HidrawWriter& operator=(const HidrawWriter&) = delete;
+
+  // As hidraw_write_report, ended within the budget unless `straight`.
+  int write(const uint8_t* data, size_t length, std::string* error, bool straight = false);
+
+ private:
+  struct Shared;
+  std::shared_ptr<Shared> shared_;
+  std::thread thread_;
+  int budget_ms_;
+};
 
 // Text of a failure on a hidraw node that has gone away.
 inline constexpr const char* kHidrawDisconnectedText = "device disconnected";

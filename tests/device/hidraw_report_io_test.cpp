@@ -8,6 +8,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -187,6 +189,60 @@ TEST_F(HidrawReportIo, WriteToANodeThatTakesNothingGivesUpInBoundedTime) {
   }
   EXPECT_EQ(hidraw_write_report(host, frame.data(), frame.size(), &error), -1);
   EXPECT_NE(error.find("takes no output report"), std::string::npos) << error;
+}
+
+TEST_F(HidrawReportIo, WriterSendsTheWholeReport) {
+  HidrawWriter writer(host);
+  const std::vector<uint8_t> frame = report(0, 65);
+  ASSERT_EQ(writer.write(frame.data(), frame.size(), &error), 65) << error;
+  std::vector<uint8_t> got(128);
+  ASSERT_EQ(::read(device, got.data(), got.size()), 65);
+  got.resize(65);
+  EXPECT_EQ(got, frame);
+  EXPECT_EQ(writer.write(frame.data(), 0, &error), -1);
+}
+
+// A node whose write blocks in the kernel whatever O_NONBLOCK says (hidraw
+// on a USB device that stopped reading): a blocking socket that is full.
+TEST_F(HidrawReportIo, WriterEndsAStuckWriteWithinItsBudgetAndRecovers) {
+  int fds[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds), 0);
+  const std::vector<uint8_t> frame(4096, 0x55);
+  int queued = 0;
+  while (::send(fds[0], frame.data(), frame.size(), MSG_DONTWAIT) > 0) ++queued;
+  using Clock = std::chrono::steady_clock;
+  auto writer = std::make_unique<HidrawWriter>(fds[0], 200);
+  const Clock::time_point t0 = Clock::now();
+  EXPECT_EQ(writer->write(frame.data(), frame.size(), &error), -1);
+  const auto waited = Clock::now() - t0;
+  EXPECT_GE(waited, std::chrono::milliseconds(190));
+  EXPECT_LT(waited, std::chrono::milliseconds(2000));
+  EXPECT_NE(error.find("takes no output report"), std::string::npos) << error;
+  // Later writes fail at once while the kernel still holds the first.
+  const Clock::time_point t1 = Clock::now();
+  EXPECT_EQ(writer->write(frame.data(), frame.size(), &error), -1);
+  EXPECT_LT(Clock::now() - t1, std::chrono::milliseconds(100));
+  EXPECT_NE(error.find("still waiting"), std::string::npos) << error;
+  EXPECT_EQ(writer->write(frame.data(), frame.size(), &error, true), -1) << "a straight write beside a held one";
+  // The device reads again: the held write goes out, and so do new ones.
+  std::vector<uint8_t> got(8192);
+  for (int i = 0; i <= queued; ++i) ASSERT_GT(::read(fds[1], got.data(), got.size()), 0);
+  const Clock::time_point t2 = Clock::now();
+  while (writer->write(frame.data(), 8, &error) != 8 && Clock::now() - t2 < std::chrono::seconds(5)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(::read(fds[1], got.data(), got.size()), 8);
+  // Stuck again, then destroyed: the destructor does not wait for the kernel.
+  while (::send(fds[0], frame.data(), frame.size(), MSG_DONTWAIT) > 0) {
+  }
+  EXPECT_EQ(writer->write(frame.data(), frame.size(), &error), -1);
+  const Clock::time_point t3 = Clock::now();
+  writer.reset();
+  EXPECT_LT(Clock::now() - t3, std::chrono::milliseconds(100));
+  EXPECT_EQ(HidrawWriter(-1).write(frame.data(), 1, &error), -1);
+  // The abandoned thread ends once its write fails on the closed peer.
+  ::close(fds[1]);
+  ::close(fds[0]);
 }
 
 }  // namespace
