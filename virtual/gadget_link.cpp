@@ -24,6 +24,8 @@ constexpr size_t kMaxPendingInput = 64;
 
 // How long a leaving device waits for the host to take its last input reports.
 constexpr std::chrono::milliseconds kLeaveDrainLimit{1000};
+// How long it then stays for the host to hand the last report on.
+constexpr std::chrono::milliseconds kLeaveSettle{100};
 
 std::string errno_text(const std::string& what, int err) { return what + ": " + std::strerror(err); }
 
@@ -234,6 +236,7 @@ void GadgetLink::close_node() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   pending_.clear();
+  had_input_ = false;
 }
 
 bool GadgetLink::arrive(const sim::SimIdentity& identity, const std::vector<uint8_t>& descriptor,
@@ -250,15 +253,29 @@ bool GadgetLink::leave(std::string* error) {
   // host may do only milliseconds later. Unbinding before that would lose
   // it, so the device waits (bounded) until the host has taken every input
   // report it was given.
-  const auto deadline = std::chrono::steady_clock::now() + kLeaveDrainLimit;
+  const auto start = std::chrono::steady_clock::now();
+  const auto deadline = start + kLeaveDrainLimit;
+  bool taken = fd_ < 0;
   while (fd_ >= 0) {
     std::string ignored;
     flush_pending(&ignored);
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
     pollfd p{fd_, POLLOUT, 0};
     if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0 || (p.revents & POLLOUT) == 0) break;
-    if (pending_.empty()) break;
+    if (pending_.empty()) {
+      taken = true;
+      break;
+    }
   }
+  // The controller completes the device's side of a transfer first; the
+  // host's side (usbhid handing the report to hidraw) follows from a
+  // deferred handler, which a loaded emulated machine may run tens of
+  // milliseconds later. A disconnect before that drops the report on the
+  // host, so a device that saw its last report taken stays a little longer.
+  if (taken && had_input_) std::this_thread::sleep_for(kLeaveSettle);
+  const auto waited = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+  if (!taken) note("leaving with input reports the host has not taken");
+  detail("gadget: leaving after " + std::to_string(waited.count()) + " us for the host to take the last input report");
   close_node();
   if (!bound_) return true;
   bound_ = false;
@@ -301,6 +318,7 @@ bool GadgetLink::send_input(const std::vector<uint8_t>& report, std::string* err
     return true;
   }
   pending_.push_back(report);
+  had_input_ = true;
   return flush_pending(error);
 }
 

@@ -83,6 +83,7 @@ class GadgetLink final : public HostLink {
   bool linked_ = false;
   bool bound_ = false;
   bool reading_ = true;
+  bool had_input_ = false;  // input reports were sent since the device arrived
   int fd_ = -1;
   std::vector<uint8_t> descriptor_;
   uint32_t report_length_ = 0;

@@ -8,6 +8,7 @@
 //   torvane-hid-probe info VID PID        (hex)
 //   torvane-hid-probe enter-boot VID PID
 //   torvane-hid-probe bench VID PID BLOCKS [GOAL]
+//   torvane-hid-probe write-burst VID PID COUNT
 //
 // bench flashes a BLOCKS-block image into a bootloader that stays in it
 // (no-restart) with the transfer engine the tools use, then repeats the
@@ -15,6 +16,10 @@
 // nothing else) and prints the time per exchange of both and their ratio
 // against GOAL (printed only), and the bare loop's time in the device
 // layer's shape of system calls.
+//
+// write-burst writes COUNT INFO frames through the device layer without
+// reading, and prints how long each write took and how it ended: against a
+// device that takes no output reports, a USB host's writes back up.
 //
 // Exit status: 0 done, 1 not found or no valid reply, 2 bad arguments.
 #include <fcntl.h>
@@ -89,6 +94,27 @@ int exchange(uint16_t vid, uint16_t pid, bool enter_boot) {
 }
 
 using Clock = std::chrono::steady_clock;
+
+int write_burst(uint16_t vid, uint16_t pid, uint32_t count) {
+  HidDevice* device = hid_link_open(vid, pid, nullptr, nullptr);
+  if (!device) {
+    std::printf("cannot open %04X:%04X: %s\n", vid, pid, hid_link_last_open_error().c_str());
+    return 1;
+  }
+  std::vector<uint8_t> frame(device->output_report_length, 0);
+  frame[0] = device->output_report_id;
+  boot_put_u16(&frame[BOOT_OFF_MAGIC], BOOT_FRAME_MAGIC);
+  boot_put_u16(&frame[BOOT_OFF_COMMAND], BOOT_CMD_INFO);
+  for (uint32_t i = 1; i <= count; ++i) {
+    const Clock::time_point t0 = Clock::now();
+    const int n = hid_link_write(device, frame.data(), frame.size());
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    std::printf("write %u: %.0f ms, %s\n", i, ms,
+                n == static_cast<int>(frame.size()) ? "taken" : device->last_error_text.value_or("failed").c_str());
+  }
+  hid_link_close(device);
+  return 0;
+}
 
 double us_since(Clock::time_point t0) {
   return std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
@@ -225,13 +251,19 @@ int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   uint16_t vid = 0, pid = 0;
   const bool needs_ids = command == "info" || command == "enter-boot";
+  if (command == "write-burst" && argc == 5 && parse_hex16(argv[2], &vid) && parse_hex16(argv[3], &pid)) {
+    hid_link_init();
+    const int rc = write_burst(vid, pid, static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10)));
+    hid_link_exit();
+    return rc;
+  }
   const uint32_t blocks = command == "bench" && (argc == 5 || argc == 6)
                               ? static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10))
                               : 0;
   if (!(command == "list" && argc == 2) &&
       !(needs_ids && argc == 4 && parse_hex16(argv[2], &vid) && parse_hex16(argv[3], &pid)) &&
       !(blocks >= 2 && blocks <= 100000 && parse_hex16(argv[2], &vid) && parse_hex16(argv[3], &pid))) {
-    std::fprintf(stderr, "usage: torvane-hid-probe list | info VID PID | enter-boot VID PID | bench VID PID BLOCKS [GOAL]\n");
+    std::fprintf(stderr, "usage: torvane-hid-probe list | info VID PID | enter-boot VID PID | bench VID PID BLOCKS [GOAL] | write-burst VID PID COUNT\n");
     return 2;
   }
   hid_link_init();

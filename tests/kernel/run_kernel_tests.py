@@ -117,7 +117,7 @@ def main():
     ap.add_argument("--verbose", action="store_true",
                     default=os.environ.get("TORVANE_KERNEL_VERBOSE") == "1",
                     help="show every scenario's output, not only a failing one's")
-    ap.add_argument("--timeout", type=int, default=240, help="limit for the whole guest run (s)")
+    ap.add_argument("--timeout", type=int, default=360, help="limit for the whole guest run (s)")
     args = ap.parse_args()
 
     t_start = time.monotonic()
