@@ -1,15 +1,20 @@
 #include "cli/station_display.h"
 
+#include <sys/ioctl.h>
+
+#include <algorithm>
+#include <tuple>
+#include <vector>
+
 #include "monitor/printable_text.h"
 #include "monitor/stream_output.h"
 #include "station/attached_interfaces.h"
 #include "station/unit_record.h"
+#include "station/units_per_hour.h"
 
 namespace torvane::cli {
 
 namespace {
-// Units shown on a terminal: the most recent ones.
-constexpr size_t kMaxRows = 16;
 constexpr auto kRedrawPeriod = std::chrono::milliseconds(100);
 
 std::string Format(const char* format, auto... args) {
@@ -17,7 +22,31 @@ std::string Format(const char* format, auto... args) {
   std::snprintf(text, sizeof(text), format, args...);
   return text;
 }
+// `text` cut to `columns` screen columns (a CJK character takes two).
+std::string CutToColumns(const std::string& text, int columns) {
+  int used = 0;
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    const int width = lead >= 0xE3 && lead <= 0xED ? 2 : 1;  // U+3000..U+DFFF: CJK, wide
+    if (used + width > columns) break;
+    used += width;
+    i += std::min(length, text.size() - i);
+  }
+  return text.substr(0, i);
+}
 }  // namespace
+
+TerminalSize StationDisplay::Size() const {
+  TerminalSize size = fixed_size_;
+  winsize ws{};
+  if (size.columns <= 0 && ioctl(fileno(out_), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) {
+    size = {ws.ws_col, ws.ws_row};
+  }
+  if (size.columns <= 0) size = {80, 24};
+  return size;
+}
 
 // Every unit's worker waits while the display writes; a stream nobody reads
 // loses progress instead of holding up the flashing. Result lines wait for
@@ -51,6 +80,7 @@ void StationDisplay::OnUnitState(const UnitView& unit, UnitState state, const st
   row.state = state;
   row.detail = detail;
   if (state == UnitState::kFlashing) row.percent = 0;
+  if (state == UnitState::kPassed || state == UnitState::kFailed) row.finished_order = ++finishes_;
   if (terminal_) return Redraw(true);
   Plain(Format("unit %llu  port %s  %s%s%s", static_cast<unsigned long long>(unit.unit), unit.port.c_str(),
                UnitStateName(state), detail.empty() ? "" : ": ", EscapeControlCharacters(detail).c_str()));
@@ -116,8 +146,12 @@ std::string StationDisplay::RowText(const Row& row) const {
 }
 
 std::string StationDisplay::SummaryText() const {
-  return Format("passed %d  failed %d  active %d  %.0f units/h", counters_.passed, counters_.failed,
-                counters_.active, counters_.units_per_hour);
+  const int flashing = static_cast<int>(
+      std::count_if(rows_.begin(), rows_.end(), [](const auto& r) { return r.second.state == UnitState::kFlashing; }));
+  const int finished = counters_.passed + counters_.failed;
+  const bool rate = UnitsPerHourMeaningful(finished, std::chrono::steady_clock::now() - started_);
+  return Format("passed %d  failed %d  active %d  ", counters_.passed, counters_.failed, flashing) +
+         (rate ? Format("%.0f units/h", counters_.units_per_hour) : std::string("-- units/h"));
 }
 
 void StationDisplay::Redraw(bool force) {
@@ -126,11 +160,31 @@ void StationDisplay::Redraw(bool force) {
   last_draw_ = now;
   std::string text;
   if (lines_drawn_ > 0) text += Format("\x1b[%dA", lines_drawn_);
+  // One screen line each, never wrapped (the cursor moves back by lines);
+  // the last column stays free, as some terminals wrap on it.
+  const TerminalSize size = Size();
+  const int columns = std::max(size.columns - 1, 1);
+  const size_t room = static_cast<size_t>(std::max(size.rows - 2, 1));  // the summary, and the line it ends on
+  std::vector<const Row*> shown;
+  for (const auto& [unit, row] : rows_) shown.push_back(&row);
+  if (shown.size() > room) {
+    // The units at work first, then those finished last, then the newest.
+    auto rank = [](const Row* r) {
+      const bool busy = r->state == UnitState::kFlashing || r->state == UnitState::kEnteringBoot ||
+                        r->state == UnitState::kWaitingBoot;
+      return std::make_tuple(busy ? 1 : 0, r->finished_order, r->unit.unit);
+    };
+    std::partial_sort(shown.begin(), shown.begin() + static_cast<long>(room), shown.end(),
+                      [&](const Row* a, const Row* b) { return rank(a) > rank(b); });
+    shown.resize(room);
+    std::sort(shown.begin(), shown.end(), [](const Row* a, const Row* b) { return a->unit.unit < b->unit.unit; });
+  }
   int lines = 0;
-  auto first = rows_.begin();
-  if (rows_.size() > kMaxRows) std::advance(first, static_cast<long>(rows_.size() - kMaxRows));
-  for (auto it = first; it != rows_.end(); ++it, ++lines) text += "\r\x1b[K" + RowText(it->second) + "\n";
-  text += "\r\x1b[K" + SummaryText() + "\n";
+  for (const Row* row : shown) {
+    text += "\r\x1b[K" + CutToColumns(RowText(*row), columns) + "\n";
+    ++lines;
+  }
+  text += "\r\x1b[K" + CutToColumns(SummaryText(), columns) + "\n";
   // A redraw that did not get through (a slow reader, result lines waiting)
   // left nothing to move back over.
   lines_drawn_ = Write(text) ? lines + 1 : 0;

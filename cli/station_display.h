@@ -1,6 +1,9 @@
 // How torvane-cli shows a running station. On a terminal: one line per unit
 // (port, kind, bar, percent, rate, state), redrawn in place, and a summary
-// line (passed, failed, units per hour). Otherwise one plain line per event
+// line (passed, failed, units flashing now, units per hour once it means
+// something). Each line is cut to the terminal's width, so the redraw holds
+// on a narrow terminal; with more units than rows the units at work and
+// those finished last are shown. Otherwise one plain line per event
 // (progress every 10 percent), for logs.
 #pragma once
 
@@ -8,15 +11,24 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <cstdint>
 #include <string>
 
 #include "station/station_observer.h"
 
 namespace torvane::cli {
 
+// A terminal's size in characters; 0 where unknown.
+struct TerminalSize {
+  int columns = 0;
+  int rows = 0;
+};
+
 class StationDisplay final : public StationObserver {
  public:
-  StationDisplay(std::FILE* out, bool terminal) : out_(out), terminal_(terminal) {}
+  // `size`: the terminal's; left 0, it is asked for at each redraw.
+  StationDisplay(std::FILE* out, bool terminal, TerminalSize size = {})
+      : out_(out), terminal_(terminal), fixed_size_(size) {}
 
   void OnUnitAppeared(const UnitView& unit) override;
   void OnUnitState(const UnitView& unit, UnitState state, const std::string& detail) override;
@@ -37,11 +49,13 @@ class StationDisplay final : public StationObserver {
     std::string detail;
     int percent = -1;
     double rate = 0;
+    uint64_t finished_order = 0;  // when it last finished (0: not yet)
   };
   // The unit lines and the summary, in place of the previous ones.
   void Redraw(bool force);
   std::string RowText(const Row& row) const;
   std::string SummaryText() const;
+  TerminalSize Size() const;
   void Plain(const std::string& line);
   void SayLocked(const std::string& text);
   // Progress: false when the text did not get through whole.
@@ -52,6 +66,9 @@ class StationDisplay final : public StationObserver {
   std::mutex mutex_;
   std::FILE* out_;
   bool terminal_;
+  const TerminalSize fixed_size_;
+  const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+  uint64_t finishes_ = 0;
   std::map<uint64_t, Row> rows_;
   StationCounters counters_;
   int lines_drawn_ = 0;

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -85,6 +86,57 @@ TEST_F(Cli, DeviceTextCannotDriveTheTerminal) {
   EXPECT_EQ(r.status, kExitOk) << r.out;
   EXPECT_EQ(r.out.find('\x1B'), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\\x1B]0;pwned\\x07\\x1B[2J"), std::string::npos) << r.out;
+}
+
+// Everything the display wrote to `out`, terminal controls taken out; one
+// entry per screen line.
+std::vector<std::string> ScreenLines(std::FILE* out) {
+  std::rewind(out);
+  std::string text;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;) text.append(buffer, n);
+  std::vector<std::string> lines;
+  std::string line;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\x1b') {
+      while (i < text.size() && !std::isalpha(static_cast<unsigned char>(text[i]))) ++i;  // "\x1b[3A", "\x1b[K"
+    } else if (text[i] == '\n') {
+      lines.push_back(line);
+      line.clear();
+    } else if (text[i] != '\r') {
+      line += text[i];
+    }
+  }
+  return lines;
+}
+
+// On a 40 x 8 terminal with 20 units: no line wraps, the units at work and
+// those finished last are shown, "active" counts the flashing ones, and the
+// rate waits for three finished units.
+TEST(StationDisplay, ATerminalShowsWhatFitsAndWhatMatters) {
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  StationDisplay display(out, true, {40, 8});
+  for (uint64_t n = 1; n <= 20; ++n) {
+    const UnitView unit{n, "1-1." + std::to_string(n), "/dev/hidraw" + std::to_string(n), "", DS_BOOT, 1};
+    display.OnUnitAppeared(unit);
+    display.OnUnitState(unit, UnitState::kFlashing, "");
+    if (n != 4 && n != 5 && n != 6) display.OnUnitState(unit, n % 7 == 0 ? UnitState::kFailed : UnitState::kPassed,
+                                                        "a detail long enough to run past forty columns");
+  }
+  display.OnCounters({2, 0, 3, 5000.0});
+  std::vector<std::string> lines = ScreenLines(out);
+  ASSERT_GE(lines.size(), 7u);
+  for (const std::string& line : lines) EXPECT_LE(line.size(), 39u) << line;
+  // The last redraw: six unit lines and the summary.
+  const std::vector<std::string> last(lines.end() - 7, lines.end());
+  EXPECT_EQ(last[6].rfind("passed 2  failed 0  active 3  -- unit", 0), 0u) << last[6];  // cut at 39
+  std::string ports;
+  for (int i = 0; i < 6; ++i) ports += last[static_cast<size_t>(i)].substr(0, last[static_cast<size_t>(i)].find(' ')) + " ";
+  EXPECT_EQ(ports, "1-1.4 1-1.5 1-1.6 1-1.18 1-1.19 1-1.20 ");
+  display.OnCounters({3, 0, 3, 5000.0});
+  EXPECT_EQ(ScreenLines(out).back().rfind("passed 3  failed 0  active 3  5000 unit", 0), 0u);
+  std::fclose(out);
 }
 
 TEST(StationDisplay, SerialNumbersFromDevicesCannotDriveTheTerminal) {
