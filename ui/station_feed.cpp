@@ -1,5 +1,7 @@
 #include "ui/station_feed.h"
 
+#include "ui/station_texts.h"
+
 namespace torvane {
 
 bool IsBusyState(UnitState state) {
@@ -52,6 +54,7 @@ void StationFeed::OnUnitState(const UnitView& unit, UnitState state, const std::
     row.duration_s = -1;
     row.has_result = false;
     row.info.clear();
+    row.boot_update = false;
   }
   if (row.left) row.left_at = now;
 }
@@ -72,11 +75,13 @@ void StationFeed::OnUnitFinished(const UnitView& unit, const UnitResult& result)
   StationRow& row = RowOf(unit);
   row.has_result = true;
   row.result = result.result;
+  row.boot_update = result.boot_update;
   row.duration_s = result.duration_s;
   if (result.total_bytes > 0) {
     row.percent = static_cast<int>(uint64_t{result.bytes_acknowledged} * 100 / result.total_bytes);
   }
-  record_lines_.push_back(result.record_line);
+  record_lines_.push_back(
+      StationRecordLineText(unit, result, std::chrono::system_clock::to_time_t(std::chrono::system_clock::now())));
 }
 
 void StationFeed::OnUnitInfo(const UnitView& unit, const std::string& info_text) {

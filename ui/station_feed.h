@@ -32,6 +32,7 @@ struct StationRow {
   UnitState state = UnitState::kIdle;
   std::string detail;
   bool has_result = false;     // a flash ended; result holds its DownloadResult
+  bool boot_update = false;    // that flash sent the boot update files
   int result = 0;
   int percent = -1;            // -1: no transfer yet
   double bytes_per_second = 0;
@@ -50,7 +51,7 @@ struct StationBatch {
   std::vector<std::string> removed;  // ports whose rows are gone
   bool counters_changed = false;
   StationCounters counters;
-  std::vector<std::string> record_lines;  // finished units since the last drain, oldest first
+  std::vector<std::string> record_lines;  // finished flashes since the last drain, oldest first (readable)
   std::vector<std::string> messages;      // station messages since the last drain
 };
 

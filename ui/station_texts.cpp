@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "download/download_result.h"
+#include "monitor/printable_text.h"
 #include "station/record_file.h"
 
 namespace torvane {
@@ -62,7 +63,7 @@ std::string StationStateText(const StationRow& row) {
     case UnitState::kEnteringBoot: text = "正在进入烧录模式"; break;
     case UnitState::kWaitingBoot: text = "等待进入烧录模式"; break;
     case UnitState::kFlashing: text = "正在烧录"; break;
-    case UnitState::kPassed: text = "成功"; break;
+    case UnitState::kPassed: text = row.boot_update ? "成功, BOOT 已更新" : "成功"; break;
     case UnitState::kFailed: {
       text = "失败: ";
       if (row.has_result) {
@@ -110,7 +111,26 @@ std::string StationRecordErrorText(const std::string& error) {
 }
 
 std::string StationCountersText(int passed, int failed, double units_per_hour) {
+  if (units_per_hour < 0) return Format("成功: %d   失败: %d   每小时: -- 台", passed, failed);
   return Format("成功: %d   失败: %d   每小时: %.0f 台", passed, failed, units_per_hour);
+}
+
+std::string StationRecordLineText(const UnitView& unit, const UnitResult& result, std::time_t finished) {
+  std::tm local{};
+  localtime_r(&finished, &local);
+  char time[16];
+  std::strftime(time, sizeof time, "%H:%M:%S", &local);
+  std::string text = std::string(time) + "  端口 " + EscapeControlCharacters(unit.port) + "  序列号 " +
+                     (unit.serial.empty() ? "-" : EscapeControlCharacters(unit.serial)) + "  ";
+  if (result.result == DL_OK) {
+    text += result.boot_update ? "成功, BOOT 已更新" : "成功";
+  } else {
+    text += "失败: " + (result.flashed ? StationResultReason(result.result) : std::string("未烧录"));
+    if (result.boot_update) text += " (BOOT 更新)";
+    if (!result.final) text += Format(", 第 %d 次, 可重试", unit.attempt);
+  }
+  if (!result.recorded) text += "  [未写入记录文件!]";
+  return text;
 }
 
 }  // namespace torvane

@@ -3,6 +3,7 @@
 // and its duration, and the totals line.
 #pragma once
 
+#include <ctime>
 #include <string>
 
 #include "ui/station_feed.h"
@@ -29,7 +30,13 @@ std::string StationDurationText(const StationRow& row, StationClock::time_point 
 // translated, the path and the system's error text kept as they are.
 std::string StationRecordErrorText(const std::string& error);
 
-// "成功: 3   失败: 1   每小时: 120 台"
+// "成功: 3   失败: 1   每小时: 120 台"; a negative rate (not yet meaningful)
+// shows as "--".
 std::string StationCountersText(int passed, int failed, double units_per_hour);
+
+// One line of "最近的记录" for a finished flash, readable at a glance:
+// "14:03:09  端口 1-1.2  序列号 A1B2C3  成功, BOOT 已更新"; a line that
+// did not reach the record file says so.
+std::string StationRecordLineText(const UnitView& unit, const UnitResult& result, std::time_t finished);
 
 }  // namespace torvane

@@ -50,10 +50,12 @@ void CTorvaneDlg::OnStation() {
     m_controller->UnregisterDeviceNotifications();
     m_controller->CloseDevice();
   }
+  m_stationOpen = true;
   {
     StationWindow station(std::move(setup), this);
     station.exec();
   }
+  m_stationOpen = false;
   if (m_controller && !m_destroyed) {
     m_controller->RegisterDeviceNotifications(HotplugFactory(m_simBus)());
     m_controller->RequestEnumeration();

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -22,6 +23,7 @@
 #include "settings/app_paths.h"
 #include "station/image_digest.h"
 #include "station/station_core.h"
+#include "station/units_per_hour.h"
 #include "ui/qt/station_table_model.h"
 #include "ui/station_texts.h"
 
@@ -76,7 +78,10 @@ StationWindow::StationWindow(StationWindowSetup setup, QWidget* parent)
   connect(&refresh_, &QTimer::timeout, this, [this] { Refresh(); });
 }
 
-StationWindow::~StationWindow() { Shutdown(); }
+StationWindow::~StationWindow() {
+  Shutdown();
+  if (image_reader_.joinable()) image_reader_.join();
+}
 
 void StationWindow::Shutdown() {
   if (core_) FinishStation();
@@ -154,21 +159,34 @@ void StationWindow::BuildLayout() {
 }
 
 void StationWindow::ShowImage() {
-  const QString path = QString::fromStdString(setup_.image_path);
-  QFile file(path);
-  if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-    image_label_->setText(path.isEmpty() ? U("未选择镜像文件") : U("无法读取: %1").arg(path));
-  } else {
-    const QByteArray bytes = file.readAll();
-    const ImageDigest digest = DigestBytes(reinterpret_cast<const uint8_t*>(bytes.constData()),
-                                           static_cast<size_t>(bytes.size()));
-    image_label_->setText(U("%1   %2 字节   CRC-32 %3")
-                              .arg(QFileInfo(path).fileName())
-                              .arg(bytes.size())
-                              .arg(digest.crc32, 8, 16, QLatin1Char('0')));
-    image_label_->setToolTip(path);
-  }
   address_label_->setText(QStringLiteral("0x%1").arg(setup_.settings.app_address, 8, 16, QLatin1Char('0')));
+  const QString path = QString::fromStdString(setup_.image_path);
+  // Only a regular file is read (a FIFO would never end), and on a thread
+  // of its own: a large image does not hold up the window.
+  if (path.isEmpty() || !QFileInfo(path).isFile()) {
+    image_label_->setText(path.isEmpty() ? U("未选择镜像文件") : U("无法读取: %1").arg(path));
+    return;
+  }
+  image_label_->setText(U("正在读取 %1 ...").arg(path));
+  image_label_->setToolTip(path);
+  image_reader_ = std::thread([this, path] {
+    QFile file(path);
+    QString text;
+    if (!file.open(QIODevice::ReadOnly)) {
+      text = U("无法读取: %1").arg(path);
+    } else {
+      const QByteArray bytes = file.readAll();
+      const ImageDigest digest = DigestBytes(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                             static_cast<size_t>(bytes.size()));
+      text = U("%1   %2 字节   CRC-32 %3")
+                 .arg(QFileInfo(path).fileName())
+                 .arg(bytes.size())
+                 .arg(digest.crc32, 8, 16, QLatin1Char('0'));
+    }
+    // The destructor joins this thread before the window goes, so the
+    // queued call finds it.
+    QMetaObject::invokeMethod(this, [this, text] { image_label_->setText(text); }, Qt::QueuedConnection);
+  });
 }
 
 void StationWindow::ChooseRecordFile() {
@@ -223,7 +241,24 @@ bool StationWindow::StartStation() {
   std::string error;
   StationStartError why = StationStartError::kNone;
   std::unique_ptr<HotplugSource> source = setup_.make_hotplug_source ? setup_.make_hotplug_source() : nullptr;
-  if (!core->Start(feed_.get(), std::move(source), &error, &why)) {
+  // The image is prepared (read, checked, cut into blocks) off the UI
+  // thread; the window goes on painting meanwhile.
+  bool started = false;
+  {
+    starting_ = true;
+    start_stop_->setEnabled(false);
+    start_stop_->setText(U("正在准备..."));
+    QEventLoop wait;
+    std::thread prepare([&] {
+      started = core->Start(feed_.get(), std::move(source), &error, &why);
+      QMetaObject::invokeMethod(&wait, [&wait] { wait.quit(); }, Qt::QueuedConnection);
+    });
+    wait.exec();
+    prepare.join();
+    starting_ = false;
+    SetIdleControls(true);
+  }
+  if (!started) {
     const QString reason = QString::fromStdString(StationRecordErrorText(error));
     QMessageBox::warning(this, windowTitle(),
                          why == StationStartError::kRecord ? U("记录文件无法使用, 未开始烧录:\n%1").arg(reason)
@@ -263,11 +298,13 @@ void StationWindow::Refresh() {
   const StationBatch batch = feed_->Drain(now);
   model_->Apply(batch, now);
   if (batch.counters_changed) counters_ = batch.counters;
-  // Units per hour since the start, moving with the clock between events.
+  // Units per hour since the start, moving with the clock between events,
+  // once it means something.
   const double hours = std::chrono::duration<double>(now - started_).count() / 3600.0;
   const int finished = counters_.passed + counters_.failed;
+  const bool rate = UnitsPerHourMeaningful(finished, now - started_) && hours > 0;
   counters_label_->setText(U(StationCountersText(counters_.passed, counters_.failed,
-                                                 hours > 0 ? finished / hours : 0).c_str()));
+                                                 rate ? finished / hours : -1).c_str()));
   for (const std::string& line : batch.record_lines) {
     const QString text = QString::fromStdString(line);
     record_lines_.append(text);
@@ -287,6 +324,7 @@ QString StationWindow::CountersText() const { return counters_label_->text(); }
 QString StationWindow::RecordLinesText() const { return record_lines_.join(QLatin1Char('\n')); }
 
 void StationWindow::done(int result) {
+  if (starting_) return;  // the image is being prepared: a moment
   if (core_) {
     if (ActiveUnits() > 0) {
       const auto answer = QMessageBox::question(this, windowTitle(), U("仍有设备正在烧录。停止烧录并关闭窗口吗?"),

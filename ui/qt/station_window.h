@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "monitor/hotplug_source.h"
 #include "settings/settings_model.h"
@@ -105,6 +106,8 @@ class StationWindow : public QDialog {
   StationTableModel* model_ = nullptr;
   QTimer refresh_;
   bool stopping_ = false;
+  bool starting_ = false;       // the image is being prepared for a start
+  std::thread image_reader_;    // reads the image for its size and CRC
   StationClock::time_point stop_requested_{};
   StationClock::time_point started_{};
   StationCounters counters_;

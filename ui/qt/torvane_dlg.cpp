@@ -308,11 +308,11 @@ void CTorvaneDlg::OnEnterFlashMode() {
 }
 
 int CTorvaneDlg::OnEnumDone(qint64 /*wparam*/, qint64 /*lparam*/) {
-  return m_controller && !m_destroyed ? m_controller->OnEnumDone() : 0;
+  return m_controller && !m_destroyed && !m_stationOpen ? m_controller->OnEnumDone() : 0;
 }
 
 bool CTorvaneDlg::OnDeviceChange(unsigned event, qint64 /*data*/) {
-  return m_controller && !m_destroyed ? m_controller->OnDeviceChange(event) : false;
+  return m_controller && !m_destroyed && !m_stationOpen ? m_controller->OnDeviceChange(event) : false;
 }
 
 void CTorvaneDlg::ShowPermissionHint() {

@@ -179,6 +179,9 @@ class CTorvaneDlg : public QDialog, public DialogControls {
   QAction* m_stationAction = nullptr;
   bool m_initialised = false;
   bool m_destroyed = false;
+  // The station window is open: it owns the devices, so detection results
+  // queued before it opened are dropped rather than acted on in its loop.
+  bool m_stationOpen = false;
 };
 
 }  // namespace torvane
