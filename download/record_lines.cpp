@@ -73,8 +73,20 @@ inline bool DecodeHex(const uint8_t* text, size_t count, uint8_t* out, unsigned*
   unsigned total = 0;
   size_t i = 0;
 #if defined(__SSE2__)
-  for (; i + 8 <= count; i += 8) {
-    if (!DecodeSixteen(text + 2 * i, out + i, &total)) return false;
+  if (count >= 8) {
+    for (; i + 8 <= count; i += 8) {
+      if (!DecodeSixteen(text + 2 * i, out + i, &total)) return false;
+    }
+    if (i < count) {
+      // The last eight again, overlapping bytes already decoded: only the
+      // new ones are added.
+      unsigned again = 0;
+      for (size_t k = count - 8; k < i; ++k) again += out[k];
+      unsigned last = 0;
+      if (!DecodeSixteen(text + 2 * (count - 8), out + count - 8, &last)) return false;
+      total += last - again;
+      i = count;
+    }
   }
 #endif
   for (; i < count; ++i) {
@@ -87,10 +99,20 @@ inline bool DecodeHex(const uint8_t* text, size_t count, uint8_t* out, unsigned*
   return (bad & 0x100) == 0;
 }
 
+// A field of up to four bytes, most significant first.
 unsigned BigEndian(const uint8_t* bytes, size_t count) {
-  unsigned value = 0;
-  for (size_t i = 0; i < count; ++i) value = (value << 8) | bytes[i];
-  return value;
+  switch (count) {
+    case 0:
+      return 0;
+    case 1:
+      return bytes[0];
+    case 2:
+      return (unsigned{bytes[0]} << 8) | bytes[1];
+    case 3:
+      return (unsigned{bytes[0]} << 16) | (unsigned{bytes[1]} << 8) | bytes[2];
+    default:
+      return (unsigned{bytes[0]} << 24) | (unsigned{bytes[1]} << 16) | (unsigned{bytes[2]} << 8) | bytes[3];
+  }
 }
 
 std::string Hex(uint64_t value, int width = 8) {
@@ -177,7 +199,9 @@ bool RecordLines::IntelLine(const uint8_t* text, size_t length, RecordSink& sink
     return Refuse(error, RecordFault::Malformed, "record length does not match its length field");
   }
   if (bytes_[3] != 0 || check_data_) {
-    if (!DecodeHex(text + 9, count - 4, bytes_ + 4, &sum)) {
+    // The whole record in one run (the head again), for the wide decoder.
+    sum = 0;
+    if (!DecodeHex(text + 1, count, bytes_, &sum)) {
       return Refuse(error, RecordFault::Malformed, "hexadecimal digit expected");
     }
     if ((sum & 0xFF) != 0) return Refuse(error, RecordFault::Checksum, "checksum mismatch");
@@ -259,7 +283,8 @@ bool RecordLines::SRecordLine(const uint8_t* text, size_t length, RecordSink& si
   // the pass that writes them.
   const bool data_record = type >= 1 && type <= 3;
   const size_t decoded = data_record && !check_data_ ? std::min<size_t>(count, type + 2) : count;
-  if (!DecodeHex(text + 4, decoded - 1, bytes_ + 1, &sum)) {
+  sum = 0;  // the whole run from the length byte again, for the wide decoder
+  if (!DecodeHex(text + 2, decoded, bytes_, &sum)) {
     return Refuse(error, RecordFault::Malformed, "hexadecimal digit expected");
   }
   if (decoded == count && (sum & 0xFF) != 0xFF) return Refuse(error, RecordFault::Checksum, "checksum mismatch");
