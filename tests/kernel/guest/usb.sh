@@ -64,11 +64,27 @@ usb_hidraw_of() {
 # $3 (output in /tmp/vdev-<tag>.log), further arguments passed on, and
 # waits for its hidraw node on port $2+1-1. Prints the node.
 start_gadget() {
+  launch_gadget "$@"
+  tag=$1 udc=$2 knobs=$3
+  node=$(usb_hidraw_of "$((udc + 1))-1") || { cat "/tmp/vdev-$tag.log"; fail "no hidraw node on port $((udc + 1))-1 ($knobs)"; }
+  echo "$node"
+}
+
+# Starts the gadget as start_gadget does without waiting for its node, so
+# that several enumerate at once.
+launch_gadget() {
   tag=$1 udc=$2 knobs=$3
   shift 3
   start_helper "/tmp/vdev-$tag.log" torvane-virtual-device --gadget="dummy_udc.$udc" "$@" "$knobs" >/dev/null
-  node=$(usb_hidraw_of "$((udc + 1))-1") || { cat "/tmp/vdev-$tag.log"; fail "no hidraw node on port $((udc + 1))-1 ($knobs)"; }
-  echo "$node"
+}
+
+# Waits for the nodes of the gadgets on dummy_udc.0 .. dummy_udc.$1.
+wait_gadgets() {
+  u=0
+  while [ "$u" -le "$1" ]; do
+    usb_hidraw_of "$((u + 1))-1" >/dev/null || { cat /tmp/vdev-*.log; fail "no hidraw node on port $((u + 1))-1"; }
+    u=$((u + 1))
+  done
 }
 
 # The pid of the helper that runs the gadget on dummy_udc.$1.

@@ -45,7 +45,8 @@ scenario_usb_four_ports_list_and_pick() {
   need torvane-virtual-device
   need torvane-cli
   usb_up
-  for u in 0 1 2 3; do start_gadget p$u $u boot,serial=UNIT-0042 --save-image /tmp/usb-port$u.bin >/dev/null || exit 1; done
+  for u in 0 1 2 3; do launch_gadget p$u $u boot,serial=UNIT-0042 --save-image /tmp/usb-port$u.bin; done
+  wait_gadgets 3
   rc=$(cli usb-list list --json)
   [ "$rc" = 0 ] || fail "list exit $rc"
   for u in 1 2 3 4; do
@@ -105,9 +106,10 @@ scenario_usb_station_four_ports() {
   need torvane-cli
   usb_up
   for u in 0 1 2; do
-    start_gadget st$u $u "boot,serial=USB-ST$u" -v --save-image /tmp/usb-st$u.bin >/dev/null || exit 1
+    launch_gadget st$u $u "boot,serial=USB-ST$u" -v --save-image /tmp/usb-st$u.bin
   done
-  start_gadget st3 3 "boot,serial=USB-ST3,unplug-block=50" >/dev/null || exit 1
+  launch_gadget st3 3 "boot,serial=USB-ST3,unplug-block=50"
+  wait_gadgets 3
   rc=$(cli usb-station station --count 4 --record /tmp/usb-units.jsonl /data/app.bin)
   cat /tmp/usb-units.jsonl /tmp/vdev-st?.log
   [ "$rc" = 8 ] || fail "station exit $rc (wanted 8: one unit failed)"
@@ -202,7 +204,11 @@ scenario_usb_stalled_device() {
   echo "flash into the hanging device: exit $2 after $1 s"
   [ "$2" = 3 ] || fail "flash exit $2 (wanted 3)"
   grep -q '下载成功' /tmp/usb-hang-flash.log && fail "success reported for a hung device"
-  torvane-hid-probe write-burst 484F 5048 7 >/tmp/usb-hang-burst.log 2>&1
+  # The probe's exit waits for the write the kernel still holds; the
+  # scenario does not: the gadget's removal at its end releases it.
+  torvane-hid-probe write-burst 484F 5048 7 >/tmp/usb-hang-burst.log 2>&1 &
+  i=0
+  until grep -q '^write 7:' /tmp/usb-hang-burst.log || [ $i -ge 100 ]; do sleep 0.1; i=$((i + 1)); done
   cat /tmp/usb-hang-burst.log /tmp/vdev-hang.log
   expect_line /tmp/usb-hang-burst.log '^write 7: [0-9]+ ms, write: the device takes no output report' "the seventh write did not fail"
   awk '$3 + 0 > 1500 { bad = 1 } END { exit bad }' /tmp/usb-hang-burst.log || fail "a write took longer than its budget"
