@@ -59,6 +59,7 @@ struct UnitSession {
   Phase phase = Phase::kIdle;
   Outcome outcome = Outcome::kNone;  // once final
   bool taken = false;                // counts towards --count
+  std::chrono::system_clock::time_point taken_at;
   bool present = false;
   AttachedInterface current;         // what the port shows (while present)
   SteadyClock::time_point event_time;
@@ -229,8 +230,10 @@ UnitRecord RecordOf(const Shared& sh, const UnitSession& u) {
   }
   r.unit = u.view.unit;
   r.attempt = u.view.attempt;
-  r.start = r.end = std::chrono::system_clock::now();
-  r.duration_s = 0;
+  // A line without a flash spans the unit's time with the station.
+  r.start = u.has_last ? u.last.end : u.taken_at;
+  r.end = std::chrono::system_clock::now();
+  r.duration_s = std::chrono::duration<double>(r.end - r.start).count();
   return r;
 }
 
@@ -303,6 +306,7 @@ void Take(const std::shared_ptr<Shared>& shared, const std::string& key, UnitSes
     return TellState(sh, u, UnitState::kIdle, "application (no --enter-boot)");
   }
   u.taken = true;
+  u.taken_at = std::chrono::system_clock::now();
   ++sh.started_units;
   if (u.current.kind == DS_APP) return StartEnterBoot(shared, key, u);
   StartFlash(shared, key, u);
@@ -517,6 +521,8 @@ void FlashWorker(const std::shared_ptr<Shared>& shared, std::string key, UnitVie
                                : record.detail + (record.detail.empty() ? "" : "; ") + "attempt " +
                                      std::to_string(view.attempt + 1) + " when it comes back");
   });
+  // A stop that came during the record's write ends the wait at once.
+  if (u.phase == Phase::kAwaitRetry && sh.stopping.load()) EndRetries(sh, u, "station stopped");
   WorkerEnded(shared, key);
 }
 
