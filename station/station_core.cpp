@@ -66,7 +66,10 @@ struct UnitSession {
   bool arrival_pending = false;      // the port changed while a worker ran
   SteadyClock::time_point absent_since;
   SteadyClock::time_point finished_at;  // its last outcome (a worker's end)
-  bool left_by_itself = false;       // its last departure was a restart, not an unplug
+  // Its last departure: during a worker's run, or soon after its outcome
+  // (a restart rather than an unplug).
+  bool left_during_worker = false;
+  bool left_soon_after = false;
   bool app_seen = false;             // shown as its application since its last outcome
   SteadyClock::time_point deadline;  // kWaitingBoot, kAwaitApp
   UnitRecord last;                   // its last record line, for a closing one
@@ -396,7 +399,8 @@ void Decide(const std::shared_ptr<Shared>& shared, const std::string& key, std::
       show();
       return TellState(sh, u, UnitState::kPassed, "");
     }
-    if (u.app_seen || !u.left_by_itself) return renew_and_take();
+    // A pass restarts the unit, often before its worker is done.
+    if (u.app_seen || !(u.left_during_worker || u.left_soon_after)) return renew_and_take();
     u.phase = Phase::kAwaitApp;
     u.deadline = SteadyClock::now() + sh.config.forget_after;
     show();
@@ -404,7 +408,8 @@ void Decide(const std::shared_ptr<Shared>& shared, const std::string& key, std::
   }
   // Failed for good: the same unit when it restarted by itself or shows its
   // serial number again; after an unplug anything else is a new unit.
-  if (u.left_by_itself || same_serial) {
+  // (A unit leaving during its failing flash was pulled or died: not a restart.)
+  if (u.left_soon_after || same_serial) {
     show();
     return TellState(sh, u, UnitState::kFailed, boot ? "no attempts left" : "");
   }
@@ -436,8 +441,9 @@ void OnDeparture(Shared& sh, UnitSession& u) {
   const SteadyClock::time_point now = SteadyClock::now();
   u.present = false;
   u.absent_since = now;
-  u.left_by_itself = WorkerPhase(u.phase) || u.phase == Phase::kWaitingBoot ||
-                     (u.finished_at != SteadyClock::time_point{} && now - u.finished_at <= sh.config.restart_window);
+  u.left_during_worker = WorkerPhase(u.phase);
+  u.left_soon_after = !u.left_during_worker && u.finished_at != SteadyClock::time_point{} &&
+                      now - u.finished_at <= sh.config.restart_window;
   if (u.phase != Phase::kWaitingBoot) TellState(sh, u, UnitState::kGone, "");
 }
 

@@ -19,8 +19,9 @@
 //   when they arrive within their wait); a cancel ends them failed.
 //
 // Re-plug rules. A unit that leaves within `restart_window` of its outcome
-// (or during its flash) restarted by itself; a later departure is the
-// operator unplugging it. What comes back on the port:
+// restarted by itself, and so did one that passed and left during its flash
+// (a good flash restarts it, often before its worker is done); any other
+// departure is the operator unplugging it (or the unit dying mid-flash). What comes back on the port:
 // - after a pass: its application is as it should be; a bootloader after an
 //   unplug is a new unit; a bootloader after its own restart, without its
 //   application in between, gets `forget_after` to start its application

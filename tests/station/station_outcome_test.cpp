@@ -163,7 +163,7 @@ TEST_F(StationScenarios, EveryUnitEndsWithOneRecordedCountedOutcome) {
          t.station().CancelAll();
        },
        0, 1, {"cancelled"}, "cancelled"},
-      {"a pass whose application never starts", Config(1, 0), {"boot,no-app,restart-ms=20,serial=U1"},
+      {"a pass whose application never starts", Config(1, 0), {"boot,no-app,restart-ms=300,serial=U1"},
        [](StationScenarios& t) {
          ASSERT_TRUE(t.WaitForRecords(2)) << "the pass, then the finding";
          t.station().RequestStop();
@@ -185,6 +185,13 @@ TEST_F(StationScenarios, EveryUnitEndsWithOneRecordedCountedOutcome) {
          t.Sleep(200ms);  // the operator's unplug, not its restart
          t.bus().unplug(t.ids[0]);
          t.Sleep(100ms);
+         t.PlugNow("boot,no-serial,port=P1");
+       },
+       1, 1, {"ok", "protocol-error"}},
+      {"serial-less newcomer where a unit left in the middle of its flash: a new unit", Config(1, 2),
+       {"boot,no-serial,port=P1,unplug-block=3"},
+       [](StationScenarios& t) {
+         ASSERT_TRUE(t.WaitForRecords(1));
          t.PlugNow("boot,no-serial,port=P1");
        },
        1, 1, {"ok", "protocol-error"}},
