@@ -1,6 +1,7 @@
 #include "station/attached_interfaces.h"
 
 #include <cstdio>
+#include <tuple>
 #include <utility>
 
 #include "device/hid_error_text.h"
@@ -79,6 +80,38 @@ std::vector<AttachedInterface> ListAttachedInterfaces(const Settings& settings, 
     out.push_back(std::move(entry));
   }
   return out;
+}
+
+namespace {
+// What tells one listed interface from another, the port aside.
+using Identity = std::tuple<std::string, uint16_t, uint16_t, uint16_t, uint16_t, std::string>;
+Identity IdentityOf(const AttachedInterface& e) {
+  return {e.path, e.vendor_id, e.product_id, e.usage_page, e.usage, e.serial};
+}
+std::vector<Identity> ListIdentities() {
+  hid_link_refresh();
+  HidDeviceInfoList list(hid_link_find(0, 0));
+  std::vector<Identity> out;
+  for (const HidDeviceInfo* d = list.get(); d != nullptr; d = d->next) {
+    out.emplace_back(d->path, d->vendor_id, d->product_id, d->usage_page, d->usage, Narrow(d->serial_number));
+  }
+  return out;
+}
+}  // namespace
+
+bool ListAttachedInterfacesSettled(const Settings& settings, std::vector<AttachedInterface>* out) {
+  constexpr int kTries = 5;
+  for (int attempt = 0; attempt < kTries; ++attempt) {
+    std::vector<AttachedInterface> listed = ListAttachedInterfaces(settings, true);
+    const std::vector<Identity> again = ListIdentities();
+    std::vector<Identity> first;
+    for (const AttachedInterface& e : listed) first.push_back(IdentityOf(e));
+    if (first == again) {
+      *out = std::move(listed);
+      return true;
+    }
+  }
+  return false;
 }
 
 std::string AttachedInterfaceJson(const AttachedInterface& e) {

@@ -52,6 +52,14 @@ HidDevice* OpenAttachedInterface(const Settings& settings, const AttachedInterfa
 // `refresh`), in enumeration order, with its port looked up.
 std::vector<AttachedInterface> ListAttachedInterfaces(const Settings& settings, bool refresh);
 
+// As ListAttachedInterfaces(refresh), but the ports are known to belong to
+// the interfaces listed: a port is looked up after the listing, and an
+// interface that left meanwhile may have handed its path to another device,
+// whose port would then be taken for its own. So the bus is listed again
+// after the lookups until two listings agree; false when they did not
+// within a few tries (the bus is busy changing: look again later).
+bool ListAttachedInterfacesSettled(const Settings& settings, std::vector<AttachedInterface>* out);
+
 // The JSON object of one interface (the `list --json` element).
 std::string AttachedInterfaceJson(const AttachedInterface& entry);
 

@@ -587,7 +587,8 @@ bool SameInterface(const AttachedInterface& a, const AttachedInterface& b) {
 
 // One look at the bus: arrivals and departures since the last look. A
 // port-less interface new to the station is held for portless_settle first;
-// *held_due is when the next one settles.
+// *held_due is when the next one settles, or when to look again after a
+// listing that would not settle.
 void Scan(const std::shared_ptr<Shared>& shared, std::map<std::string, AttachedInterface>* present,
           std::map<std::string, HeldInterface>* held, SteadyClock::time_point event_time,
           SteadyClock::time_point* held_due) {
@@ -595,8 +596,13 @@ void Scan(const std::shared_ptr<Shared>& shared, std::map<std::string, AttachedI
   const SteadyClock::time_point now_time = SteadyClock::now();
   std::map<std::string, AttachedInterface> now;
   std::map<std::string, HeldInterface> still_held;
+  std::vector<AttachedInterface> listed;
+  if (!ListAttachedInterfacesSettled(s, &listed)) {
+    *held_due = now_time + std::chrono::milliseconds(20);
+    return;
+  }
   *held_due = SteadyClock::time_point::max();
-  for (const AttachedInterface& i : ListAttachedInterfaces(s, true)) {
+  for (const AttachedInterface& i : listed) {
     if (!HasIdentityUsage(s, i)) continue;
     const std::string key = KeyOf(i);
     if (!i.port.empty() || now.count(key)) {

@@ -36,7 +36,8 @@
 //   same kind, is a new unit.
 // An interface whose port cannot be read is watched for `portless_settle`
 // before it is taken for a unit: one gone by then was a departing interface
-// (its port is the first thing to go), not a unit.
+// (its port is the first thing to go), not a unit. Ports come from listings
+// the bus agreed to twice (ListAttachedInterfacesSettled).
 //
 // Threads: Start, RequestStop, CancelAll, WaitUntilDone, Stop, Counters and
 // the destructor may be called from any one host thread; RequestStop and

@@ -192,6 +192,7 @@ TEST_F(StationScenarios, EveryUnitEndsWithOneRecordedCountedOutcome) {
        {"boot,no-serial,port=P1,unplug-block=3"},
        [](StationScenarios& t) {
          ASSERT_TRUE(t.WaitForRecords(1));
+         t.Sleep(100ms);  // the operator's hands
          t.PlugNow("boot,no-serial,port=P1");
        },
        1, 1, {"ok", "protocol-error"}},
