@@ -32,17 +32,18 @@ class FakeKernel {
     EXPECT_TRUE(sim::parse_sim_knobs(knob_text, &knobs_, &error)) << error;
     EXPECT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds_), 0);
     EXPECT_EQ(::pipe(stop_), 0);
+    EXPECT_EQ(::pipe(replug_), 0);
     device_ = std::make_unique<VirtualDevice>(knobs_, fds_[1], [this](const std::string& line) {
       std::lock_guard<std::mutex> lock(mutex_);
       lines_.push_back(line);
     });
     device_->set_image_path(std::move(image_path));
-    runner_ = std::thread([this] { end_ = device_->run(stop_[0]); });
+    runner_ = std::thread([this] { end_ = device_->run(stop_[0], replug_[0]); });
   }
 
   ~FakeKernel() {
     stop();
-    for (int fd : {fds_[0], fds_[1], stop_[0], stop_[1]}) {
+    for (int fd : {fds_[0], fds_[1], stop_[0], stop_[1], replug_[0], replug_[1]}) {
       if (fd >= 0) ::close(fd);
     }
   }
@@ -85,6 +86,12 @@ class FakeKernel {
     const size_t skip = knobs_.report_id ? 1 : 0;
     if (ev.u.input2.size <= skip) return {};
     return std::vector<uint8_t>(ev.u.input2.data + skip, ev.u.input2.data + ev.u.input2.size);
+  }
+
+  // As SIGUSR1 does to the program.
+  void replug() {
+    const char byte = 1;
+    ASSERT_EQ(::write(replug_[1], &byte, 1), 1);
   }
 
   void stop() {
@@ -140,6 +147,7 @@ class FakeKernel {
   sim::SimKnobs knobs_;
   int fds_[2] = {-1, -1};
   int stop_[2] = {-1, -1};
+  int replug_[2] = {-1, -1};
   std::unique_ptr<VirtualDevice> device_;
   std::thread runner_;
   RunEnd end_ = RunEnd::kUhidError;
@@ -224,6 +232,22 @@ TEST(VirtualDevice, EnterBootRecreatesTheDeviceAsItsBootloader) {
   expect_reply(reply, BOOT_CMD_INFO, 0);
   EXPECT_STREQ(reinterpret_cast<const char*>(&reply[BOOT_REPLY_OFF_INFO]),
                "ZAVRO:0.3.0.0 12:33:39 Sep 13 2016");
+}
+
+// A re-plug powers the device again: it leaves, comes back with the same
+// identity after restart-ms, and a device that had hung answers again.
+TEST(VirtualDevice, ReplugBringsAHungDeviceBack) {
+  FakeKernel k("boot,hang-block=0,restart-ms=0");
+  k.expect(UHID_CREATE2);
+  k.output(frame(0, BOOT_CMD_DATA));  // block 0: the device hangs
+  k.output(frame(0, BOOT_CMD_INFO));
+  EXPECT_FALSE(k.next(200).has_value()) << "a hung device answered";
+  EXPECT_TRUE(k.logged("hung"));
+  k.replug();
+  k.expect(UHID_DESTROY);
+  const uhid_event back = k.expect(UHID_CREATE2);
+  EXPECT_EQ(back.u.create2.product, 0x5048u);
+  expect_reply(k.exchange(frame(0, BOOT_CMD_INFO)), BOOT_CMD_INFO, 0);
 }
 
 TEST(VirtualDevice, StopDuringARestartDestroysNothingTwice) {

@@ -57,5 +57,43 @@ TEST(VirtualOptions, LargestReportUhidCarriesIsAccepted) {
   EXPECT_TRUE(parse_virtual_options({"boot,report-length=4096"}, &o, &error)) << error;
 }
 
+TEST(VirtualOptions, GadgetTakesItsControllerOrTheFirstFree) {
+  VirtualOptions o;
+  std::string error;
+  ASSERT_TRUE(parse_virtual_options({"--gadget", "boot,serial=UNIT-1,interface=0,release=0x0102"}, &o, &error)) << error;
+  EXPECT_TRUE(o.gadget);
+  EXPECT_TRUE(o.udc.empty());
+  ASSERT_TRUE(parse_virtual_options({"--gadget=dummy_udc.2"}, &o, &error)) << error;
+  EXPECT_EQ(o.udc, "dummy_udc.2");
+}
+
+// What a USB HID gadget cannot express is refused with the reason, before
+// anything is created.
+TEST(VirtualOptions, GadgetRefusesWhatItCannotExpress) {
+  const struct {
+    std::vector<std::string> args;
+    const char* reason;
+  } cases[] = {
+      {{"--gadget", "boot,port=bench-1"}, "port="},
+      {{"--gadget", "boot,interface=2"}, "interface=2"},
+      {{"--gadget", "boot,report-length=1026"}, "1025 bytes on the wire"},       // no IDs: 1025 travel
+      {{"--gadget", "boot,report-id=5,report-length=1025"}, "1025 bytes"},      // the ID byte travels too
+      {{"--gadget", "boot,report-id=5,composite=1:1025"}, "1025 bytes"},        // the keyboard's report
+      {{"--gadget=", "boot"}, "controller name"},
+      {{"--gadget", "--uhid", "/dev/uhid"}, "exclude each other"},
+  };
+  for (const auto& c : cases) {
+    VirtualOptions o;
+    std::string error;
+    EXPECT_FALSE(parse_virtual_options(c.args, &o, &error)) << c.args.back();
+    EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+  }
+  // The longest reports a high-speed interrupt transfer carries pass.
+  VirtualOptions o;
+  std::string error;
+  EXPECT_TRUE(parse_virtual_options({"--gadget", "boot,report-length=1025"}, &o, &error)) << error;
+  EXPECT_TRUE(parse_virtual_options({"--gadget", "boot,report-id=5,report-length=1024"}, &o, &error)) << error;
+}
+
 }  // namespace
 }  // namespace torvane::virt
