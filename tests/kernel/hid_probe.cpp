@@ -186,7 +186,7 @@ double bare_loop(const std::string& path, const std::vector<std::vector<uint8_t>
 
 // Rounds of the bench: the guest shares a loaded host, so each figure is
 // the best of several runs, the transfer and the bare loop taking turns.
-constexpr int kBenchRounds = 3;
+constexpr int kBenchRounds = 6;
 
 int bench(uint16_t vid, uint16_t pid, uint32_t blocks, const char* goal) {
   std::vector<uint8_t> bytes(size_t{blocks} * BOOT_BLOCK_SIZE);

@@ -309,7 +309,7 @@ scenario_bench_real_stack() {
   need torvane-virtual-device
   need torvane-hid-probe
   start_virtual_device bench boot,no-restart 0003:484F:5048 >/dev/null || exit 1
-  torvane-hid-probe bench 484F 5048 400 1.15 >/tmp/bench.txt 2>&1 || { cat /tmp/bench.txt; fail "bench failed"; }
+  torvane-hid-probe bench 484F 5048 200 1.15 >/tmp/bench.txt 2>&1 || { cat /tmp/bench.txt; fail "bench failed"; }
   cat /tmp/bench.txt
   echo "TORVANE-NOTE real stack: $(cat /tmp/bench.txt)" >/dev/console
 }
