@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <clocale>
+#include <csignal>
 #include <cstring>
 #include <cstdio>
 #include <filesystem>
@@ -41,6 +42,9 @@ int OutputChecked(int status) {
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   torvane::IgnoreBrokenPipes();
+  // A file size limit makes a write fail (EFBIG) instead of ending the
+  // process, so the record file cuts a partial line back and says so.
+  std::signal(SIGXFSZ, SIG_IGN);
   using namespace torvane::cli;
 
   CLI::App app{"Torvane: writes firmware images into USB HID devices through their bootloader"};

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <csignal>
@@ -265,6 +266,26 @@ TEST_F(Cli, InfoJsonIsOneDocumentForEveryOutcome) {
     EXPECT_NE(out.find(c.says), std::string::npos);
     EXPECT_EQ(out.find(R"("error":)") != std::string::npos, c.status != kExitOk);
   }
+}
+
+// A record that no longer fits (a file size limit, as a full disk) is cut
+// back to whole lines; the unit is shown NOT RECORDED, no new unit starts
+// and the run fails.
+TEST_F(Cli, AStationWhoseRecordNoLongerFitsStopsWithWholeLines) {
+  const std::string record = dir_.path() + "/units.jsonl";
+  CliRunOptions options;
+  const CliRun r = RunCli("/bin/bash",
+                          {"-c", "ulimit -f 1 && exec \"$0\" \"$@\"", cli_, "station", App(), "--count", "3",
+                           "--record", record, "--simulate-arrivals", "boot,port=a@0,boot,port=b@400,boot,port=c@800"},
+                          options);
+  EXPECT_EQ(r.status, kExitFileError) << r.out;
+  EXPECT_NE(r.out.find("NOT RECORDED"), std::string::npos) << r.out;
+  std::ifstream in(record, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(text.empty());
+  EXPECT_EQ(text.back(), '\n') << text;
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+  EXPECT_EQ(r.out.find("port c  ok"), std::string::npos) << "no unit after the failure: " << r.out;
 }
 
 TEST_F(Cli, ADeviceWhoseReportsAreTooLongCannotBeOpened) {
