@@ -24,7 +24,7 @@ namespace torvane {
 enum class UnitState {
   kIdle,          // attached, nothing to do (an application without --enter-boot, or done)
   kEnteringBoot,  // the application is being sent into its bootloader
-  kWaitingBoot,   // sent; waiting for the bootloader to appear on the same port (or, failed, its return)
+  kWaitingBoot,   // sent; waiting for the bootloader to appear on the same port
   kFlashing,      // the transfer runs
   kPassed,        // flashed, the device acknowledged every byte
   kFailed,        // the flash or the enter-boot command failed

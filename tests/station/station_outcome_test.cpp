@@ -196,6 +196,15 @@ TEST_F(StationScenarios, EveryUnitEndsWithOneRecordedCountedOutcome) {
          t.PlugNow("boot,no-serial,port=P1");
        },
        1, 1, {"ok", "protocol-error"}},
+      {"another unit plugged in while the last one's worker still waits: parked, then a unit of its own",
+       Config(1, 2), {"boot,serial=A,port=P1,silent-block=3"},
+       [](StationScenarios& t) {
+         ASSERT_TRUE(t.WaitActive(1));
+         t.Sleep(200ms);  // the worker waits for block 3's answer
+         t.bus().unplug(t.ids[0]);  // its handle, still open, keeps its path
+         t.PlugNow("boot,serial=B,port=P1");
+       },
+       1, 1, {"ok", "protocol-error"}},
       {"departing interfaces whose port can no longer be read", Config(1, 4),
        {"boot,port-lost-ms=120,restart-ms=300", "boot,port-lost-ms=120,restart-ms=300",
         "boot,port-lost-ms=120,restart-ms=300", "boot,port-lost-ms=120,restart-ms=300"},
