@@ -581,8 +581,11 @@ SteadyClock::time_point Tick(Shared& sh) {
 
 std::string KeyOf(const AttachedInterface& i) { return i.port.empty() ? "path:" + i.path : "port:" + i.port; }
 
+// Another serial number on the same path is another interface: a unit
+// unplugged and another plugged in between two looks may get the same path.
 bool SameInterface(const AttachedInterface& a, const AttachedInterface& b) {
-  return a.path == b.path && a.kind == b.kind && a.vendor_id == b.vendor_id && a.product_id == b.product_id;
+  return a.path == b.path && a.kind == b.kind && a.vendor_id == b.vendor_id && a.product_id == b.product_id &&
+         a.serial == b.serial;
 }
 
 // One look at the bus: arrivals and departures since the last look. A

@@ -83,7 +83,11 @@ class StationScenarios : public StationOutcome {
     for (const std::string& knobs : s.devices) ids.push_back(Plug(knobs));
     StartStation();
     if (s.script) s.script(*this);
-    ASSERT_TRUE(station_->WaitUntilDone(15s)) << "the run must end";
+    if (!station_->WaitUntilDone(15s)) {
+      std::string lines;
+      for (const std::string& line : RecordLines()) lines += line + "\n";
+      FAIL() << "the run must end; records:\n" << lines;
+    }
     station_->Stop();
     const StationCounters c = station_->Counters();
     EXPECT_EQ(c.passed, s.passed);
@@ -196,7 +200,7 @@ TEST_F(StationScenarios, EveryUnitEndsWithOneRecordedCountedOutcome) {
          t.PlugNow("boot,no-serial,port=P1");
        },
        1, 1, {"ok", "protocol-error"}},
-      {"another unit plugged in while the last one's worker still waits: parked, then a unit of its own",
+      {"another unit plugged in as the last one's flash fails: a unit of its own (parked while the worker runs)",
        Config(1, 2), {"boot,serial=A,port=P1,silent-block=3"},
        [](StationScenarios& t) {
          ASSERT_TRUE(t.WaitActive(1));
