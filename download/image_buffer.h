@@ -1,12 +1,16 @@
 // The bytes of a prepared image, in one contiguous run: either held in
-// memory, or a private mapping of the image file with room for a header in
-// front, so a file of gigabytes costs address space rather than memory.
+// memory, or the image file laid behind room for a header by
+// platform::FileRegion (a private mapping on Linux, so a file of gigabytes
+// costs address space rather than memory).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/file_region.h"
+#include "platform/read_only_file.h"
 
 namespace torvane {
 
@@ -23,11 +27,11 @@ class ImageBuffer {
   void assign(size_t count, uint8_t value);
   // Held in memory: a copy of `bytes`, then 0xFF up to `padded` bytes.
   void assign_padded(std::vector<uint8_t> bytes, size_t padded);
-  // Maps `file_length` bytes of the open file `fd` at offset `front` and
+  // Maps `file_length` bytes of the open `file` at offset `front` and
   // fills the `front` bytes before it and the bytes after it up to
   // `front + padded_length` with 0xFF. `padded_length` is at most
   // `file_length` + 3. False (reason in *error) when the mapping fails.
-  bool map_file(int fd, uint64_t file_length, size_t front, size_t padded_length, std::string* error);
+  bool map_file(const platform::ReadOnlyFile& file, uint64_t file_length, size_t front, size_t padded_length, std::string* error);
   // Gives back the memory of the file's pages in [from, to) that have been
   // read; they are read from the file again if touched later. Bytes that
   // are not the file's own (front room, padding) are kept.
@@ -38,7 +42,7 @@ class ImageBuffer {
   uint8_t* data() { return begin_; }
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
-  bool mapped() const { return region_ != nullptr; }
+  bool mapped() const { return region_.mapped(); }
   const uint8_t& operator[](size_t i) const { return begin_[i]; }
   const uint8_t* begin() const { return begin_; }
   const uint8_t* end() const { return begin_ + size_; }
@@ -47,10 +51,7 @@ class ImageBuffer {
 
  private:
   std::vector<uint8_t> owned_;
-  void* region_ = nullptr;   // the whole reservation when mapped
-  size_t region_length_ = 0;
-  uint8_t* file_begin_ = nullptr;  // first byte of the mapped file
-  size_t file_whole_pages_ = 0;    // bytes of the file's pages that hold no padding
+  platform::FileRegion region_;
   uint8_t* begin_ = nullptr;
   size_t size_ = 0;
 };

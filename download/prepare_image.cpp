@@ -5,15 +5,11 @@
 
 #include "download/firmware_records.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <new>
 #include <stdexcept>
+
+#include "platform/read_only_file.h"
 
 namespace torvane {
 
@@ -40,33 +36,35 @@ class InputFile {
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
-  // Opens a regular file for reading and takes its length. O_NONBLOCK
-  // keeps a FIFO from blocking the open; such files are refused anyway.
+  // Opens a regular file for reading (its bytes as stored) and takes its
+  // length. The open never blocks on a FIFO; such files are refused anyway.
   bool Open(const std::string& what, const std::string& path, std::string* error) {
     what_ = what;
     path_ = path;
     if (path.empty()) return Fail(error, what + ": 未指定文件");
-    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0) return Fail(error, Name() + "无法打开: " + std::strerror(errno));
-    struct stat info {};
-    if (::fstat(fd_, &info) != 0) return Fail(error, Name() + "无法读取文件信息: " + std::strerror(errno));
-    if (S_ISDIR(info.st_mode)) return Fail(error, Name() + "不是普通文件 (是目录)");
-    if (!S_ISREG(info.st_mode)) return Fail(error, Name() + "不是普通文件");
-    if (info.st_size <= 0) return Fail(error, Name() + "文件为空");
+    std::string reason;
+    if (!file_.Open(path, &reason)) return Fail(error, Name() + "无法打开: " + reason);
+    platform::FileKind kind = platform::FileKind::Other;
+    uint64_t size = 0;
+    if (!file_.Info(&kind, &size, &reason)) return Fail(error, Name() + "无法读取文件信息: " + reason);
+    if (kind == platform::FileKind::Directory) return Fail(error, Name() + "不是普通文件 (是目录)");
+    if (kind != platform::FileKind::Regular) return Fail(error, Name() + "不是普通文件");
+    if (size == 0) return Fail(error, Name() + "文件为空");
     // The padded length, (length + 3) & ~3, must fit in 32 bits.
-    if (static_cast<uint64_t>(info.st_size) > 0xFFFFFFFCull) {
-      return Fail(error, Name() + "文件过大 (" + std::to_string(info.st_size) + " 字节; 协议的长度为 32 位)");
+    if (size > 0xFFFFFFFCull) {
+      return Fail(error, Name() + "文件过大 (" + std::to_string(size) + " 字节; 协议的长度为 32 位)");
     }
-    length_ = static_cast<uint32_t>(info.st_size);
+    length_ = static_cast<uint32_t>(size);
     return true;
   }
 
-  int fd() const { return fd_; }
+  const platform::ReadOnlyFile& file() const { return file_; }
 
   // Intel HEX, S-record or raw, by the first bytes and the name.
   ImageFormat Format() const {
     uint8_t head[128];
-    const ssize_t n = ::pread(fd_, head, sizeof head, 0);
+    std::string reason;
+    const int64_t n = file_.ReadAt(head, sizeof head, 0, &reason);
     return DetectImageFormat(path_, head, n > 0 ? static_cast<size_t>(n) : 0);
   }
   // Reads the file as records, through this open file so that the reader
@@ -83,11 +81,9 @@ class InputFile {
     uint32_t done = 0;
     while (done < length_) {
       if (Stopped(control)) return Fail(error, kTextCancelled);
-      const ssize_t n = ::read(fd_, dest + done, std::min(length_ - done, kPiece));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return Fail(error, Name() + "读取错误: " + std::strerror(errno));
-      }
+      std::string reason;
+      const int64_t n = file_.ReadAt(dest + done, std::min(length_ - done, kPiece), done, &reason);
+      if (n < 0) return Fail(error, Name() + "读取错误: " + reason);
       if (n == 0) {
         return Fail(error, Name() + "文件在 " + std::to_string(done) + " 字节处提前结束 (应有 " +
                                std::to_string(length_) + " 字节)");
@@ -98,13 +94,10 @@ class InputFile {
     return true;
   }
 
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
+  void Close() { file_.Close(); }
 
  private:
-  int fd_ = -1;
+  platform::ReadOnlyFile file_;
   uint32_t length_ = 0;
   std::string what_;
   std::string path_;
@@ -115,22 +108,19 @@ class InputFile {
 // cancel or stop ends the read.
 class FileRecordText final : public RecordText {
  public:
-  FileRecordText(int fd, uint64_t length, const PrepareControl& control)
-      : fd_(fd), length_(length), control_(control) {}
+  FileRecordText(const platform::ReadOnlyFile& file, uint64_t length, const PrepareControl& control)
+      : file_(file), length_(length), control_(control) {}
   bool Rewind(std::string*) override {
     at_ = 0;
     return true;
   }
   int64_t Read(uint8_t* dest, size_t capacity, std::string* error) override {
     if (Stopped(control_)) return Failed(error, kTextCancelled);
-    for (;;) {
-      const ssize_t n = ::pread(fd_, dest, capacity, static_cast<off_t>(at_));
-      if (n >= 0) {
-        at_ += static_cast<uint64_t>(n);
-        return n;
-      }
-      if (errno != EINTR) return Failed(error, std::string("读取错误: ") + std::strerror(errno));
-    }
+    std::string reason;
+    const int64_t n = file_.ReadAt(dest, capacity, at_, &reason);
+    if (n < 0) return Failed(error, "读取错误: " + reason);
+    at_ += static_cast<uint64_t>(n);
+    return n;
   }
   uint64_t SizeHint() const override { return length_; }
 
@@ -139,7 +129,7 @@ class FileRecordText final : public RecordText {
     *error = message;
     return -1;
   }
-  int fd_;
+  const platform::ReadOnlyFile& file_;
   uint64_t length_;
   const PrepareControl& control_;
   uint64_t at_ = 0;
@@ -147,7 +137,7 @@ class FileRecordText final : public RecordText {
 
 bool InputFile::ReadRecords(ImageFormat format, RecordImage* records, const PrepareControl& control,
                             std::string* error) {
-  FileRecordText text(fd_, length_, control);
+  FileRecordText text(file_, length_, control);
   RecordError why;
   if (!ReadRecordImage(text, format, records, &why)) {
     return Fail(error, Stopped(control) ? std::string(kTextCancelled) : Name() + why.message);
@@ -171,7 +161,7 @@ bool FillBuffer(InputFile& header, InputFile& image, RecordImage* records, Prepa
   const size_t total_length = result->total_length;
   if (records == nullptr && image.length() >= control.map_images_from) {
     std::string why;
-    if (!result->buffer.map_file(image.fd(), image.length(), header_length, result->image_length, &why)) {
+    if (!result->buffer.map_file(image.file(), image.length(), header_length, result->image_length, &why)) {
       return Fail(error, image.Name() + "无法映射到内存 (cannot allocate address space for " +
                              std::to_string(total_length) + " bytes: " + why + ")");
     }

@@ -8,6 +8,8 @@
 #include <cstdio>
 
 #include "monitor/stream_output.h"
+#include "platform/executable_path.h"
+#include "platform/path_syntax.h"
 
 namespace torvane {
 
@@ -16,11 +18,9 @@ std::atomic<bool> g_enabled{true};
 }  // namespace
 
 std::string ApplicationName() {
-  char path[4096];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
-  if (n <= 0) return "torvane";
-  std::string name(path, static_cast<size_t>(n));
-  const auto slash = name.rfind('/');
+  std::string name = platform::ExecutablePath();
+  if (name.empty()) return "torvane";
+  const auto slash = name.rfind(platform::PathSeparator());
   if (slash != std::string::npos) name.erase(0, slash + 1);
   const auto dot = name.rfind('.');
   if (dot != std::string::npos && dot > 0) name.erase(dot);

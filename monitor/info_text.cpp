@@ -1,21 +1,14 @@
 #include "monitor/info_text.h"
 
-#include <iconv.h>
-#include <langinfo.h>
+#include <optional>
 
-#include <cerrno>
-#include <cstring>
+#include "platform/system_text.h"
 
 namespace torvane {
 
 namespace {
 
 const char kReplacement[] = "\xEF\xBF\xBD";
-
-bool codeset_is_utf8_like(const char* codeset) {
-  return codeset == nullptr || *codeset == '\0' || std::strcmp(codeset, "UTF-8") == 0 ||
-         std::strcmp(codeset, "utf8") == 0 || std::strcmp(codeset, "ANSI_X3.4-1968") == 0;
-}
 
 // Length of the valid UTF-8 sequence at p (within n bytes), 0 if invalid.
 size_t utf8_sequence_length(const unsigned char* p, size_t n) {
@@ -54,32 +47,6 @@ std::string sanitize_utf8(const std::string& bytes) {
   return out;
 }
 
-std::string convert_with_iconv(const std::string& bytes, const char* codeset) {
-  iconv_t cd = iconv_open("UTF-8", codeset);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return sanitize_utf8(bytes);
-  std::string out;
-  std::string input = bytes;
-  char* in = input.data();
-  size_t in_left = input.size();
-  char buffer[256];
-  while (in_left > 0) {
-    char* outp = buffer;
-    size_t out_left = sizeof(buffer);
-    const size_t rc = iconv(cd, &in, &in_left, &outp, &out_left);
-    out.append(buffer, sizeof(buffer) - out_left);
-    if (rc == static_cast<size_t>(-1)) {
-      if (errno == E2BIG) continue;
-      // Invalid or incomplete sequence: replace one byte and go on.
-      out += kReplacement;
-      ++in;
-      --in_left;
-      iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
-  }
-  iconv_close(cd);
-  return out;
-}
-
 std::string cut_to_chars(const std::string& utf8, size_t max_chars) {
   size_t chars = 0;
   for (size_t i = 0; i < utf8.size(); ++i) {
@@ -94,9 +61,8 @@ std::string cut_to_chars(const std::string& utf8, size_t max_chars) {
 }  // namespace
 
 std::string LocaleBytesToUtf8(const std::string& bytes) {
-  const char* codeset = nl_langinfo(CODESET);
-  if (codeset_is_utf8_like(codeset)) return sanitize_utf8(bytes);
-  return convert_with_iconv(bytes, codeset);
+  if (std::optional<std::string> converted = platform::SystemTextToUtf8(bytes)) return *converted;
+  return sanitize_utf8(bytes);
 }
 
 std::string ConvertInfoText(const BootInfo& info) {

@@ -12,7 +12,8 @@ namespace torvane {
 inline constexpr size_t kInfoTextMaxChars = BOOT_INFO_SIZE;
 
 // The record's text (up to its first NUL, never past the record) converted
-// from the locale's character set to UTF-8, invalid bytes replaced by
+// from the system's character set (the locale's on Linux, the system ANSI
+// code page on Windows) to UTF-8, invalid bytes replaced by
 // U+FFFD, cut to 48 characters. The C/POSIX locale counts as UTF-8.
 std::string ConvertInfoText(const BootInfo& info);
 

@@ -1,10 +1,11 @@
 #include "station/image_digest.h"
 
-#include <openssl/evp.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <climits>
+
+#include "platform/sha256.h"
 
 namespace torvane {
 
@@ -18,13 +19,11 @@ ImageDigest DigestBytes(const uint8_t* data, size_t length) {
   }
   digest.crc32 = static_cast<uint32_t>(crc);
 
-  unsigned char sha[EVP_MAX_MD_SIZE];
-  unsigned int sha_length = 0;
-  if (EVP_Digest(data, length, sha, &sha_length, EVP_sha256(), nullptr) == 1) {
+  if (const auto sha = platform::Sha256(data, length)) {
     static const char kHex[] = "0123456789abcdef";
-    for (unsigned int i = 0; i < sha_length; ++i) {
-      digest.sha256 += kHex[sha[i] >> 4];
-      digest.sha256 += kHex[sha[i] & 0xF];
+    for (uint8_t byte : *sha) {
+      digest.sha256 += kHex[byte >> 4];
+      digest.sha256 += kHex[byte & 0xF];
     }
   }
   return digest;

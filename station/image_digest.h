@@ -1,5 +1,5 @@
 // Checksums of what was sent, for the record of a unit: CRC-32 (zlib) and
-// SHA-256 (OpenSSL's libcrypto).
+// SHA-256 (platform/sha256.h).
 #pragma once
 
 #include <cstddef>

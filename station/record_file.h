@@ -1,5 +1,5 @@
 // The record of every unit: one JSON line per finished unit, appended and
-// flushed to disk (fsync) before the unit is reported done, so that a line
+// flushed to disk before the unit is reported done, so that a line
 // that was reported is on disk. The file only ever holds whole lines:
 // - it must be a regular file, checked without blocking (a FIFO or a device
 //   is refused at once, never opened for a wait), and not one of the files
@@ -7,13 +7,15 @@
 // - every line starts on a line of its own, also after a line torn by a
 //   crash or a full disk;
 // - a write that lands only partly is cut back to the length before it;
-// - an advisory lock (flock) around each append keeps lines of stations
-//   sharing the file apart where O_APPEND alone does not.
+// - a lock on the file around each append keeps lines of stations sharing
+//   the file apart (platform/append_file.h).
 #pragma once
 
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "platform/append_file.h"
 
 namespace torvane {
 
@@ -45,18 +47,18 @@ class RecordFile {
   // with the reason in *error when the path is refused (see CheckRecordPath;
   // `flashed` are the image and boot update files) or cannot be written.
   bool Open(const std::string& path, std::string* error, const std::vector<std::string>& flashed = {});
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return file_.IsOpen(); }
   const std::string& path() const { return path_; }
 
-  // Appends `line` and a line end under the file's lock, then fsync. False
+  // Appends `line` and a line end under the file's lock, then flushes it to
+  // disk. False
   // with the reason when the line is not (wholly) on disk; a partial line is
   // cut off again. Safe from any thread.
   bool Append(const std::string& line, std::string* error);
 
  private:
   std::mutex mutex_;
-  int fd_ = -1;
-  bool readable_ = false;  // a torn last line can be seen
+  platform::AppendFile file_;
   std::string path_;
 };
 

@@ -4,6 +4,7 @@
 
 #include "download/download_result.h"
 #include "download/progress_text.h"
+#include "platform/local_time.h"
 #include "station/attached_interfaces.h"
 #include "station/json_text.h"
 
@@ -14,10 +15,10 @@ std::string IsoTimeWithZone(std::chrono::system_clock::time_point when) {
   const time_t seconds = system_clock::to_time_t(when);
   const auto millis = duration_cast<milliseconds>(when.time_since_epoch()).count() % 1000;
   std::tm local{};
-  localtime_r(&seconds, &local);
+  long offset = 0;
+  if (!platform::LocalTime(seconds, &local, &offset)) offset = 0;
   char date[32];
   std::strftime(date, sizeof(date), "%Y-%m-%dT%H:%M:%S", &local);
-  const long offset = local.tm_gmtoff / 60;
   char text[64];
   std::snprintf(text, sizeof(text), "%s.%03d%c%02ld:%02ld", date, static_cast<int>(millis < 0 ? millis + 1000 : millis),
                 offset < 0 ? '-' : '+', (offset < 0 ? -offset : offset) / 60, (offset < 0 ? -offset : offset) % 60);

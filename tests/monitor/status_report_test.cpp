@@ -5,6 +5,7 @@
 
 #include "monitor/info_text.h"
 #include "monitor/status_report.h"
+#include "platform/system_text.h"
 
 namespace torvane {
 namespace {
@@ -89,6 +90,7 @@ TEST(StatusReport, FortyEightCharacterTextIsShownAndComparedWhole) {
 }
 
 TEST(StatusReport, ControlCharactersFromTheDeviceAreShownAsEscapes) {
+  if (platform::SystemTextToUtf8("")) GTEST_SKIP() << "the system's character set is not UTF-8";
   int advised = 0;
   // A forged line, terminal controls, and a right-to-left override that
   // would show "exe.jpg" (a dash after it is text and stays).
@@ -110,6 +112,8 @@ TEST(InfoText, CutsAt48AndNeverReadsPastTheRecord) {
 }
 
 TEST(InfoText, InvalidBytesAreReplaced) {
+  // The system text of a Windows code page: tests/platform/system_text_win32_test.cpp.
+  if (platform::SystemTextToUtf8("")) GTEST_SKIP() << "the system's character set is not UTF-8";
   EXPECT_EQ(LocaleBytesToUtf8(std::string("ok\xFF", 3)), "ok\xEF\xBF\xBD");
   EXPECT_EQ(LocaleBytesToUtf8("版本"), "版本");
   EXPECT_EQ(LocaleBytesToUtf8(std::string("\xE7\x89", 2)), "\xEF\xBF\xBD\xEF\xBF\xBD");
