@@ -1,11 +1,10 @@
 #include "cli/cli_session.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "device/hid_link.h"
 #include "monitor/sim_hotplug_source.h"
+#include "platform/console.h"
 #include "platform/system_hid_backend.h"
 #include "platform/system_hotplug.h"
 #include "settings/app_paths.h"
@@ -107,7 +106,7 @@ std::vector<sim::SimDeviceId> CliSession::sim_devices() const {
 CliFrontEnd& CliSession::Start() {
   IdentityTexts identity{hex4(settings_.app_vid), hex4(settings_.app_pid), hex4(settings_.app_usage),
                          hex4(settings_.app_usage_page)};
-  front_end_ = std::make_unique<CliFrontEnd>(stdout, stderr, isatty(STDERR_FILENO) != 0, identity);
+  front_end_ = std::make_unique<CliFrontEnd>(stdout, stderr, platform::IsTerminal(stderr), identity);
   controller_ = std::make_unique<DeviceController>(*front_end_, settings_);
   front_end_->SetController(controller_.get());
   controller_->RegisterDeviceNotifications(bus_ ? MakeSimHotplugSource(bus_) : platform::MakeSystemHotplugSource());

@@ -1,6 +1,5 @@
 #include "cli/commands.h"
 
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 
@@ -11,6 +10,8 @@
 #include "monitor/printable_text.h"
 #include "monitor/status_report.h"
 #include "monitor/stream_output.h"
+#include "platform/console.h"
+#include "platform/utf8_path.h"
 #include "settings/app_paths.h"
 
 namespace torvane::cli {
@@ -21,16 +22,12 @@ std::atomic<int> g_interrupts{0};
 // The first interrupt asks for a cancel between frames; a second one ends
 // the process at once, however soon it follows (the main loop may not have
 // looked at the first yet).
-extern "C" void on_interrupt(int signal_number) {
-  if (g_interrupts.fetch_add(1) == 0) return;
-  std::signal(signal_number, SIG_DFL);
-  std::raise(signal_number);
-}
+bool OnInterrupt(platform::InterruptKind) { return g_interrupts.fetch_add(1) == 0; }
 
 // Whether the settings file is there (a broken link or a loop is not).
 bool SettingsFileExists(const std::string& path) {
   std::error_code ec;
-  return std::filesystem::exists(path, ec);
+  return std::filesystem::exists(platform::PathFromUtf8(path), ec);
 }
 
 // The "cannot be opened" outcome: the reason on standard error (the
@@ -47,7 +44,7 @@ bool IsBootloader(DeviceState state) { return state == DS_BOOT || state == DS_OL
 
 uint64_t PaddedSize(const std::string& path) {
   std::error_code ec;
-  const auto size = std::filesystem::file_size(path, ec);
+  const auto size = std::filesystem::file_size(platform::PathFromUtf8(path), ec);
   return ec ? 0 : (size + 3) & ~uint64_t{3};
 }
 
@@ -117,10 +114,7 @@ int RunFlash(CliSession& session, const FlashOptions& options) {
   ui.SetTransferTotal(PaddedSize(job.image_path) + (job.header_path.empty() ? 0 : PaddedSize(job.header_path)));
 
   g_interrupts = 0;
-  struct sigaction action = {};
-  action.sa_handler = on_interrupt;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  platform::CatchInterrupts(OnInterrupt);
 
   ui.ClearOpenFailure();
   LoadAddressChoice address;
@@ -138,14 +132,12 @@ int RunFlash(CliSession& session, const FlashOptions& options) {
         std::fprintf(stderr, "\ncancelling... (interrupt again to quit at once)\n");
         controller.OnFlash("");
         // A further interrupt ends the process the default way.
-        signal(SIGINT, SIG_DFL);
-        signal(SIGTERM, SIG_DFL);
+        platform::ReleaseInterrupts();
       }
       interrupts_seen = interrupts;
     }
   }
-  signal(SIGINT, SIG_DFL);
-  signal(SIGTERM, SIG_DFL);
+  platform::ReleaseInterrupts();
   const int result = *ui.Result();
   if (result == DL_OK && session.simulated()) {
     // Give the simulated device the moment it needs to check and restart.

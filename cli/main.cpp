@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <clocale>
-#include <csignal>
 #include <cstring>
 #include <cstdio>
 #include <filesystem>
@@ -18,6 +17,8 @@
 #include "download/load_address.h"
 #include "monitor/debug_trace.h"
 #include "monitor/stream_output.h"
+#include "platform/console.h"
+#include "platform/stream_write.h"
 #include "torvane_version.h"
 
 namespace {
@@ -44,12 +45,16 @@ int main(int argc, char** argv) {
   torvane::IgnoreBrokenPipes();
   // A file size limit makes a write fail (EFBIG) instead of ending the
   // process, so the record file cuts a partial line back and says so.
-  std::signal(SIGXFSZ, SIG_IGN);
+  torvane::platform::IgnoreFileSizeLimitSignal();
+  torvane::platform::PrepareConsoleOutput();
   using namespace torvane::cli;
 
   CLI::App app{"Torvane: writes firmware images into USB HID devices through their bootloader"};
   app.set_version_flag("--version", std::string("torvane-cli ") + TORVANE_VERSION);
   app.require_subcommand(1);
+  // A Windows-built CLI11 reads "/name" as an option; image paths under
+  // Wine, and the options of every other build, begin with '/' or '-'.
+  app.allow_windows_style_options(false);
   app.fallthrough();  // --simulate may also follow the command
   CliOptions options;
   app.add_option("--simulate", options.simulate,

@@ -1,9 +1,6 @@
 #include "cli/station_command.h"
 
-#include <unistd.h>
-
 #include <atomic>
-#include <csignal>
 #include <filesystem>
 
 #include "cli/exit_codes.h"
@@ -11,6 +8,8 @@
 #include "download/load_address.h"
 #include "monitor/sim_hotplug_source.h"
 #include "monitor/stream_output.h"
+#include "platform/console.h"
+#include "platform/utf8_path.h"
 #include "platform/system_hotplug.h"
 #include "settings/app_paths.h"
 #include "station/station_core.h"
@@ -19,25 +18,19 @@ namespace torvane::cli {
 
 namespace {
 
-// Ctrl-C and a closed terminal (SIGHUP) count one step each: the first
-// stops taking units, the second cancels. SIGTERM goes straight to the
-// second step. Either way every unit in flight gets its record.
+// Ctrl-C (or Ctrl-Break) and a closed terminal count one step each: the
+// first stops taking units, the second cancels. A request to terminate
+// goes straight to the second step. Either way every unit in flight gets
+// its record.
 std::atomic<int> g_station_interrupts{0};
-extern "C" void on_station_interrupt(int signal_number) {
-  g_station_interrupts.fetch_add(signal_number == SIGTERM ? 2 : 1);
+bool OnStationInterrupt(platform::InterruptKind kind) {
+  g_station_interrupts.fetch_add(kind == platform::InterruptKind::kTerminate ? 2 : 1);
+  return true;
 }
 
-constexpr int kStationSignals[] = {SIGINT, SIGHUP, SIGTERM};
+void CatchStationSignals() { platform::CatchInterrupts(OnStationInterrupt, /*with_hangup=*/true); }
 
-void CatchStationSignals() {
-  struct sigaction action = {};
-  action.sa_handler = on_station_interrupt;
-  for (int s : kStationSignals) sigaction(s, &action, nullptr);
-}
-
-void ReleaseStationSignals() {
-  for (int s : kStationSignals) signal(s, SIG_DFL);
-}
+void ReleaseStationSignals() { platform::ReleaseInterrupts(); }
 
 // Forever is a wait no station outlives, short enough for the clock.
 std::chrono::milliseconds BootWait(const WaitTime& wait) {
@@ -46,8 +39,8 @@ std::chrono::milliseconds BootWait(const WaitTime& wait) {
 
 std::string Absolute(const std::string& path) {
   std::error_code ec;
-  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-  return ec ? path : absolute.string();
+  const std::filesystem::path absolute = std::filesystem::absolute(platform::PathFromUtf8(path), ec);
+  return ec ? path : platform::PathToUtf8(absolute);
 }
 
 }  // namespace
@@ -70,7 +63,7 @@ int RunStation(CliSession& session, const StationOptions& options) {
   // station as a later one does.
   g_station_interrupts = 0;
   CatchStationSignals();
-  StationDisplay display(stdout, isatty(STDOUT_FILENO) != 0);
+  StationDisplay display(stdout, platform::IsTerminal(stdout));
   StationCore station(config);
   std::string error;
   StationStartError why;

@@ -1,13 +1,12 @@
 #include "cli/station_display.h"
 
-#include <sys/ioctl.h>
-
 #include <algorithm>
 #include <tuple>
 #include <vector>
 
 #include "monitor/printable_text.h"
 #include "monitor/stream_output.h"
+#include "platform/console.h"
 #include "station/attached_interfaces.h"
 #include "station/unit_record.h"
 #include "station/units_per_hour.h"
@@ -40,10 +39,9 @@ std::string CutToColumns(const std::string& text, int columns) {
 
 TerminalSize StationDisplay::Size() const {
   TerminalSize size = fixed_size_;
-  winsize ws{};
-  if (size.columns <= 0 && ioctl(fileno(out_), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) {
-    size = {ws.ws_col, ws.ws_row};
-  }
+  int columns = 0;
+  int rows = 0;
+  if (size.columns <= 0 && platform::TerminalCells(out_, &columns, &rows)) size = {columns, rows};
   if (size.columns <= 0) size = {80, 24};
   return size;
 }

@@ -9,4 +9,10 @@ build_dir=${BUILD_DIR:-build-windows}
 # shellcheck disable=SC2086
 BUILD_DIR="$build_dir" bash scripts/build-windows.sh ${CMAKE_ARGS:-}
 source scripts/wine-env.sh
+export WINE64
+# The end-to-end test compares the device's verdict with the Linux build's
+# when there is one.
+if [[ -z "${TORVANE_LINUX_CLI:-}" && -x build/cli/torvane-cli ]]; then
+  export TORVANE_LINUX_CLI=$PWD/build/cli/torvane-cli
+fi
 ctest --test-dir "$build_dir" --output-on-failure -j "${JOBS:-$(nproc)}" "$@"
