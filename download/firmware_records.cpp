@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <cstring>
 #include <exception>
+
+#include "text/hex_text.h"
 
 namespace torvane {
 
@@ -30,12 +31,6 @@ bool EndsWith(const std::string& text, const char* suffix) {
     if (std::tolower(static_cast<unsigned char>(text[text.size() - n + i])) != suffix[i]) return false;
   }
   return true;
-}
-
-std::string Hex8(uint64_t value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%08llX", static_cast<unsigned long long>(value));
-  return text;
 }
 
 bool Fail(RecordError* error, RecordFault fault, uint64_t line, std::string message) {
@@ -152,7 +147,7 @@ class FillSink final : public RecordSink {
         word |= bit;
       } else if (dest[i] != bytes[i]) {
         return Fail(error, RecordFault::Overlap, line,
-                    "第 " + std::to_string(line) + " 行: 地址 " + Hex8(address + i) + " 的数据与其他记录重叠且内容不同");
+                    "第 " + std::to_string(line) + " 行: 地址 " + HexText(address + i) + " 的数据与其他记录重叠且内容不同");
       }
     }
     return true;
@@ -176,7 +171,7 @@ bool ReadTwice(RecordText& text, ImageFormat format, RecordImage* out, RecordErr
   const uint64_t span = extent.high - extent.low;
   if (span > kMaxRecordImageSpan) {
     return Fail(error, RecordFault::Span, 0,
-                "数据从 " + Hex8(extent.low) + " 到 " + Hex8(extent.high) + ", 跨度 " + std::to_string(span) +
+                "数据从 " + HexText(extent.low) + " 到 " + HexText(extent.high) + ", 跨度 " + std::to_string(span) +
                     " 字节, 超过 " + std::to_string(kMaxRecordImageSpan >> 20) + " MiB 上限 (HID 引导程序的闪存远小于此)");
   }
 

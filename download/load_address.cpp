@@ -1,17 +1,10 @@
 #include "download/load_address.h"
 
 #include <cctype>
-#include <cstdio>
+
+#include "text/hex_text.h"
 
 namespace torvane {
-
-namespace {
-std::string Hex8(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", value);
-  return text;
-}
-}  // namespace
 
 bool ParseLoadAddressChoice(const std::string& text, LoadAddressChoice* out) {
   if (text == "auto") {
@@ -40,10 +33,8 @@ bool ResolveLoadAddress(const LoadAddressChoice& choice, uint32_t app_address,
                                                         : app_address;
   if (uint64_t{wanted} + image_length > (uint64_t{1} << 32)) {
     if (error != nullptr) {
-      char end[24];
-      std::snprintf(end, sizeof end, "0x%09llX", static_cast<unsigned long long>(uint64_t{wanted} + image_length));
-      *error = "数据超出 4 GiB 地址空间 (" + std::to_string(image_length) + " bytes from " + Hex8(wanted) +
-               " reach " + end + ")";
+      *error = "数据超出 4 GiB 地址空间 (" + std::to_string(image_length) + " bytes from " + HexText(wanted) +
+               " reach " + HexText(uint64_t{wanted} + image_length, 9) + ")";
     }
     return false;
   }
@@ -53,9 +44,9 @@ bool ResolveLoadAddress(const LoadAddressChoice& choice, uint32_t app_address,
   }
   if (file_address && *file_address != wanted) {
     if (error != nullptr) {
-      *error = "文件的起始地址 " + Hex8(*file_address) + " 与" +
+      *error = "文件的起始地址 " + HexText(*file_address) + " 与" +
                (choice.kind == Kind::Given ? std::string("指定的地址 (--address) ") : std::string("设置的 App Address ")) +
-               Hex8(wanted) + " 不一致, 拒绝烧录 (torvane-cli 可用 --address auto 采用文件的地址)";
+               HexText(wanted) + " 不一致, 拒绝烧录 (torvane-cli 可用 --address auto 采用文件的地址)";
     }
     return false;
   }

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
+
+#include "text/hex_text.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -113,12 +114,6 @@ unsigned BigEndian(const uint8_t* bytes, size_t count) {
     default:
       return (unsigned{bytes[0]} << 24) | (unsigned{bytes[1]} << 16) | (unsigned{bytes[2]} << 8) | bytes[3];
   }
-}
-
-std::string Hex(uint64_t value, int width = 8) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%0*llX", width, static_cast<unsigned long long>(value));
-  return text;
 }
 
 // Whitespace or an MS-DOS end-of-file mark: what may follow an Intel HEX
@@ -244,7 +239,7 @@ bool RecordLines::IntelLine(const uint8_t* text, size_t length, RecordSink& sink
       mode_ = Mode::Linear;
       return true;
     default:
-      return Refuse(error, RecordFault::Malformed, "unknown record type " + Hex(type, 2));
+      return Refuse(error, RecordFault::Malformed, "unknown record type " + HexText(type, 2));
   }
 
   if (data_length == 0) return Refuse(error, RecordFault::Malformed, "data record without data");
@@ -258,7 +253,7 @@ bool RecordLines::IntelLine(const uint8_t* text, size_t length, RecordSink& sink
   }
   if (start + data_length > k4GiB) {
     return Refuse(error, RecordFault::Beyond4GiB,
-                  std::to_string(data_length) + " bytes from " + Hex(start) + " reach " + Hex(start + data_length, 9));
+                  std::to_string(data_length) + " bytes from " + HexText(start) + " reach " + HexText(start + data_length, 9));
   }
   return sink.Data(start, data, data_length, line_, error);
 }
@@ -311,8 +306,8 @@ bool RecordLines::SRecordLine(const uint8_t* text, size_t length, RecordSink& si
       ++data_records_;
       any_data_ = true;
       if (address + data_length > k4GiB) {
-        return Refuse(error, RecordFault::Beyond4GiB, std::to_string(data_length) + " bytes from " + Hex(address) +
-                                                          " reach " + Hex(address + data_length, 9));
+        return Refuse(error, RecordFault::Beyond4GiB, std::to_string(data_length) + " bytes from " + HexText(address) +
+                                                          " reach " + HexText(address + data_length, 9));
       }
       return sink.Data(address, payload + address_length, data_length, line_, error);
     }
