@@ -15,13 +15,7 @@
 #include <string>
 #include <vector>
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define TORVANE_TEST_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define TORVANE_TEST_SANITIZED 1
-#endif
-#endif
+#include "tests/support/sanitized_build.h"
 
 namespace torvane {
 namespace {

@@ -17,15 +17,8 @@
 
 #include "download/firmware_records.h"
 #include "download/prepare_image.h"
+#include "tests/support/sanitized_build.h"
 #include "tests/support/temp_dir.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define TORVANE_TEST_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define TORVANE_TEST_SANITIZED 1
-#endif
-#endif
 
 namespace torvane {
 namespace {
