@@ -10,16 +10,9 @@
 #include "settings/app_paths.h"
 #include "settings/number_text.h"
 #include "sim/sim_knobs.h"
+#include "text/hex_text.h"
 
 namespace torvane::cli {
-
-namespace {
-std::string hex4(uint16_t value) {
-  char text[8];
-  std::snprintf(text, sizeof(text), "%04X", value);
-  return text;
-}
-}  // namespace
 
 CliSession::CliSession(const CliOptions& options) {
   ini_path_ = MakeAbsolutePath(kSettingsFileName);
@@ -104,8 +97,8 @@ std::vector<sim::SimDeviceId> CliSession::sim_devices() const {
 }
 
 CliFrontEnd& CliSession::Start() {
-  IdentityTexts identity{hex4(settings_.app_vid), hex4(settings_.app_pid), hex4(settings_.app_usage),
-                         hex4(settings_.app_usage_page)};
+  IdentityTexts identity{HexDigits(settings_.app_vid, 4), HexDigits(settings_.app_pid, 4), HexDigits(settings_.app_usage, 4),
+                         HexDigits(settings_.app_usage_page, 4)};
   front_end_ = std::make_unique<CliFrontEnd>(stdout, stderr, platform::IsTerminal(stderr), identity);
   controller_ = std::make_unique<DeviceController>(*front_end_, settings_);
   front_end_->SetController(controller_.get());

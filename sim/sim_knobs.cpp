@@ -2,9 +2,10 @@
 #include "sim/sim_knobs.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <functional>
 #include <set>
+
+#include "text/hex_text.h"
 
 namespace torvane::sim {
 
@@ -353,12 +354,6 @@ std::string escape(std::string_view value) {
   return out;
 }
 
-std::string hex(uint16_t v) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "%04X", v);
-  return buf;
-}
-
 }  // namespace
 
 bool parse_sim_knobs(std::string_view text, SimKnobs* knobs, std::string* error) {
@@ -405,11 +400,11 @@ std::string format_sim_knobs(const SimKnobs& k) {
     if (v != def) add(std::string(key) + "=" + std::to_string(v));
   };
   if (k.info) add("info=" + escape(*k.info));
-  if (k.vendor_id) add("vid=" + hex(*k.vendor_id));
-  if (k.product_id) add("pid=" + hex(*k.product_id));
-  if (k.usage_page) add("usage-page=" + hex(*k.usage_page));
-  if (k.usage) add("usage=" + hex(*k.usage));
-  if (k.release_number) add("release=" + hex(*k.release_number));
+  if (k.vendor_id) add("vid=" + HexDigits(*k.vendor_id, 4));
+  if (k.product_id) add("pid=" + HexDigits(*k.product_id, 4));
+  if (k.usage_page) add("usage-page=" + HexDigits(*k.usage_page, 4));
+  if (k.usage) add("usage=" + HexDigits(*k.usage, 4));
+  if (k.release_number) add("release=" + HexDigits(*k.release_number, 4));
   if (k.interface_number >= 0) add("interface=" + std::to_string(k.interface_number));
   if (k.serial) add("serial=" + escape(*k.serial));
   if (k.port) add("port=" + escape(*k.port));

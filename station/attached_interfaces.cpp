@@ -1,23 +1,18 @@
 #include "station/attached_interfaces.h"
 
-#include <cstdio>
 #include <tuple>
 #include <utility>
 
 #include "device/hid_error_text.h"
 #include "device/hid_link.h"
 #include "station/json_text.h"
+#include "text/hex_text.h"
 
 namespace torvane {
 
 namespace {
 std::string Narrow(const std::optional<std::wstring>& text) {
   return text ? hid_wide_to_utf8(text->c_str()) : std::string();
-}
-std::string Hex4(uint16_t value) {
-  char text[8];
-  std::snprintf(text, sizeof(text), "%04X", value);
-  return text;
 }
 }  // namespace
 
@@ -119,9 +114,9 @@ std::string AttachedInterfaceJson(const AttachedInterface& e) {
   o.Add("path", e.path)
       .Add("port", e.port)
       .Add("serial", e.serial)
-      .Add("vid_pid", Hex4(e.vendor_id) + ":" + Hex4(e.product_id))
-      .Add("usage_page", Hex4(e.usage_page))
-      .Add("usage", Hex4(e.usage))
+      .Add("vid_pid", HexDigits(e.vendor_id, 4) + ":" + HexDigits(e.product_id, 4))
+      .Add("usage_page", HexDigits(e.usage_page, 4))
+      .Add("usage", HexDigits(e.usage, 4))
       .Add("interface", static_cast<int64_t>(e.interface_number))
       .Add("kind", KindName(e.kind))
       .Add("product", e.product);

@@ -1,5 +1,5 @@
-// Addresses and record fields in messages: "0x" and upper-case hex digits,
-// zero-padded to a fixed width.
+// Numbers as upper-case hex digits, zero-padded to a fixed width: addresses
+// and record fields in messages ("0x" before them), USB identities (none).
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,13 @@
 #include <string>
 
 namespace torvane {
+
+// `value` as at least `digits` upper-case hex digits.
+inline std::string HexDigits(uint64_t value, int digits) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%0*llX", digits, static_cast<unsigned long long>(value));
+  return text;
+}
 
 // `value` as "0x" followed by at least `digits` upper-case hex digits.
 inline std::string HexText(uint64_t value, int digits = 8) {

@@ -14,6 +14,8 @@
 #include <fstream>
 #include <thread>
 
+#include "text/hex_text.h"
+
 namespace torvane::virt {
 
 namespace {
@@ -52,12 +54,6 @@ bool write_attr(const std::string& file, const void* data, size_t length, std::s
 
 bool write_text(const std::string& file, const std::string& text, std::string* error) {
   return write_attr(file, text.data(), text.size(), error);
-}
-
-std::string hex(uint32_t v) {
-  char text[12];
-  std::snprintf(text, sizeof text, "0x%04X", v);
-  return text;
 }
 
 // configfs strings are single-byte; the identities are ASCII. An empty
@@ -176,9 +172,9 @@ bool GadgetLink::set_function(const sim::SimIdentity& identity, const std::vecto
 }
 
 bool GadgetLink::set_device(const sim::SimIdentity& id, std::string* error) {
-  return write_text(path("idVendor"), hex(id.vendor_id), error) &&
-         write_text(path("idProduct"), hex(id.product_id), error) &&
-         write_text(path("bcdDevice"), hex(id.release_number), error) &&
+  return write_text(path("idVendor"), HexText(id.vendor_id, 4), error) &&
+         write_text(path("idProduct"), HexText(id.product_id, 4), error) &&
+         write_text(path("bcdDevice"), HexText(id.release_number, 4), error) &&
          write_text(path("strings/0x409/manufacturer"), ascii(id.manufacturer), error) &&
          write_text(path("strings/0x409/product"), ascii(id.product), error) &&
          write_text(path("strings/0x409/serialnumber"), ascii(id.serial_number), error);

@@ -11,22 +11,17 @@
 #include <fstream>
 
 #include "sim/report_descriptor_builder.h"
+#include "text/hex_text.h"
 #include "virtual/uhid_link.h"
 
 namespace torvane::virt {
 
 namespace {
 
-std::string hex4(uint32_t v) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04X", v & 0xFFFF);
-  return text;
-}
-
 std::string describe(const sim::SimIdentity& id) {
-  std::string s = std::string(sim::sim_kind_name(id.kind)) + " " + hex4(id.vendor_id) + ":" +
-                  hex4(id.product_id) + ", usage page " + hex4(id.usage_page) + " usage " +
-                  hex4(id.usage) + ", ";
+  std::string s = std::string(sim::sim_kind_name(id.kind)) + " " + HexDigits(id.vendor_id, 4) + ":" +
+                  HexDigits(id.product_id, 4) + ", usage page " + HexDigits(id.usage_page, 4) + " usage " +
+                  HexDigits(id.usage, 4) + ", ";
   s += id.report_id ? "report ID " + std::to_string(id.report_id) : std::string("no report IDs");
   s += ", " + std::to_string(id.report_length - 1) + "-byte reports";
   if (id.reply_length != 0) s += ", " + std::to_string(id.reply_length - 1) + "-byte replies";
