@@ -11,6 +11,7 @@
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/inventory_commands.h"
+#include "cli/report_command.h"
 #include "cli/settings_gate.h"
 #include "cli/station_command.h"
 #include "cli/wait_option.h"
@@ -125,6 +126,16 @@ int main(int argc, char** argv) {
   station->add_option("--attempts", station_options.attempts,
                       "Flashes per unit when it comes back in its bootloader after a failure (default 1)")
       ->check(CLI::Range(1, 1000));
+  auto* report = app.add_subcommand(
+      "report", "The yield of station record files: units, passed, failed, first-pass yield, causes, durations");
+  ReportOptions report_options;
+  report->add_option("RECORDS", report_options.files, "Record files written by station --record (one per station)")
+      ->required();
+  report->add_option("--since", report_options.since,
+                     "Only units whose outcome came at or after TIME (2026-12-07T14:00, local time unless it has "
+                     "a zone such as +01:00 or Z)");
+  report->add_option("--until", report_options.until, "Only units whose outcome came before TIME");
+  report->add_flag("--json", report_options.json, "One JSON object on standard output");
   app.footer(
       "Exit codes: 0 success, 1 file error, 2 usage error, 3 protocol error, 4 no device,\n"
       "5 start command stayed busy, 6 cancelled, 7 device found but cannot be opened,\n"
@@ -145,6 +156,8 @@ int main(int argc, char** argv) {
   // No way out of the tool ends in an uncaught exception: whatever escapes
   // a command is reported and ends it with a failure status.
   try {
+    // The report reads files only: no device, no settings.
+    if (*report) return OutputChecked(RunReport(report_options));
     CliSession session(options);
     const bool info_json = *info && json;
     if (!session.ok()) {
