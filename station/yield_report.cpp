@@ -70,8 +70,11 @@ bool SplitTime(std::string_view t, TimeParts* p) {
   } else if (at != t.size()) {
     return false;
   }
-  static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return p->month >= 1 && p->month <= 12 && p->day >= 1 && p->day <= kDays[p->month - 1] && p->hour <= 23 &&
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = p->year % 4 == 0 && (p->year % 100 != 0 || p->year % 400 == 0);
+  if (p->month < 1 || p->month > 12) return false;
+  const int days = kDays[p->month - 1] + (p->month == 2 && leap ? 1 : 0);
+  return p->day >= 1 && p->day <= days && p->hour <= 23 &&
          p->minute <= 59 && p->second <= 60;
 }
 
