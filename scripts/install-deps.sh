@@ -23,7 +23,7 @@ windows_packages=(
   cmake ninja-build python3
   g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev
   libsimpleini-dev libcli11-dev googletest
-  wine wine64 nsis fonts-noto-cjk zip unzip
+  wine wine64 nsis fonts-noto-cjk zip unzip xvfb xauth
 )
 packages=("${linux_packages[@]}")
 if [[ "${1:-}" == "--windows" ]]; then

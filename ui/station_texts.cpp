@@ -5,6 +5,7 @@
 
 #include "download/download_result.h"
 #include "monitor/printable_text.h"
+#include "platform/local_time.h"
 #include "station/record_file.h"
 
 namespace torvane {
@@ -117,7 +118,8 @@ std::string StationCountersText(int passed, int failed, double units_per_hour) {
 
 std::string StationRecordLineText(const UnitView& unit, const UnitResult& result, std::time_t finished) {
   std::tm local{};
-  localtime_r(&finished, &local);
+  long offset = 0;
+  platform::LocalTime(finished, &local, &offset);
   char time[16];
   std::strftime(time, sizeof time, "%H:%M:%S", &local);
   std::string text = std::string(time) + "  端口 " + EscapeControlCharacters(unit.port) + "  序列号 " +

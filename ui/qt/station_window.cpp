@@ -18,7 +18,6 @@
 #include <QStandardPaths>
 #include <QTableView>
 #include <QVBoxLayout>
-#include <atomic>
 
 #include "settings/app_paths.h"
 #include "station/image_digest.h"
@@ -50,11 +49,7 @@ QString StationMessageText(const std::string& text) {
   return QString::fromStdString(text);
 }
 
-std::atomic<bool> g_worker_abandoned{false};
-
 }  // namespace
-
-bool AnyStationWorkerAbandoned() { return g_worker_abandoned.load(); }
 
 QString DefaultStationRecordPath(const QString& settings_path, const QDate& date) {
   const QString name = QStringLiteral("torvane-record-%1.jsonl").arg(date.toString(Qt::ISODate));
@@ -287,7 +282,7 @@ void StationWindow::FinishStation() {
   refresh_.stop();
   stopping_ = false;
   core_->CancelAll();
-  if (!core_->Stop()) g_worker_abandoned = true;  // bounded by kCoreStopDeadline
+  if (!core_->Stop()) NoteStationWorkerAbandoned();  // bounded by kCoreStopDeadline
   Refresh();      // what the last units told
   core_.reset();
   SetIdleControls(true);

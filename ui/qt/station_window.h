@@ -23,6 +23,7 @@
 #include "station/station_observer.h"
 #include "ui/dialog_texts.h"
 #include "ui/station_feed.h"
+#include "ui/station_setup.h"
 
 class QCheckBox;
 class QLabel;
@@ -36,22 +37,9 @@ namespace torvane {
 class StationCore;
 class StationTableModel;
 
-struct StationWindowSetup {
-  Settings settings;          // as read from the settings file
-  std::string settings_path;  // the settings file (the record file's default lives beside it)
-  std::string image_path;     // the image to flash
-  // A fresh hot-plug source for each start (udev, or the simulated bus).
-  std::function<std::unique_ptr<HotplugSource>()> make_hotplug_source;
-};
-
 // The dated record file beside the settings file when its folder may be
 // written, else in the user's data folder: ".../torvane-record-2026-12-07.jsonl".
 QString DefaultStationRecordPath(const QString& settings_path, const QDate& date);
-
-// True once a station window had to leave a worker behind at its end (stuck
-// in an exchange past the stop deadline): the HID layer must then stay up
-// until the process ends.
-bool AnyStationWorkerAbandoned();
 
 class StationWindow : public QDialog {
   Q_OBJECT

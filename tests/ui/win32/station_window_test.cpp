@@ -1,0 +1,180 @@
+// The Win32 station window on the simulated bus: the list view, counters and
+// record file against each device's own verdict.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <map>
+
+#include "device/hid_link.h"
+#include "monitor/sim_hotplug_source.h"
+#include "sim/sim_bus.h"
+#include "sim/sim_knobs.h"
+#include "tests/support/temp_dir.h"
+#include "ui/station_table.h"
+#include "ui/win32/message_box.h"
+#include "ui/win32/station_window.h"
+#include "ui/win32/win32_text.h"
+
+namespace torvane {
+namespace {
+
+using namespace std::chrono_literals;
+
+class Win32Station : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    bus_ = std::make_shared<sim::SimBus>();
+    hid_link_set_backend(bus_);
+    hid_link_init();
+    image_ = dir_.Write("app.bin", testing::PatternBytes(12000, 7));
+    SetMessageBoxHookForTesting([this](const std::string& text, UINT) {
+      boxes_.push_back(text);
+      return IDYES;
+    });
+  }
+  void TearDown() override {
+    window_.reset();
+    SetMessageBoxHookForTesting(nullptr);
+    hid_link_exit();
+    hid_link_set_backend(nullptr);
+  }
+
+  StationWindow& Window() {
+    if (!window_) {
+      StationWindowSetup setup;
+      setup.settings.boot_update_bin = TORVANE_SAMPLES_DIR "/burn_boot_0.3.0.0.bin";
+      setup.settings.boot_update_bin_header = TORVANE_SAMPLES_DIR "/head_1.0_2016_04_22.bin";
+      setup.settings_path = dir_.path() + "/Torvane.ini";
+      setup.image_path = image_;
+      setup.make_hotplug_source = [bus = bus_] { return MakeSimHotplugSource(bus); };
+      window_ = std::make_unique<StationWindow>(std::move(setup));
+      EXPECT_TRUE(window_->Create(nullptr));
+    }
+    return *window_;
+  }
+  bool Pump(const std::function<bool()>& pred, std::chrono::milliseconds timeout = 30s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      MSG message;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+      }
+      if (pred()) return true;
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+  }
+  sim::SimDeviceId Attach(const std::string& text) {
+    sim::SimKnobs knobs;
+    std::string error;
+    EXPECT_TRUE(sim::parse_sim_knobs(text, &knobs, &error)) << error;
+    return bus_->attach_model(knobs);
+  }
+  // The list view's row of a port, or -1.
+  int RowOf(const std::string& port) {
+    for (int row = 0; row < Window().RowCount(); ++row) {
+      if (Window().CellText(row, kColPort) == port) return row;
+    }
+    return -1;
+  }
+  std::string State(const std::string& port) {
+    const int row = RowOf(port);
+    return row < 0 ? std::string() : Window().CellText(row, kColState);
+  }
+  bool Finished(const std::string& port) {
+    const std::string state = State(port);
+    return state.rfind("成功", 0) == 0 || state.rfind("失败", 0) == 0;
+  }
+  std::vector<std::string> RecordLines() {
+    std::vector<std::string> lines;
+    std::ifstream in(platform::PathFromUtf8(WindowTextUtf8(Window().Item(IDC_ST_RECORD_PATH))), std::ios::binary);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+
+  testing::TempDir dir_;
+  std::shared_ptr<sim::SimBus> bus_;
+  std::string image_;
+  std::unique_ptr<StationWindow> window_;
+  std::vector<std::string> boxes_;
+};
+
+TEST_F(Win32Station, ListCountersAndRecordAgreeWithEveryDevice) {
+  struct Unit {
+    const char* knobs;
+    const char* port;
+    bool passes;
+    const char* state;  // the state column's beginning
+  };
+  const Unit units[] = {
+      {"boot,port=p1", "p1", true, "成功"},
+      {"oldboot,port=p2", "p2", true, "成功"},  // the boot update files
+      {"boot,port=p3,start-status=9", "p3", false, "失败: 通信错误"},
+      {"boot,port=p4,unplug-block=5", "p4", false, "失败: 通信错误"},
+  };
+  std::map<std::string, sim::SimDeviceId> ids;
+  ids["p1"] = Attach(units[0].knobs);
+  // The image is read off the UI thread.
+  EXPECT_TRUE(Pump([&] { return WindowTextUtf8(Window().Item(IDC_ST_IMAGE)).rfind("app.bin   12000 字节   CRC-32 ", 0) == 0; }))
+      << WindowTextUtf8(Window().Item(IDC_ST_IMAGE));
+  SendMessageW(Window().Item(IDC_ST_START_STOP), BM_CLICK, 0, 0);
+  ASSERT_TRUE(Window().Session().Running()) << (boxes_.empty() ? "" : boxes_.back());
+  EXPECT_EQ(WindowTextUtf8(Window().Item(IDC_ST_START_STOP)), "停止");
+  for (const Unit& unit : units) {
+    if (ids.count(unit.port) == 0) ids[unit.port] = Attach(unit.knobs);
+  }
+  Attach("app,port=p5");
+  ASSERT_TRUE(Pump([&] {
+    return Finished("p1") && Finished("p2") && Finished("p3") && Finished("p4") && Window().Session().ActiveUnits() == 0;
+  }));
+  ASSERT_TRUE(Pump([&] { return RowOf("p5") >= 0; }, 5s));
+  EXPECT_EQ(State("p5"), "应用程序模式, 不烧录");
+
+  const std::vector<std::string> record = RecordLines();
+  ASSERT_EQ(record.size(), 4u);
+  for (const Unit& unit : units) {
+    SCOPED_TRACE(unit.knobs);
+    EXPECT_EQ(bus_->model(ids[unit.port])->verdict().completed, unit.passes);
+    EXPECT_EQ(State(unit.port).rfind(unit.state, 0), 0u) << State(unit.port);
+    const std::string port_field = "\"port\":\"" + std::string(unit.port) + "\"";
+    const std::string result_field = unit.passes ? "\"result\":0," : "\"result\":3,";
+    int matching = 0;
+    for (const std::string& line : record) {
+      if (line.find(port_field) == std::string::npos) continue;
+      ++matching;
+      EXPECT_NE(line.find(result_field), std::string::npos) << line;
+    }
+    EXPECT_EQ(matching, 1);
+  }
+  ASSERT_TRUE(Pump([&] { return WindowTextUtf8(Window().Item(IDC_ST_COUNTERS)).rfind("成功: 2   失败: 2", 0) == 0; }, 2s))
+      << WindowTextUtf8(Window().Item(IDC_ST_COUNTERS));
+  EXPECT_NE(WindowTextUtf8(Window().Item(IDC_ST_RECORDS)).find("p4"), std::string::npos);
+}
+
+TEST_F(Win32Station, ClosingWithUnitsFlashingAsksFirst) {
+  Attach("boot,port=p1,latency-us=20000");
+  ASSERT_TRUE(Window().StartStation());
+  ASSERT_TRUE(Pump([&] { return Window().Session().ActiveUnits() > 0; }));
+  SendMessageW(Window().Window(), WM_CLOSE, 0, 0);
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0], "仍有设备正在烧录。停止烧录并关闭窗口吗?");
+  EXPECT_FALSE(Window().Open());
+  EXPECT_FALSE(Window().Session().Running());
+}
+
+TEST_F(Win32Station, ARecordFileThatCannotBeUsedStartsNothing) {
+  Attach("boot,port=p1");
+  SetWindowTextW(Window().Item(IDC_ST_RECORD_PATH), Utf8ToWide(dir_.path()).c_str());  // a folder
+  EXPECT_FALSE(Window().StartStation());
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].rfind("记录文件无法使用, 未开始烧录:\n", 0), 0u) << boxes_[0];
+  EXPECT_EQ(WindowTextUtf8(Window().Item(IDC_ST_START_STOP)), "开始");
+}
+
+}  // namespace
+}  // namespace torvane

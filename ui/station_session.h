@@ -1,0 +1,83 @@
+// A running station as a station window sees it, whatever toolkit draws it:
+// start with a record file, stop (cancel, then end once the units ended),
+// the timer's refresh that drains the feed into the table, the counters
+// line, the last record lines and the station's messages in Chinese.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "station/station_observer.h"
+#include "ui/station_feed.h"
+#include "ui/station_setup.h"
+#include "ui/station_table.h"
+
+namespace torvane {
+
+class StationCore;
+
+class StationSession {
+ public:
+  static constexpr int kRefreshHz = 15;      // refreshes per second at most
+  static constexpr int kRecordLinesShown = 5;
+
+  explicit StationSession(StationWindowSetup setup);
+  ~StationSession();
+  StationSession(const StationSession&) = delete;
+  StationSession& operator=(const StationSession&) = delete;
+
+  const StationWindowSetup& Setup() const { return setup_; }
+  std::string AddressText() const;  // "0x08004000"
+  // The dated record file beside the settings file:
+  // ".../torvane-record-2026-12-07.jsonl".
+  std::string DefaultRecordPath() const;
+
+  // Runs work (the image's preparation: read, checked, cut into blocks)
+  // and returns when it is done; a window keeps painting meanwhile.
+  using BlockingRunner = std::function<void(const std::function<void()>& work)>;
+  // False with *message (for a message box) when nothing was started. Without
+  // a runner the preparation runs on the calling thread.
+  bool Start(const std::string& record_path, bool enter_boot, std::string* message,
+             const BlockingRunner& run = nullptr);
+  // Cancels running transfers; Refresh ends the station once they have.
+  void Stop();
+  // Ends a running station at once (cancel, bounded wait).
+  void Shutdown();
+  bool Running() const { return core_ != nullptr; }
+  bool Stopping() const { return stopping_; }
+  int ActiveUnits() const;
+
+  // The timer's work: the table's changes since the last refresh.
+  std::vector<StationTableChange> Refresh(StationClock::time_point now = StationClock::now());
+  const StationTable& Table() const { return table_; }
+  std::string CountersText(StationClock::time_point now = StationClock::now()) const;
+  const std::deque<std::string>& RecordLines() const { return record_lines_; }
+  const std::string& MessageText() const { return message_; }
+  const StationFeed* Feed() const { return feed_.get(); }
+
+ private:
+  void Finish();
+
+  StationWindowSetup setup_;
+  std::unique_ptr<StationFeed> feed_;  // outlives core_: the core calls it until Stop returns
+  std::unique_ptr<StationCore> core_;
+  StationTable table_;
+  bool stopping_ = false;
+  StationClock::time_point stop_requested_{};
+  StationClock::time_point started_{};
+  StationCounters counters_;
+  std::deque<std::string> record_lines_;
+  std::string message_;
+};
+
+// "app.bin   5000 字节   CRC-32 1a2b3c4d", or why there is none. Reads the
+// whole file: call it off the UI thread. Only a regular file is read (a FIFO
+// would never end).
+std::string StationImageSummary(const std::string& path);
+
+// The station's own messages, in the operator's language where known.
+std::string StationMessageText(const std::string& text);
+
+}  // namespace torvane

@@ -1,0 +1,24 @@
+// The open button's file chooser: the system's Open dialog
+// (GetOpenFileNameW) with the filters of dialog_texts.h, the first one
+// selected, starting where the image path box points. A name that does not
+// exist is taken once the operator agrees that it may be created (the file
+// is not created).
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace torvane {
+
+// The "\0"-separated filter list GetOpenFileNameW takes.
+std::wstring ImageFilterList();
+
+// The folder the chooser starts in for the path box's text: a folder
+// starts there, a file path in the file's folder; empty for the default.
+std::wstring ChooserStartFolder(const std::string& box_text);
+
+// True with *path (UTF-8) set when a file was confirmed.
+bool ChooseImageFile(HWND owner, const std::string& box_text, std::string* path);
+
+}  // namespace torvane

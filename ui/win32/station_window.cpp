@@ -1,0 +1,521 @@
+#include "ui/win32/station_window.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <atomic>
+#include <vector>
+
+#include "ui/station_texts.h"
+#include "ui/win32/message_box.h"
+#include "ui/win32/win32_text.h"
+
+namespace torvane {
+
+namespace {
+
+constexpr const wchar_t* kClassName = L"TorvaneStationWindow";
+constexpr UINT_PTR kRefreshTimer = 1;
+constexpr UINT kMsgImageSummary = WM_APP + 2;  // the image reader has its summary
+constexpr const char* kTitle = "Torvane 生产线烧录";
+constexpr int kLabelIds[] = {2101, 2102, 2103, 2104};  // 镜像文件, 加载地址, 记录文件, 最近的记录
+
+COLORREF Colour(uint32_t rgb) { return RGB((rgb >> 16) & 0xff, (rgb >> 8) & 0xff, rgb & 0xff); }
+
+// A round badge with a tick (passed) or a cross (failed): the two differ in
+// shape, not only in colour.
+HICON Badge(uint32_t rgb, bool tick, int size) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = size;
+  info.bmiHeader.biHeight = -size;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HDC screen = GetDC(nullptr);
+  HBITMAP colour = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HBITMAP mask = CreateBitmap(size, size, 1, 1, nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  HGDIOBJ old = SelectObject(dc, colour);
+  RECT all{0, 0, size, size};
+  FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  HBRUSH brush = CreateSolidBrush(Colour(rgb));
+  HPEN none = CreatePen(PS_NULL, 0, 0);
+  SelectObject(dc, brush);
+  SelectObject(dc, none);
+  Ellipse(dc, 0, 0, size, size);
+  HPEN white = CreatePen(PS_SOLID, size / 8 + 1, RGB(255, 255, 255));
+  SelectObject(dc, white);
+  if (tick) {
+    MoveToEx(dc, size / 4, size / 2, nullptr);
+    LineTo(dc, size * 7 / 16, size * 11 / 16);
+    LineTo(dc, size * 3 / 4, size * 5 / 16);
+  } else {
+    MoveToEx(dc, size * 5 / 16, size * 5 / 16, nullptr);
+    LineTo(dc, size * 11 / 16, size * 11 / 16);
+    MoveToEx(dc, size * 11 / 16, size * 5 / 16, nullptr);
+    LineTo(dc, size * 5 / 16, size * 11 / 16);
+  }
+  SelectObject(dc, old);
+  // Outside the circle is transparent.
+  HDC mask_dc = CreateCompatibleDC(screen);
+  HGDIOBJ old_mask = SelectObject(mask_dc, mask);
+  FillRect(mask_dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  SelectObject(mask_dc, GetStockObject(BLACK_BRUSH));
+  SelectObject(mask_dc, GetStockObject(NULL_PEN));
+  Ellipse(mask_dc, 0, 0, size + 1, size + 1);
+  SelectObject(mask_dc, old_mask);
+  ICONINFO icon_info{TRUE, 0, 0, mask, colour};
+  HICON icon = CreateIconIndirect(&icon_info);
+  DeleteDC(mask_dc);
+  DeleteDC(dc);
+  DeleteObject(white);
+  DeleteObject(none);
+  DeleteObject(brush);
+  DeleteObject(mask);
+  DeleteObject(colour);
+  ReleaseDC(nullptr, screen);
+  return icon;
+}
+
+HWND Child(HWND parent, const wchar_t* window_class, const std::string& text, DWORD style, int id,
+           DWORD ex_style = 0) {
+  return CreateWindowExW(ex_style, window_class, Utf8ToWide(text).c_str(), WS_CHILD | WS_VISIBLE | style, 0, 0, 10,
+                         10, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr),
+                         nullptr);
+}
+
+void Place(HWND parent, int id, int x, int y, int cx, int cy) {
+  MoveWindow(GetDlgItem(parent, id), x, y, cx > 0 ? cx : 1, cy > 0 ? cy : 1, TRUE);
+}
+
+bool RegisterClassOnce() {
+  static const bool registered = [] {
+    WNDCLASSEXW window_class{};
+    window_class.cbSize = sizeof window_class;
+    window_class.lpfnWndProc = DefWindowProcW;  // replaced per window below
+    window_class.hInstance = GetModuleHandleW(nullptr);
+    window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    window_class.hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(128));
+    window_class.lpszClassName = kClassName;
+    return RegisterClassExW(&window_class) != 0;
+  }();
+  return registered;
+}
+
+}  // namespace
+
+StationWindow::StationWindow(StationWindowSetup setup) : session_(std::move(setup)) {}
+
+StationWindow::~StationWindow() {
+  session_.Shutdown();
+  if (image_reader_.joinable()) image_reader_.join();
+  Destroy();
+  if (badges_ != nullptr) ImageList_Destroy(badges_);
+  if (font_ != nullptr) DeleteObject(font_);
+  if (bold_ != nullptr) DeleteObject(bold_);
+}
+
+bool StationWindow::Create(HWND owner) {
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+  if (!RegisterClassOnce()) return false;
+  owner_ = owner;
+  window_ = CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, Utf8ToWide(kTitle).c_str(),
+                            WS_OVERLAPPEDWINDOW & ~WS_MINIMIZEBOX, CW_USEDEFAULT, CW_USEDEFAULT, 980, 560, owner,
+                            nullptr, GetModuleHandleW(nullptr), nullptr);
+  if (window_ == nullptr) return false;
+  SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WindowProc));
+  BuildControls();
+  Layout();
+  if (owner_ != nullptr) EnableWindow(owner_, FALSE);
+  ShowWindow(window_, SW_SHOW);
+  return true;
+}
+
+void StationWindow::BuildControls() {
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+  font_ = CreateFontIndirectW(&metrics.lfMessageFont);
+  LOGFONTW bold = metrics.lfMessageFont;
+  bold.lfWeight = FW_BOLD;
+  bold_ = CreateFontIndirectW(&bold);
+
+  Child(window_, L"STATIC", "镜像文件", SS_LEFT, kLabelIds[0]);
+  const std::string& image = session_.Setup().image_path;
+  Child(window_, L"STATIC", image.empty() ? StationImageSummary(image) : "正在读取 " + image + " ...",
+        SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, IDC_ST_IMAGE);
+  if (!image.empty()) {
+    image_reader_ = std::thread([summary = image_summary_, window = window_, image] {
+      std::string text = StationImageSummary(image);
+      {
+        std::lock_guard<std::mutex> lock(summary->mutex);
+        summary->text = std::move(text);
+        summary->ready = true;
+      }
+      PostMessageW(window, kMsgImageSummary, 0, 0);  // dropped if the window has gone
+    });
+  }
+  Child(window_, L"STATIC", "加载地址", SS_LEFT, kLabelIds[1]);
+  Child(window_, L"STATIC", session_.AddressText(), SS_LEFT, IDC_ST_ADDRESS);
+  Child(window_, L"STATIC", "记录文件", SS_LEFT, kLabelIds[2]);
+  Child(window_, L"EDIT", session_.DefaultRecordPath(), ES_AUTOHSCROLL | WS_TABSTOP, IDC_ST_RECORD_PATH,
+        WS_EX_CLIENTEDGE);
+  Child(window_, L"BUTTON", "选择...", BS_PUSHBUTTON | WS_TABSTOP, IDC_ST_RECORD_CHOOSE);
+  Child(window_, L"BUTTON", "自动进入烧录模式", BS_AUTOCHECKBOX | WS_TABSTOP, IDC_ST_ENTER_BOOT);
+  Child(window_, L"BUTTON", "开始", BS_PUSHBUTTON | WS_TABSTOP, IDC_ST_START_STOP);
+  HWND units = Child(window_, WC_LISTVIEWW, "", LVS_REPORT | LVS_NOSORTHEADER | LVS_SINGLESEL | WS_TABSTOP,
+                     IDC_ST_UNITS, WS_EX_CLIENTEDGE);
+  Child(window_, L"STATIC", StationCountersText(0, 0, 0), SS_LEFT, IDC_ST_COUNTERS);
+  Child(window_, L"STATIC", "", SS_LEFT | SS_NOPREFIX, IDC_ST_MESSAGE);
+  Child(window_, L"STATIC", "最近的记录", SS_LEFT, kLabelIds[3]);
+  Child(window_, L"EDIT", "", ES_MULTILINE | ES_READONLY | ES_AUTOHSCROLL | WS_HSCROLL | WS_TABSTOP, IDC_ST_RECORDS,
+        WS_EX_CLIENTEDGE);
+  for (HWND child = GetWindow(window_, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  }
+  SendMessageW(Item(IDC_ST_COUNTERS), WM_SETFONT, reinterpret_cast<WPARAM>(bold_), FALSE);
+
+  ListView_SetExtendedListViewStyle(units, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER | LVS_EX_SUBITEMIMAGES |
+                                               LVS_EX_GRIDLINES);
+  const int badge = GetSystemMetrics(SM_CXSMICON);
+  badges_ = ImageList_Create(badge, badge, ILC_COLOR32 | ILC_MASK, 2, 0);
+  for (const auto& [rgb, tick] : {std::pair{kPassedBadge, true}, std::pair{kFailedBadge, false}}) {
+    HICON icon = Badge(rgb, tick, badge);
+    ImageList_AddIcon(badges_, icon);
+    DestroyIcon(icon);
+  }
+  ListView_SetImageList(units, badges_, LVSIL_SMALL);
+  for (int column = 0; column < kColCount; ++column) {
+    std::wstring header = Utf8ToWide(kStationColumns[column].header);
+    LVCOLUMNW spec{};
+    spec.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+    spec.pszText = header.data();
+    spec.cx = kStationColumns[column].width;
+    spec.iSubItem = column;
+    ListView_InsertColumn(units, column, &spec);
+  }
+}
+
+void StationWindow::Layout() {
+  RECT client;
+  GetClientRect(window_, &client);
+  const int width = client.right;
+  const int height = client.bottom;
+  constexpr int m = 10;   // margin
+  constexpr int row = 24; // one line of controls
+  const int label = 70;
+  const int value_x = m + label;
+  const int value_w = width - value_x - m;
+  Place(window_, kLabelIds[0], m, m + 4, label, row - 4);
+  Place(window_, IDC_ST_IMAGE, value_x, m + 4, value_w, row - 4);
+  Place(window_, kLabelIds[1], m, m + row + 4, label, row - 4);
+  Place(window_, IDC_ST_ADDRESS, value_x, m + row + 4, value_w, row - 4);
+  Place(window_, kLabelIds[2], m, m + 2 * row + 4, label, row - 4);
+  Place(window_, IDC_ST_RECORD_PATH, value_x, m + 2 * row, value_w - 90, row);
+  Place(window_, IDC_ST_RECORD_CHOOSE, width - m - 84, m + 2 * row, 84, row);
+  Place(window_, IDC_ST_ENTER_BOOT, m, m + 3 * row + 6, 260, row);
+  Place(window_, IDC_ST_START_STOP, width - m - 120, m + 3 * row + 6, 120, row + 4);
+  const int table_top = m + 4 * row + 16;
+  const int records_h = 5 * 16 + 10;
+  const int bottom_block = row + row + row + records_h + m;
+  const int table_h = height - table_top - bottom_block - m;
+  Place(window_, IDC_ST_UNITS, m, table_top, width - 2 * m, table_h);
+  int y = table_top + table_h + 6;
+  Place(window_, IDC_ST_COUNTERS, m, y, width - 2 * m, row - 4);
+  y += row;
+  Place(window_, IDC_ST_MESSAGE, m, y, width - 2 * m, row - 4);
+  y += row;
+  Place(window_, kLabelIds[3], m, y, width - 2 * m, row - 4);
+  y += row - 4;
+  Place(window_, IDC_ST_RECORDS, m, y, width - 2 * m, records_h);
+  // The state column takes what the others leave.
+  int others = 0;
+  for (int column = 0; column < kColCount; ++column) {
+    if (column != kColState) others += kStationColumns[column].width;
+  }
+  const int state = width - 2 * m - others - GetSystemMetrics(SM_CXVSCROLL) - 4;
+  ListView_SetColumnWidth(Item(IDC_ST_UNITS), kColState, state > 120 ? state : 120);
+}
+
+LRESULT CALLBACK StationWindow::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  auto* self = reinterpret_cast<StationWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (self != nullptr && self->window_ == window) return self->Handle(message, wparam, lparam);
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+LRESULT StationWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_SIZE:
+      Layout();
+      return 0;
+    case WM_GETMINMAXINFO: {
+      auto* limits = reinterpret_cast<MINMAXINFO*>(lparam);
+      limits->ptMinTrackSize = POINT{640, 400};
+      return 0;
+    }
+    case kMsgImageSummary:
+      ShowImageSummary();
+      return 0;
+    case WM_TIMER:
+      if (wparam == kRefreshTimer) Refresh();
+      return 0;
+    case WM_COMMAND:
+      switch (LOWORD(wparam)) {
+        case IDC_ST_START_STOP:
+          if (session_.Running()) {
+            StopStation();
+          } else {
+            StartStation();
+          }
+          return 0;
+        case IDC_ST_RECORD_CHOOSE: ChooseRecordFile(); return 0;
+        case IDCANCEL: RequestClose(); return 0;
+        default: break;
+      }
+      break;
+    case WM_NOTIFY: {
+      auto* header = reinterpret_cast<NMHDR*>(lparam);
+      if (header->idFrom == IDC_ST_UNITS && header->code == NM_CUSTOMDRAW) {
+        return OnCustomDraw(reinterpret_cast<NMLVCUSTOMDRAW*>(lparam));
+      }
+      break;
+    }
+    case WM_CLOSE:
+      RequestClose();
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcW(window_, message, wparam, lparam);
+}
+
+LRESULT StationWindow::OnCustomDraw(NMLVCUSTOMDRAW* draw) {
+  if (draw->nmcd.dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
+  if (draw->nmcd.dwDrawStage == CDDS_ITEMPREPAINT) {
+    const auto index = static_cast<size_t>(draw->nmcd.dwItemSpec);
+    const auto& rows = session_.Table().Rows();
+    if (index < rows.size()) {
+      const RowTone tone = ToneOf(rows[index]);
+      if (tone != RowTone::kNone) {
+        draw->clrTextBk = Colour(tone == RowTone::kPassed ? kPassedBackground : kFailedBackground);
+        draw->clrText = RGB(0, 0, 0);
+      }
+    }
+    return CDRF_DODEFAULT;
+  }
+  return CDRF_DODEFAULT;
+}
+
+void StationWindow::SetIdleControls(bool idle) {
+  EnableWindow(Item(IDC_ST_RECORD_PATH), idle);
+  EnableWindow(Item(IDC_ST_RECORD_CHOOSE), idle);
+  EnableWindow(Item(IDC_ST_ENTER_BOOT), idle);
+  const char* caption = idle ? "开始" : session_.Stopping() ? "正在停止..." : "停止";
+  SetWindowTextW(Item(IDC_ST_START_STOP), Utf8ToWide(caption).c_str());
+  EnableWindow(Item(IDC_ST_START_STOP), idle || !session_.Stopping());
+}
+
+void StationWindow::ChooseRecordFile() {
+  // An existing file is appended to, never replaced.
+  std::vector<wchar_t> name(32768, L'\0');
+  const std::wstring current = Utf8ToWide(WindowTextUtf8(Item(IDC_ST_RECORD_PATH)));
+  current.copy(name.data(), name.size() - 1);
+  const std::wstring filter = Utf8ToWide("记录文件 (*.jsonl)") + L'\0' + L"*.jsonl" + L'\0' +
+                              Utf8ToWide("所有文件 (*)") + L'\0' + L"*.*" + L'\0';
+  const std::wstring title = Utf8ToWide("记录文件");
+  OPENFILENAMEW ofn{};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = window_;
+  ofn.lpstrFilter = filter.c_str();
+  ofn.nFilterIndex = 1;
+  ofn.lpstrFile = name.data();
+  ofn.nMaxFile = static_cast<DWORD>(name.size());
+  ofn.lpstrTitle = title.c_str();
+  ofn.lpstrDefExt = L"jsonl";
+  ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+  if (GetSaveFileNameW(&ofn)) SetWindowTextW(Item(IDC_ST_RECORD_PATH), name.data());
+}
+
+bool StationWindow::StartStation() {
+  if (session_.Running()) return true;
+  std::string record = WindowTextUtf8(Item(IDC_ST_RECORD_PATH));
+  while (!record.empty() && record.back() == ' ') record.pop_back();
+  while (!record.empty() && record.front() == ' ') record.erase(record.begin());
+  const bool enter_boot = SendMessageW(Item(IDC_ST_ENTER_BOOT), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  ListView_DeleteAllItems(Item(IDC_ST_UNITS));
+  SetWindowTextW(Item(IDC_ST_RECORDS), L"");
+  SetWindowTextW(Item(IDC_ST_MESSAGE), L"");
+  std::string message;
+  if (!session_.Start(record, enter_boot, &message,
+                      [this](const std::function<void()>& work) { PrepareOffTheUiThread(work); })) {
+    ShowMessageBox(window_, message, kTitle, MB_ICONWARNING | MB_OK);
+    return false;
+  }
+  SetWindowTextW(Item(IDC_ST_COUNTERS), Utf8ToWide(session_.CountersText()).c_str());
+  SetIdleControls(false);
+  SetTimer(window_, kRefreshTimer, 1000 / StationSession::kRefreshHz, nullptr);
+  return true;
+}
+
+void StationWindow::StopStation() {
+  session_.Stop();
+  SetIdleControls(false);
+}
+
+void StationWindow::UpdateRow(int index) {
+  const HWND units = Item(IDC_ST_UNITS);
+  const StationRow& row = session_.Table().Rows()[static_cast<size_t>(index)];
+  const StationClock::time_point now = session_.Table().Now();
+  for (int column = 0; column < kColCount; ++column) {
+    std::wstring text = Utf8ToWide(StationCellText(row, column, now));
+    LVITEMW item{};
+    item.mask = LVIF_TEXT | (column == kColState ? LVIF_IMAGE : 0);
+    item.iItem = index;
+    item.iSubItem = column;
+    item.pszText = text.data();
+    const RowTone tone = ToneOf(row);
+    item.iImage = tone == RowTone::kPassed ? 0 : tone == RowTone::kFailed ? 1 : I_IMAGENONE;
+    SendMessageW(units, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  }
+}
+
+void StationWindow::Refresh() {
+  const bool was_running = session_.Running();
+  const HWND units = Item(IDC_ST_UNITS);
+  const std::vector<StationTableChange> changes = session_.Refresh();
+  SendMessageW(units, WM_SETREDRAW, FALSE, 0);
+  for (const StationTableChange& change : changes) {
+    if (change.kind == StationTableChange::kRemoved) {
+      ListView_DeleteItem(units, change.index);
+      continue;
+    }
+    if (change.kind == StationTableChange::kInserted) {
+      LVITEMW item{};
+      item.mask = LVIF_TEXT;
+      item.iItem = change.index;
+      item.pszText = const_cast<wchar_t*>(L"");
+      SendMessageW(units, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    }
+    UpdateRow(change.index);
+  }
+  SendMessageW(units, WM_SETREDRAW, TRUE, 0);
+  if (!changes.empty()) InvalidateRect(units, nullptr, FALSE);
+  SetWindowTextW(Item(IDC_ST_COUNTERS), Utf8ToWide(session_.CountersText()).c_str());
+  std::string lines;
+  for (const std::string& line : session_.RecordLines()) lines += line + "\r\n";
+  if (WindowTextUtf8(Item(IDC_ST_RECORDS)) != lines) SetWindowTextW(Item(IDC_ST_RECORDS), Utf8ToWide(lines).c_str());
+  if (WindowTextUtf8(Item(IDC_ST_MESSAGE)) != session_.MessageText()) {
+    SetWindowTextW(Item(IDC_ST_MESSAGE), Utf8ToWide(session_.MessageText()).c_str());
+  }
+  if (was_running && !session_.Running()) {
+    KillTimer(window_, kRefreshTimer);
+    SetIdleControls(true);
+  }
+}
+
+void StationWindow::ShowImageSummary() {
+  std::lock_guard<std::mutex> lock(image_summary_->mutex);
+  if (image_summary_->ready) SetWindowTextW(Item(IDC_ST_IMAGE), Utf8ToWide(image_summary_->text).c_str());
+}
+
+void StationWindow::PrepareOffTheUiThread(const std::function<void()>& work) {
+  starting_ = true;
+  EnableWindow(Item(IDC_ST_START_STOP), FALSE);
+  SetWindowTextW(Item(IDC_ST_START_STOP), Utf8ToWide("正在准备...").c_str());
+  std::atomic<bool> done{false};
+  const HWND window = window_;
+  std::thread prepare([&] {
+    work();
+    done = true;
+    PostMessageW(window, WM_NULL, 0, 0);  // wakes the loop below
+  });
+  // The window goes on painting; a quit waits until the preparation ended.
+  bool quit = false;
+  WPARAM quit_code = 0;
+  while (!done) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        quit = true;
+        quit_code = message.wParam;
+        continue;
+      }
+      if (IsDialogMessageW(window, &message)) continue;
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  prepare.join();
+  if (quit) PostQuitMessage(static_cast<int>(quit_code));
+  starting_ = false;
+  SetIdleControls(true);
+}
+
+bool StationWindow::RequestClose() {
+  if (starting_) return false;  // the image is being prepared: a moment
+  if (session_.Running()) {
+    if (session_.ActiveUnits() > 0 &&
+        ShowMessageBox(window_, "仍有设备正在烧录。停止烧录并关闭窗口吗?", kTitle,
+                       MB_ICONQUESTION | MB_YESNO | MB_DEFBUTTON2) != IDYES) {
+      return false;
+    }
+    // The station may have ended while the question was open.
+    session_.Shutdown();
+    Refresh();
+  }
+  Destroy();
+  return true;
+}
+
+void StationWindow::Destroy() {
+  if (window_ == nullptr) return;
+  KillTimer(window_, kRefreshTimer);
+  if (owner_ != nullptr) {
+    EnableWindow(owner_, TRUE);
+    SetActiveWindow(owner_);
+  }
+  const HWND window = window_;
+  window_ = nullptr;
+  SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+  DestroyWindow(window);
+}
+
+std::string StationWindow::CellText(int row, int column) const {
+  std::vector<wchar_t> text(1024, L'\0');
+  LVITEMW item{};
+  item.iSubItem = column;
+  item.pszText = text.data();
+  item.cchTextMax = static_cast<int>(text.size());
+  SendMessageW(GetDlgItem(window_, IDC_ST_UNITS), LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
+               reinterpret_cast<LPARAM>(&item));
+  return WideToUtf8(text.data());
+}
+
+int StationWindow::RowCount() const {
+  return static_cast<int>(SendMessageW(GetDlgItem(window_, IDC_ST_UNITS), LVM_GETITEMCOUNT, 0, 0));
+}
+
+void RunStationWindow(HWND owner, StationWindowSetup setup) {
+  StationWindow station(std::move(setup));
+  if (!station.Create(owner)) return;
+  MSG message;
+  while (station.Open()) {
+    const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+    if (got <= 0) {
+      // Quitting (the session's end) ends the station too; the quit goes on
+      // to the loop outside.
+      if (got == 0) PostQuitMessage(static_cast<int>(message.wParam));
+      break;
+    }
+    if (IsDialogMessageW(station.Window(), &message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+}  // namespace torvane

@@ -1,0 +1,96 @@
+// The production station in a window of its own on Windows: a list view
+// with one row per unit (port, serial, kind, BOOT info, state with badge and
+// colour, progress, duration), the counters, the last record lines, the
+// record-file chooser and start/stop, over the same station session, feed
+// and table as the Qt window. The HID layer must be up.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "ui/station_session.h"
+#include "ui/station_setup.h"
+
+namespace torvane {
+
+// Control ids of the station window.
+enum StationControlId {
+  IDC_ST_IMAGE = 2001,
+  IDC_ST_ADDRESS,
+  IDC_ST_RECORD_PATH,
+  IDC_ST_RECORD_CHOOSE,
+  IDC_ST_ENTER_BOOT,
+  IDC_ST_START_STOP,
+  IDC_ST_UNITS,
+  IDC_ST_COUNTERS,
+  IDC_ST_MESSAGE,
+  IDC_ST_RECORDS,
+};
+
+class StationWindow {
+ public:
+  explicit StationWindow(StationWindowSetup setup);
+  ~StationWindow();
+  StationWindow(const StationWindow&) = delete;
+  StationWindow& operator=(const StationWindow&) = delete;
+
+  // Creates and shows the window; the owner is disabled while it is open.
+  bool Create(HWND owner);
+  HWND Window() const { return window_; }
+  HWND Item(int id) const { return GetDlgItem(window_, id); }
+  bool Open() const { return window_ != nullptr; }
+  // Closing with units at work asks first; "no" keeps the window open.
+  // True when the window is gone.
+  bool RequestClose();
+  // The start/stop button's work.
+  bool StartStation();
+  void StopStation();
+  StationSession& Session() { return session_; }
+  // The timer's work: the feed into the list view and the texts.
+  void Refresh();
+  // The list view's cell text.
+  std::string CellText(int row, int column) const;
+  int RowCount() const;
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
+  void BuildControls();
+  void Layout();
+  void SetIdleControls(bool idle);
+  void ChooseRecordFile();
+  void UpdateRow(int index);
+  LRESULT OnCustomDraw(NMLVCUSTOMDRAW* draw);
+  void Destroy();
+  void PrepareOffTheUiThread(const std::function<void()>& work);
+  void ShowImageSummary();
+
+  StationSession session_;
+  HWND window_ = nullptr;
+  HWND owner_ = nullptr;
+  HFONT font_ = nullptr;
+  HFONT bold_ = nullptr;
+  HIMAGELIST badges_ = nullptr;
+  bool starting_ = false;  // the image is being prepared for a start
+  // The image's summary, read on a thread of its own: a large image does
+  // not hold up the window.
+  struct ImageSummary {
+    std::mutex mutex;
+    std::string text;
+    bool ready = false;
+  };
+  std::shared_ptr<ImageSummary> image_summary_ = std::make_shared<ImageSummary>();
+  std::thread image_reader_;
+};
+
+// Runs the station window modally over owner (null: alone) until it is
+// closed.
+void RunStationWindow(HWND owner, StationWindowSetup setup);
+
+}  // namespace torvane
