@@ -7,7 +7,7 @@
 #include <map>
 #include <set>
 
-#include "settings/json_reader.h"
+#include "text/json_reader.h"
 
 namespace torvane {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "cli/exit_codes.h"
-#include "settings/json_reader.h"
+#include "text/json_reader.h"
 #include "tests/cli/cli_runner.h"
 
 namespace torvane::cli {

@@ -1,7 +1,7 @@
 // One JSON object of one line: what is read, and what is refused.
 #include <gtest/gtest.h>
 
-#include "settings/json_reader.h"
+#include "text/json_reader.h"
 
 namespace torvane {
 namespace {

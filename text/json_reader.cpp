@@ -1,4 +1,4 @@
-#include "settings/json_reader.h"
+#include "text/json_reader.h"
 
 #include <charconv>
 #include <cstdint>
