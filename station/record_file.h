@@ -51,9 +51,8 @@ class RecordFile {
   const std::string& path() const { return path_; }
 
   // Appends `line` and a line end under the file's lock, then flushes it to
-  // disk. False
-  // with the reason when the line is not (wholly) on disk; a partial line is
-  // cut off again. Safe from any thread.
+  // disk. False with the reason when the line is not (wholly) on disk; a
+  // partial line is cut off again. Safe from any thread.
   bool Append(const std::string& line, std::string* error);
 
  private:

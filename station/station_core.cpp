@@ -267,8 +267,7 @@ void FailUnit(Shared& sh, UnitSession& u, int result, const std::string& name, c
 
 // A failed unit with attempts left that gets no further one.
 void EndRetries(Shared& sh, UnitSession& u, const std::string& why) {
-  FailUnit(sh, u, u.last.result, u.last.result_name.empty() ? DownloadResultName(u.last.result) : u.last.result_name,
-           why + "; no attempt " + std::to_string(u.view.attempt + 1));
+  FailUnit(sh, u, u.last.result, u.last.result_name, why + "; no attempt " + std::to_string(u.view.attempt + 1));
 }
 
 void FlashWorker(const std::shared_ptr<Shared>& shared, std::string key, UnitView view, AttachedInterface target,
