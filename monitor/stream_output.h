@@ -17,7 +17,9 @@ namespace torvane {
 // which the parent shell also uses, keeps its flags); regular files are
 // written as usual. Returns whether all of the text was written. Any
 // thread; writes do not interleave. While result lines for `fd` wait, the
-// text is dropped, so it cannot overtake them.
+// text queues behind them (never overtaking them) and is written without
+// waiting when its turn comes; beyond 64 KiB of such text queued, it is
+// dropped at once.
 bool WriteWithoutBlocking(int fd, std::string_view text);
 
 // Queues `text` for `fd`: written whole and in the order queued, waiting
