@@ -64,15 +64,21 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   };
 
-  if (options.gadget) {
-    auto link = std::make_unique<GadgetLink>(options.udc, "torvane-" + std::to_string(::getpid()));
-    VirtualDevice device(options.knobs, std::move(link), log);
+  // Serves the device until it is stopped, pulled out for good or its link
+  // fails, then tells the model's verdict.
+  const auto serve = [&](VirtualDevice& device) {
     device.set_image_path(options.image_path);
     device.set_verbose(options.verbose);
     const RunEnd end = device.run(stop_fd, replug_fd);
     std::printf("verdict: %s\n", device.verdict().summary().c_str());
     std::fflush(stdout);
     return end == RunEnd::kUhidError ? kExitUhid : kExitOk;
+  };
+
+  if (options.gadget) {
+    VirtualDevice device(options.knobs,
+                         std::make_unique<GadgetLink>(options.udc, "torvane-" + std::to_string(::getpid())), log);
+    return serve(device);
   }
 
   const int uhid_fd = ::open(options.uhid_path.c_str(), O_RDWR | O_CLOEXEC);
@@ -88,13 +94,12 @@ int main(int argc, char** argv) {
     return kExitUhid;
   }
 
-  VirtualDevice device(options.knobs, uhid_fd, log);
-  device.set_image_path(options.image_path);
-  device.set_verbose(options.verbose);
-  const RunEnd end = device.run(stop_fd, replug_fd);
-  std::printf("verdict: %s\n", device.verdict().summary().c_str());
-  std::fflush(stdout);
+  int status;
+  {
+    VirtualDevice device(options.knobs, uhid_fd, log);
+    status = serve(device);
+  }
   ::close(uhid_fd);
   ::close(stop_fd);
-  return end == RunEnd::kUhidError ? kExitUhid : kExitOk;
+  return status;
 }
