@@ -81,6 +81,14 @@ class KnobParser {
   bool item(std::string_view raw, std::string* error);
 
  private:
+  // The field of a bare flag; null for a key that is not one.
+  bool* flag(std::string_view key) {
+    if (key == "enter-silent") return &k_.enter_silent;
+    if (key == "no-restart") return &k_.no_restart;
+    if (key == "no-app") return &k_.no_app;
+    if (key == "no-serial") return &k_.no_serial;
+    return nullptr;
+  }
   bool once(std::string_view key, std::string* error) {
     if (!seen_.insert(std::string(key)).second) {
       *error = "knob '" + std::string(key) + "' given twice";
@@ -205,12 +213,9 @@ bool KnobParser::item(std::string_view raw, std::string* error) {
   const std::string_view key = trim(raw.substr(0, eq));
   if (eq == std::string_view::npos) {
     // Bare flags.
-    if (key == "enter-silent" || key == "no-restart" || key == "no-app" || key == "no-serial") {
+    if (bool* field = flag(key)) {
       if (!once(key, error)) return false;
-      (key == "enter-silent"  ? k_.enter_silent
-       : key == "no-restart" ? k_.no_restart
-       : key == "no-app"     ? k_.no_app
-                             : k_.no_serial) = true;
+      *field = true;
       return true;
     }
     if (key.empty()) {
@@ -235,7 +240,7 @@ bool KnobParser::item(std::string_view raw, std::string* error) {
       "latency-us",   "info-status",   "enter-status", "start-status", "restart-ms",
       "port-lost-ms"};
   if (!kKnown.count(k)) {
-    if (k == "enter-silent" || k == "no-restart" || k == "no-app" || k == "no-serial") {
+    if (flag(k) != nullptr) {
       *error = "knob '" + k + "' is a flag and takes no value";
     } else {
       *error = "unknown knob '" + k + "'";
