@@ -55,6 +55,7 @@ class StationSession {
   std::string CountersText(StationClock::time_point now = StationClock::now()) const;
   const std::deque<std::string>& RecordLines() const { return record_lines_; }
   const std::string& MessageText() const { return message_; }
+  const StationCounters& Counters() const { return counters_; }
   const StationFeed* Feed() const { return feed_.get(); }
 
  private:

@@ -373,12 +373,16 @@ void StationWindow::UpdateRow(int index) {
   for (int column = 0; column < kColCount; ++column) {
     std::wstring text = Utf8ToWide(StationCellText(row, column, now));
     LVITEMW item{};
-    item.mask = LVIF_TEXT | (column == kColState ? LVIF_IMAGE : 0);
+    // The badge is in the state column only.
+    item.mask = LVIF_TEXT | (column == kColState || column == kColPort ? LVIF_IMAGE : 0);
     item.iItem = index;
     item.iSubItem = column;
     item.pszText = text.data();
     const RowTone tone = ToneOf(row);
-    item.iImage = tone == RowTone::kPassed ? 0 : tone == RowTone::kFailed ? 1 : I_IMAGENONE;
+    item.iImage = column != kColState        ? I_IMAGENONE
+                  : tone == RowTone::kPassed ? 0
+                  : tone == RowTone::kFailed ? 1
+                                             : I_IMAGENONE;
     SendMessageW(units, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
   }
 }
