@@ -43,7 +43,9 @@ double PumpMeasuring(HWND dialog, const std::function<bool()>& done, std::chrono
       }
       const double took = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
       if (took > longest && std::getenv("TORVANE_FIGURES_TRACE") != nullptr) {
-        std::fprintf(stderr, "message 0x%04x took %.2f ms\n", message.message, took);
+        wchar_t name[64] = {};
+        GetClassNameW(message.hwnd, name, 64);
+        std::fprintf(stderr, "message 0x%04x to %ls took %.2f ms\n", message.message, name, took);
       }
       longest = std::max(longest, took);
     }
@@ -134,6 +136,9 @@ void StationSixteenUnits() {
 
 int main() {
   if (std::getenv("TORVANE_FIGURES_STATION_ONLY") == nullptr) torvane::MainWindowFlash();
+  torvane::StationSixteenUnits();
+  // Again, with the fonts the first round loaded (the first paint of new
+  // glyphs under Wine is slow).
   torvane::StationSixteenUnits();
   return 0;
 }
