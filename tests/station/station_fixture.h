@@ -32,6 +32,7 @@ class Recorder final : public StationObserver {
     states_.clear();
     finished_.clear();
     units_.clear();
+    departures_ = 0;
   }
   // Every unit number that got a row.
   size_t UnitsShown() {
@@ -41,6 +42,12 @@ class Recorder final : public StationObserver {
   void OnUnitState(const UnitView& unit, UnitState state, const std::string&) override {
     std::lock_guard<std::mutex> lock(mutex_);
     states_[unit.port].push_back(state);
+    if (state == UnitState::kGone) ++departures_;
+  }
+  // How many departures of units the station has reported.
+  size_t Departures() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return departures_;
   }
   void OnUnitFinished(const UnitView& unit, const UnitResult& result) override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -56,6 +63,7 @@ class Recorder final : public StationObserver {
   std::map<std::string, std::vector<UnitState>> states_;
   std::vector<std::pair<UnitView, UnitResult>> finished_;
   std::set<uint64_t> units_;
+  size_t departures_ = 0;
 };
 
 // A JSON field of a record line, as text (the lines are flat objects).

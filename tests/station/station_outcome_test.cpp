@@ -80,6 +80,7 @@ class StationScenarios : public StationOutcome {
     config_.record_path = dir_.dir() + "units-" + std::to_string(++runs_) + ".jsonl";
     if (s.configure) s.configure(config_);
     ids.clear();
+    observer_.Clear();
     for (const std::string& knobs : s.devices) ids.push_back(Plug(knobs));
     StartStation();
     if (s.script) s.script(*this);
@@ -104,6 +105,12 @@ class StationScenarios : public StationOutcome {
     }
   }
   static void Sleep(std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); }
+  // Waits until the station has seen `n` departures in this run: a unit put
+  // back before the station looked again would look as if it never left.
+  bool WaitDepartures(size_t n) {
+    for (int i = 0; i < 1000 && observer_.Departures() < n; ++i) Sleep(10ms);
+    return observer_.Departures() >= n;
+  }
   bool WaitActive(int n) {
     for (int i = 0; i < 1000 && station_->Counters().active < n; ++i) Sleep(5ms);
     return station_->Counters().active >= n;
@@ -143,7 +150,7 @@ TEST_F(StationScenarios, EveryUnitEndsWithOneRecordedCountedOutcome) {
        [](StationScenarios& t) {
          ASSERT_TRUE(t.WaitForRecords(1));
          t.bus().unplug(t.ids[0]);
-         t.Sleep(100ms);  // a re-plug takes its time
+         ASSERT_TRUE(t.WaitDepartures(1));
          t.bus().replug(t.ids[0]);
        },
        0, 1, {"protocol-error"}},
@@ -178,7 +185,7 @@ TEST_F(StationScenarios, EveryUnitEndsWithOneRecordedCountedOutcome) {
        [](StationScenarios& t) {
          ASSERT_TRUE(t.WaitForRecords(1));
          t.bus().unplug(t.ids[0]);
-         t.Sleep(100ms);
+         ASSERT_TRUE(t.WaitDepartures(1));
          t.PlugNow("boot,no-serial,port=P1");
        },
        1, 0, {"ok"}},
@@ -188,7 +195,7 @@ TEST_F(StationScenarios, EveryUnitEndsWithOneRecordedCountedOutcome) {
          ASSERT_TRUE(t.WaitForRecords(1));
          t.Sleep(200ms);  // the operator's unplug, not its restart
          t.bus().unplug(t.ids[0]);
-         t.Sleep(100ms);
+         ASSERT_TRUE(t.WaitDepartures(1));
          t.PlugNow("boot,no-serial,port=P1");
        },
        1, 1, {"ok", "protocol-error"}},
@@ -196,7 +203,7 @@ TEST_F(StationScenarios, EveryUnitEndsWithOneRecordedCountedOutcome) {
        {"boot,no-serial,port=P1,unplug-block=3"},
        [](StationScenarios& t) {
          ASSERT_TRUE(t.WaitForRecords(1));
-         t.Sleep(100ms);  // the operator's hands
+         ASSERT_TRUE(t.WaitDepartures(1));
          t.PlugNow("boot,no-serial,port=P1");
        },
        1, 1, {"ok", "protocol-error"}},
