@@ -97,8 +97,8 @@ std::vector<sim::SimDeviceId> CliSession::sim_devices() const {
 }
 
 CliFrontEnd& CliSession::Start() {
-  IdentityTexts identity{HexDigits(settings_.app_vid, 4), HexDigits(settings_.app_pid, 4), HexDigits(settings_.app_usage, 4),
-                         HexDigits(settings_.app_usage_page, 4)};
+  IdentityTexts identity{HexDigits(settings_.app_vid, 4), HexDigits(settings_.app_pid, 4),
+                         HexDigits(settings_.app_usage, 4), HexDigits(settings_.app_usage_page, 4)};
   front_end_ = std::make_unique<CliFrontEnd>(stdout, stderr, platform::IsTerminal(stderr), identity);
   controller_ = std::make_unique<DeviceController>(*front_end_, settings_);
   front_end_->SetController(controller_.get());
