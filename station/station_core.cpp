@@ -441,7 +441,13 @@ void OnDeparture(Shared& sh, UnitSession& u) {
   u.present = false;
   u.absent_since = now;
   u.left_during_worker = WorkerPhase(u.phase);
-  u.left_soon_after = !u.left_during_worker && u.finished_at != SteadyClock::time_point{} &&
+  // A bootloader restarts by itself only once it holds the whole image, so a
+  // unit leaving after a flash that failed short of its last byte was pulled
+  // or died, however soon after: its worker often ends before the departure
+  // is seen.
+  const bool cut_short = u.has_last && u.last.size > 0 && u.last.result != DL_OK &&
+                         u.last.bytes_acknowledged < u.last.size;
+  u.left_soon_after = !u.left_during_worker && !cut_short && u.finished_at != SteadyClock::time_point{} &&
                       now - u.finished_at <= sh.config.restart_window;
   if (u.phase != Phase::kWaitingBoot) TellState(sh, u, UnitState::kGone, "");
 }

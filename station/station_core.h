@@ -21,7 +21,9 @@
 // Re-plug rules. A unit that leaves within `restart_window` of its outcome
 // restarted by itself, and so did one that passed and left during its flash
 // (a good flash restarts it, often before its worker is done); any other
-// departure is the operator unplugging it (or the unit dying mid-flash). What comes back on the port:
+// departure, and any departure after a flash that failed before its last
+// byte was acknowledged, is the operator unplugging it (or the unit dying
+// mid-flash). What comes back on the port:
 // - after a pass: its application is as it should be; a bootloader after an
 //   unplug is a new unit; a bootloader after its own restart, without its
 //   application in between, gets `forget_after` to start its application
