@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "monitor/printable_text.h"
 #include "ui/station_texts.h"
 
 namespace torvane {
@@ -19,9 +20,9 @@ RowTone ToneOf(const StationRow& row) {
 std::string StationCellText(const StationRow& row, int column, StationClock::time_point now) {
   switch (column) {
     case kColPort: return row.port;
-    case kColSerial: return row.serial;
+    case kColSerial: return EscapeControlCharacters(row.serial);  // as the unit reported it
     case kColKind: return StationKindText(row.kind);
-    case kColInfo: return row.info;
+    case kColInfo: return EscapeControlCharacters(row.info);
     case kColState: return StationStateText(row);
     case kColProgress: return StationProgressText(row);
     case kColDuration: return StationDurationText(row, now);

@@ -30,6 +30,7 @@
 #include "ui/station_texts.h"
 #include "ui/qt/station_window.h"
 #include "ui/control_ids.h"
+#include "ui/dialog_texts.h"
 #include "ui/qt/torvane_dlg.h"
 #include "monitor/device_controller.h"
 

@@ -13,6 +13,7 @@
 #include "settings/app_paths.h"
 #include "settings/ini_file.h"
 #include "sim/sim_bus.h"
+#include "ui/dialog_texts.h"
 #include "ui/qt/station_window.h"
 #include "ui/qt/torvane_app.h"
 #include "ui/qt/torvane_dlg.h"

@@ -10,9 +10,6 @@
 #include <QStyleOptionProgressBar>
 #include <algorithm>
 
-#include "monitor/printable_text.h"
-#include "ui/station_texts.h"
-
 namespace torvane {
 
 namespace {
@@ -44,53 +41,44 @@ QIcon Badge(const QColor& colour, bool tick) {
 
 QString Text(const std::string& utf8) { return QString::fromStdString(utf8); }
 
-bool RowLess(const StationRow& row, const std::string& port) { return row.port < port; }
+QColor Rgb(uint32_t rgb) { return QColor((rgb >> 16) & 0xff, (rgb >> 8) & 0xff, rgb & 0xff); }
 
 }  // namespace
 
-StationTableModel::StationTableModel(QObject* parent)
+StationTableModel::StationTableModel(const StationTable& table, QObject* parent)
     : QAbstractTableModel(parent),
-      passed_icon_(Badge(QColor(0x2e, 0x7d, 0x32), true)),
-      failed_icon_(Badge(QColor(0xc6, 0x28, 0x28), false)) {}
+      table_(table),
+      shown_(static_cast<int>(table.Rows().size())),
+      passed_icon_(Badge(Rgb(kPassedBadge), true)),
+      failed_icon_(Badge(Rgb(kFailedBadge), false)) {}
 
-int StationTableModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
-}
+int StationTableModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : shown_; }
 
 int StationTableModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumnCount; }
 
 QVariant StationTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QAbstractTableModel::headerData(section, orientation, role);
-  static const char* const kHeaders[kColumnCount] = {"端口", "序列号", "类型", "BOOT信息", "状态", "进度", "用时"};
-  return section >= 0 && section < kColumnCount ? QString::fromUtf8(kHeaders[section]) : QVariant();
+  return section >= 0 && section < kColumnCount ? QString::fromUtf8(kStationColumns[static_cast<size_t>(section)].header)
+                                                : QVariant();
 }
 
 QVariant StationTableModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || index.row() >= static_cast<int>(rows_.size())) return {};
-  const StationRow& row = rows_[static_cast<size_t>(index.row())];
-  const bool passed = row.state == UnitState::kPassed;
-  const bool failed = row.state == UnitState::kFailed;
+  const std::vector<StationRow>& rows = table_.Rows();
+  if (!index.isValid() || index.row() >= static_cast<int>(rows.size())) return {};
+  const StationRow& row = rows[static_cast<size_t>(index.row())];
+  const RowTone tone = ToneOf(row);
   switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
-      switch (index.column()) {
-        case kPort: return Text(row.port);
-        case kSerial: return Text(EscapeControlCharacters(row.serial));
-        case kKind: return Text(StationKindText(row.kind));
-        case kInfo: return Text(EscapeControlCharacters(row.info));
-        case kState: return Text(StationStateText(row));
-        case kProgress: return Text(StationProgressText(row));
-        case kDuration: return Text(StationDurationText(row, now_));
-        default: return {};
-      }
+      return Text(StationCellText(row, index.column(), table_.Now()));
     case Qt::DecorationRole:
       if (index.column() != kState) return {};
-      if (passed) return passed_icon_;
-      if (failed) return failed_icon_;
+      if (tone == RowTone::kPassed) return passed_icon_;
+      if (tone == RowTone::kFailed) return failed_icon_;
       return {};
     case Qt::BackgroundRole:
-      if (passed) return QBrush(QColor(0xc8, 0xe6, 0xc9));
-      if (failed) return QBrush(QColor(0xff, 0xcd, 0xd2));
+      if (tone == RowTone::kPassed) return QBrush(Rgb(kPassedBackground));
+      if (tone == RowTone::kFailed) return QBrush(Rgb(kFailedBackground));
       return {};
     case kPercentRole:
       return index.column() == kProgress ? QVariant(row.percent) : QVariant();
@@ -99,39 +87,30 @@ QVariant StationTableModel::data(const QModelIndex& index, int role) const {
   }
 }
 
-void StationTableModel::Apply(const StationBatch& batch, StationClock::time_point now) {
-  now_ = now;
-  for (const std::string& port : batch.removed) {
-    auto it = std::lower_bound(rows_.begin(), rows_.end(), port, RowLess);
-    if (it == rows_.end() || it->port != port) continue;
-    const int at = static_cast<int>(it - rows_.begin());
-    beginRemoveRows(QModelIndex(), at, at);
-    rows_.erase(it);
-    endRemoveRows();
-  }
-  for (const StationRow& changed : batch.changed) {
-    auto it = std::lower_bound(rows_.begin(), rows_.end(), changed.port, RowLess);
-    const int at = static_cast<int>(it - rows_.begin());
-    if (it != rows_.end() && it->port == changed.port) {
-      *it = changed;
-      emit dataChanged(index(at, 0), index(at, kColumnCount - 1));
-    } else {
-      beginInsertRows(QModelIndex(), at, at);
-      rows_.insert(it, changed);
-      endInsertRows();
+void StationTableModel::Follow(const std::vector<StationTableChange>& changes) {
+  for (const StationTableChange& change : changes) {
+    switch (change.kind) {
+      case StationTableChange::kRemoved:
+        beginRemoveRows(QModelIndex(), change.index, change.index);
+        --shown_;
+        endRemoveRows();
+        break;
+      case StationTableChange::kInserted:
+        beginInsertRows(QModelIndex(), change.index, change.index);
+        ++shown_;
+        endInsertRows();
+        break;
+      case StationTableChange::kUpdated:
+        emit dataChanged(index(change.index, 0), index(change.index, kColumnCount - 1));
+        break;
     }
   }
-  // The clock of a running flash moves without events.
-  for (size_t i = 0; i < rows_.size(); ++i) {
-    if (rows_[i].state != UnitState::kFlashing) continue;
-    const QModelIndex cell = index(static_cast<int>(i), kDuration);
-    emit dataChanged(cell, cell, {Qt::DisplayRole});
-  }
+  if (shown_ != static_cast<int>(table_.Rows().size())) Reset();
 }
 
-void StationTableModel::Clear() {
+void StationTableModel::Reset() {
   beginResetModel();
-  rows_.clear();
+  shown_ = static_cast<int>(table_.Rows().size());
   endResetModel();
 }
 

@@ -1,7 +1,5 @@
-// The station window's table: one row per attached unit (sorted by port),
-// fed with the batches of StationFeed. Columns: port, serial, kind,
-// bootloader info, state (text, icon and a row colour for passed and
-// failed), progress, duration.
+// The station window's table as a Qt model: it shows the rows, texts and
+// tones of a StationTable and follows the changes each refresh reports.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -9,7 +7,7 @@
 #include <QStyledItemDelegate>
 #include <vector>
 
-#include "ui/station_feed.h"
+#include "ui/station_table.h"
 
 namespace torvane {
 
@@ -17,27 +15,37 @@ class StationTableModel : public QAbstractTableModel {
   Q_OBJECT
 
  public:
-  enum Column { kPort, kSerial, kKind, kInfo, kState, kProgress, kDuration, kColumnCount };
+  enum Column {
+    kPort = kColPort,
+    kSerial = kColSerial,
+    kKind = kColKind,
+    kInfo = kColInfo,
+    kState = kColState,
+    kProgress = kColProgress,
+    kDuration = kColDuration,
+    kColumnCount = kColCount
+  };
   // The progress column's percentage (-1 before a transfer) for the delegate.
   static constexpr int kPercentRole = Qt::UserRole + 1;
 
-  explicit StationTableModel(QObject* parent = nullptr);
+  // The table must outlive the model.
+  explicit StationTableModel(const StationTable& table, QObject* parent = nullptr);
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-  // Applies a batch of changed and removed rows; durations of running
-  // flashes are refreshed to `now`.
-  void Apply(const StationBatch& batch, StationClock::time_point now);
-  void Clear();
+  // Tells the views what one refresh did to the table, in its order.
+  void Follow(const std::vector<StationTableChange>& changes);
+  // Shows the table as it is now (after changes no refresh reported).
+  void Reset();
 
-  const std::vector<StationRow>& Rows() const { return rows_; }
+  const std::vector<StationRow>& Rows() const { return table_.Rows(); }
 
  private:
-  std::vector<StationRow> rows_;  // sorted by port
-  StationClock::time_point now_{};
+  const StationTable& table_;
+  int shown_ = 0;  // rows the views know of
   QIcon passed_icon_;
   QIcon failed_icon_;
 };

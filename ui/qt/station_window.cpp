@@ -19,10 +19,6 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-#include "settings/app_paths.h"
-#include "station/image_digest.h"
-#include "station/station_core.h"
-#include "station/units_per_hour.h"
 #include "ui/qt/station_table_model.h"
 #include "ui/station_texts.h"
 
@@ -30,24 +26,8 @@ namespace torvane {
 
 namespace {
 
-// Record lines shown at the bottom.
-constexpr int kRecordLinesShown = 5;
-// Longest wait for cancelled transfers to end before the station is torn
-// down anyway (the core then leaves a stuck worker to end by itself).
-constexpr auto kStopWait = std::chrono::milliseconds(5000);
-constexpr auto kCoreStopDeadline = std::chrono::milliseconds(2000);
-
 QString U(const char* utf8) { return QString::fromUtf8(utf8); }
-
-// The station's own messages, in the operator's language where known.
-QString StationMessageText(const std::string& text) {
-  if (text.rfind("hot-plug", 0) == 0) return U("无法监视设备插拔, 每 2 秒查看一次。");
-  if (text.rfind("record not written", 0) == 0) {
-    return U("记录文件写入失败, 不再开始新的烧录: %1")
-        .arg(QString::fromStdString(StationRecordErrorText(text.substr(text.find(':') + 2))));
-  }
-  return QString::fromStdString(text);
-}
+QString U(const std::string& utf8) { return QString::fromStdString(utf8); }
 
 }  // namespace
 
@@ -63,13 +43,13 @@ QString DefaultStationRecordPath(const QString& settings_path, const QDate& date
 }
 
 StationWindow::StationWindow(StationWindowSetup setup, QWidget* parent)
-    : QDialog(parent), setup_(std::move(setup)), feed_(std::make_unique<StationFeed>()) {
+    : QDialog(parent), session_(std::move(setup)) {
   setWindowTitle(U("Torvane 生产线烧录"));
   setWindowFlag(Qt::WindowMaximizeButtonHint, true);
-  model_ = new StationTableModel(this);
+  model_ = new StationTableModel(session_.Table(), this);
   BuildLayout();
   ShowImage();
-  refresh_.setInterval(1000 / kRefreshHz);
+  refresh_.setInterval(1000 / StationSession::kRefreshHz);
   connect(&refresh_, &QTimer::timeout, this, [this] { Refresh(); });
 }
 
@@ -79,7 +59,9 @@ StationWindow::~StationWindow() {
 }
 
 void StationWindow::Shutdown() {
-  if (core_) FinishStation();
+  if (!session_.Running()) return;
+  session_.Shutdown();
+  ShowEnded();
 }
 
 void StationWindow::BuildLayout() {
@@ -90,7 +72,7 @@ void StationWindow::BuildLayout() {
   address_label_ = new QLabel(top);
   record_path_ = new QLineEdit(top);
   record_path_->setObjectName(QStringLiteral("recordPath"));
-  record_path_->setText(DefaultStationRecordPath(QString::fromStdString(setup_.settings_path), QDate::currentDate()));
+  record_path_->setText(DefaultStationRecordPath(U(session_.Setup().settings_path), QDate::currentDate()));
   record_choose_ = new QPushButton(U("选择..."), top);
   enter_boot_ = new QCheckBox(U("自动进入烧录模式"), top);
   enter_boot_->setObjectName(QStringLiteral("enterBoot"));
@@ -121,12 +103,9 @@ void StationWindow::BuildLayout() {
   table_->verticalHeader()->hide();
   table_->horizontalHeader()->setStretchLastSection(false);
   table_->horizontalHeader()->setSectionResizeMode(StationTableModel::kState, QHeaderView::Stretch);
-  table_->setColumnWidth(StationTableModel::kPort, 90);
-  table_->setColumnWidth(StationTableModel::kSerial, 110);
-  table_->setColumnWidth(StationTableModel::kKind, 70);
-  table_->setColumnWidth(StationTableModel::kInfo, 260);
-  table_->setColumnWidth(StationTableModel::kProgress, 170);
-  table_->setColumnWidth(StationTableModel::kDuration, 60);
+  for (int column = 0; column < kColCount; ++column) {
+    if (column != kColState) table_->setColumnWidth(column, kStationColumns[static_cast<size_t>(column)].width);
+  }
 
   counters_label_ = new QLabel(U(StationCountersText(0, 0, 0).c_str()), this);
   QFont bold = counters_label_->font();
@@ -137,8 +116,8 @@ void StationWindow::BuildLayout() {
   record_view_ = new QPlainTextEdit(this);
   record_view_->setReadOnly(true);
   record_view_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  record_view_->setMaximumBlockCount(kRecordLinesShown);
-  record_view_->setFixedHeight(record_view_->fontMetrics().lineSpacing() * kRecordLinesShown + 12);
+  record_view_->setMaximumBlockCount(StationSession::kRecordLinesShown);
+  record_view_->setFixedHeight(record_view_->fontMetrics().lineSpacing() * StationSession::kRecordLinesShown + 12);
 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(top);
@@ -154,30 +133,17 @@ void StationWindow::BuildLayout() {
 }
 
 void StationWindow::ShowImage() {
-  address_label_->setText(QStringLiteral("0x%1").arg(setup_.settings.app_address, 8, 16, QLatin1Char('0')));
-  const QString path = QString::fromStdString(setup_.image_path);
-  // Only a regular file is read (a FIFO would never end), and on a thread
-  // of its own: a large image does not hold up the window.
-  if (path.isEmpty() || !QFileInfo(path).isFile()) {
-    image_label_->setText(path.isEmpty() ? U("未选择镜像文件") : U("无法读取: %1").arg(path));
+  address_label_->setText(U(session_.AddressText()));
+  const std::string& image = session_.Setup().image_path;
+  if (image.empty()) {
+    image_label_->setText(U(StationImageSummary(image)));
     return;
   }
-  image_label_->setText(U("正在读取 %1 ...").arg(path));
-  image_label_->setToolTip(path);
-  image_reader_ = std::thread([this, path] {
-    QFile file(path);
-    QString text;
-    if (!file.open(QIODevice::ReadOnly)) {
-      text = U("无法读取: %1").arg(path);
-    } else {
-      const QByteArray bytes = file.readAll();
-      const ImageDigest digest = DigestBytes(reinterpret_cast<const uint8_t*>(bytes.constData()),
-                                             static_cast<size_t>(bytes.size()));
-      text = U("%1   %2 字节   CRC-32 %3")
-                 .arg(QFileInfo(path).fileName())
-                 .arg(bytes.size())
-                 .arg(digest.crc32, 8, 16, QLatin1Char('0'));
-    }
+  // Read on a thread of its own: a large image does not hold up the window.
+  image_label_->setText(U("正在读取 %1 ...").arg(U(image)));
+  image_label_->setToolTip(U(image));
+  image_reader_ = std::thread([this, image] {
+    const QString text = U(StationImageSummary(image));
     // The destructor joins this thread before the window goes, so the
     // queued call finds it.
     QMetaObject::invokeMethod(this, [this, text] { image_label_->setText(text); }, Qt::QueuedConnection);
@@ -196,12 +162,12 @@ void StationWindow::SetIdleControls(bool idle) {
   record_path_->setEnabled(idle);
   record_choose_->setEnabled(idle);
   enter_boot_->setEnabled(idle);
-  start_stop_->setText(idle ? U("开始") : stopping_ ? U("正在停止...") : U("停止"));
-  start_stop_->setEnabled(idle || !stopping_);
+  start_stop_->setText(idle ? U("开始") : session_.Stopping() ? U("正在停止...") : U("停止"));
+  start_stop_->setEnabled(idle || !session_.Stopping());
 }
 
 void StationWindow::OnStartStop() {
-  if (core_) {
+  if (session_.Running()) {
     StopStation();
   } else {
     StartStation();
@@ -209,125 +175,85 @@ void StationWindow::OnStartStop() {
 }
 
 bool StationWindow::StartStation() {
-  if (core_) return true;
-  const QString record = record_path_->text().trimmed();
-  if (record.isEmpty()) {
-    // Every unit is recorded: the station does not run without a record file.
-    QMessageBox::warning(this, windowTitle(), U("请选择记录文件。"));
-    return false;
-  }
-  StationConfig config;
-  config.settings = setup_.settings;
-  config.image_path = setup_.image_path;
-  config.boot_update_image = MakeAbsolutePath(setup_.settings.boot_update_bin);
-  config.boot_update_header = MakeAbsolutePath(setup_.settings.boot_update_bin_header);
-  config.enter_boot = enter_boot_->isChecked();
-  config.record_path = QFile::encodeName(record).toStdString();
-  config.stop_deadline = kCoreStopDeadline;
-
-  feed_ = std::make_unique<StationFeed>();
-  model_->Clear();
-  record_view_->clear();
-  record_lines_.clear();
-  message_label_->clear();
-  counters_ = StationCounters{};
-  counters_label_->setText(U(StationCountersText(0, 0, 0).c_str()));
-  auto core = std::make_unique<StationCore>(config);
-  std::string error;
-  StationStartError why = StationStartError::kNone;
-  std::unique_ptr<HotplugSource> source = setup_.make_hotplug_source ? setup_.make_hotplug_source() : nullptr;
+  if (session_.Running()) return true;
   // The image is prepared (read, checked, cut into blocks) off the UI
   // thread; the window goes on painting meanwhile.
-  bool started = false;
-  {
+  const auto run = [this](const std::function<void()>& work) {
+    // The session has cleared the table, counters and lines for this start.
+    model_->Reset();
+    record_lines_.clear();
+    record_view_->clear();
+    message_label_->clear();
+    counters_label_->setText(U(session_.CountersText()));
     starting_ = true;
     start_stop_->setEnabled(false);
     start_stop_->setText(U("正在准备..."));
     QEventLoop wait;
     std::thread prepare([&] {
-      started = core->Start(feed_.get(), std::move(source), &error, &why);
+      work();
       QMetaObject::invokeMethod(&wait, [&wait] { wait.quit(); }, Qt::QueuedConnection);
     });
     wait.exec();
     prepare.join();
     starting_ = false;
     SetIdleControls(true);
-  }
+  };
+  std::string message;
+  const bool started =
+      session_.Start(record_path_->text().trimmed().toStdString(), enter_boot_->isChecked(), &message, run);
   if (!started) {
-    const QString reason = QString::fromStdString(StationRecordErrorText(error));
-    QMessageBox::warning(this, windowTitle(),
-                         why == StationStartError::kRecord ? U("记录文件无法使用, 未开始烧录:\n%1").arg(reason)
-                                                           : U("镜像文件无法读取, 未开始烧录:\n%1").arg(reason));
+    QMessageBox::warning(this, windowTitle(), U(message));
     return false;
   }
-  core_ = std::move(core);
-  started_ = StationClock::now();
-  stopping_ = false;
   SetIdleControls(false);
   refresh_.start();
   return true;
 }
 
 void StationWindow::StopStation() {
-  if (!core_ || stopping_) return;
-  core_->CancelAll();
-  stopping_ = true;
-  stop_requested_ = StationClock::now();
+  if (!session_.Running() || session_.Stopping()) return;
+  session_.Stop();
   SetIdleControls(false);
 }
 
-int StationWindow::ActiveUnits() const { return core_ ? core_->Counters().active : 0; }
-
-void StationWindow::FinishStation() {
+void StationWindow::ShowEnded() {
   refresh_.stop();
-  stopping_ = false;
-  core_->CancelAll();
-  if (!core_->Stop()) NoteStationWorkerAbandoned();  // bounded by kCoreStopDeadline
-  Refresh();      // what the last units told
-  core_.reset();
+  // Rows the station's last refresh changed as it ended.
+  model_->Reset();
   SetIdleControls(true);
 }
 
 void StationWindow::Refresh() {
-  const auto now = StationClock::now();
-  const StationBatch batch = feed_->Drain(now);
-  model_->Apply(batch, now);
-  if (batch.counters_changed) counters_ = batch.counters;
-  // Units per hour since the start, moving with the clock between events,
-  // once it means something.
-  const double hours = std::chrono::duration<double>(now - started_).count() / 3600.0;
-  const int finished = counters_.passed + counters_.failed;
-  const bool rate = UnitsPerHourMeaningful(finished, now - started_) && hours > 0;
-  counters_label_->setText(U(StationCountersText(counters_.passed, counters_.failed,
-                                                 rate ? finished / hours : -1).c_str()));
-  for (const std::string& line : batch.record_lines) {
-    const QString text = QString::fromStdString(line);
-    record_lines_.append(text);
-    record_view_->appendPlainText(text);
+  const bool was_running = session_.Running();
+  model_->Follow(session_.Refresh());
+  counters_label_->setText(U(session_.CountersText()));
+  QStringList lines;
+  for (const std::string& line : session_.RecordLines()) lines.append(U(line));
+  const QString text = lines.join(QLatin1Char('\n'));
+  if (text != record_lines_) {
+    record_lines_ = text;
+    record_view_->setPlainText(text);
   }
-  while (record_lines_.size() > kRecordLinesShown) record_lines_.removeFirst();
-  if (!batch.messages.empty()) message_label_->setText(StationMessageText(batch.messages.back()));
-  if (stopping_ && core_ && (core_->WaitUntilDone(std::chrono::milliseconds(0)) || now - stop_requested_ >= kStopWait)) {
-    FinishStation();
-  }
+  if (message_label_->text() != U(session_.MessageText())) message_label_->setText(U(session_.MessageText()));
+  if (was_running && !session_.Running()) ShowEnded();
 }
 
 QString StationWindow::ImageText() const { return image_label_->text(); }
 
 QString StationWindow::CountersText() const { return counters_label_->text(); }
 
-QString StationWindow::RecordLinesText() const { return record_lines_.join(QLatin1Char('\n')); }
+QString StationWindow::RecordLinesText() const { return record_lines_; }
 
 void StationWindow::done(int result) {
   if (starting_) return;  // the image is being prepared: a moment
-  if (core_) {
+  if (session_.Running()) {
     if (ActiveUnits() > 0) {
       const auto answer = QMessageBox::question(this, windowTitle(), U("仍有设备正在烧录。停止烧录并关闭窗口吗?"),
                                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
       if (answer != QMessageBox::Yes) return;
     }
     // The station may have ended while the question was open.
-    if (core_) FinishStation();
+    Shutdown();
   }
   QDialog::done(result);
 }

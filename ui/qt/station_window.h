@@ -3,10 +3,10 @@
 // the last record lines. The operator picks the record file, whether
 // application devices are sent into their bootloader, and starts and stops.
 //
-// The core's observer calls only fill a StationFeed; a timer on the UI
-// thread drains it at a bounded rate, so the window's cost does not grow
-// with the number of progress steps. The HID layer must be up (the host
-// brings it up and down).
+// The station itself (start, stop, the feed drained by a timer at a bounded
+// rate, the table, counters, record lines and messages) is a StationSession;
+// this window only shows it. The HID layer must be up (the host brings it
+// up and down).
 #pragma once
 
 #include <QDate>
@@ -18,12 +18,7 @@
 #include <string>
 #include <thread>
 
-#include "monitor/hotplug_source.h"
-#include "settings/settings_model.h"
-#include "station/station_observer.h"
-#include "ui/dialog_texts.h"
-#include "ui/station_feed.h"
-#include "ui/station_setup.h"
+#include "ui/station_session.h"
 
 class QCheckBox;
 class QLabel;
@@ -34,7 +29,6 @@ class QTableView;
 
 namespace torvane {
 
-class StationCore;
 class StationTableModel;
 
 // The dated record file beside the settings file when its folder may be
@@ -45,9 +39,6 @@ class StationWindow : public QDialog {
   Q_OBJECT
 
  public:
-  // Repaints per second at most.
-  static constexpr int kRefreshHz = 15;
-
   explicit StationWindow(StationWindowSetup setup, QWidget* parent = nullptr);
   ~StationWindow() override;
 
@@ -57,13 +48,13 @@ class StationWindow : public QDialog {
   // Cancels running transfers between frames; the station ends once they
   // have (at most a few seconds later).
   void StopStation();
-  bool Running() const { return core_ != nullptr; }
+  bool Running() const { return session_.Running(); }
   // Ends a running station at once (cancel, bounded wait); for the host's
   // shut-down. The destructor does it too.
   void Shutdown();
-  bool Stopping() const { return stopping_; }
+  bool Stopping() const { return session_.Stopping(); }
   // Units being flashed or sent into their bootloader now.
-  int ActiveUnits() const;
+  int ActiveUnits() const { return session_.ActiveUnits(); }
 
   // Closing with units at work asks first; "no" keeps the window open.
   void done(int result) override;
@@ -75,7 +66,7 @@ class StationWindow : public QDialog {
   QString ImageText() const;
   QString CountersText() const;
   QString RecordLinesText() const;
-  const StationFeed* Feed() const { return feed_.get(); }
+  const StationFeed* Feed() const { return session_.Feed(); }
   // Applies what the station told since the last refresh (the timer's work).
   void Refresh();
 
@@ -84,22 +75,16 @@ class StationWindow : public QDialog {
   void ShowImage();
   void ChooseRecordFile();
   void OnStartStop();
-  // Ends the station now: cancels, waits (bounded) and applies the last batch.
-  void FinishStation();
+  // Shows a station that has ended (timer, controls, the last rows).
+  void ShowEnded();
   void SetIdleControls(bool idle);
 
-  StationWindowSetup setup_;
-  std::unique_ptr<StationFeed> feed_;  // outlives core_: the core calls it until Stop returns
-  std::unique_ptr<StationCore> core_;
+  StationSession session_;
   StationTableModel* model_ = nullptr;
   QTimer refresh_;
-  bool stopping_ = false;
   bool starting_ = false;       // the image is being prepared for a start
   std::thread image_reader_;    // reads the image for its size and CRC
-  StationClock::time_point stop_requested_{};
-  StationClock::time_point started_{};
-  StationCounters counters_;
-  QStringList record_lines_;
+  QString record_lines_;        // as shown
 
   QLabel* image_label_ = nullptr;
   QLabel* address_label_ = nullptr;
