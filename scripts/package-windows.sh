@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build-windows}
 [[ -f "$build_dir/build.ninja" ]] || BUILD_DIR="$build_dir" bash scripts/build-windows.sh
-cmake --build "$build_dir" -j "${JOBS:-$(nproc)}" --target torvane-cli
+cmake --build "$build_dir" -j "${JOBS:-$(nproc)}"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")
 stage=$build_dir/package-stage
 rm -rf "$stage"

@@ -14,11 +14,11 @@ fail() { echo "installer check: $*" >&2; exit 1; }
 "$wine" "$installer" /S
 appdata=$("$wine" cmd /c echo %LOCALAPPDATA% 2>/dev/null | tr -d '\r')
 folder=$(winepath -u "$appdata\\Programs\\Torvane" 2>/dev/null)
-for f in torvane-cli.exe Torvane.ini burn_boot_0.3.0.0.bin head_1.0_2016_04_22.bin samples/app.bin uninstall.exe; do
+for f in torvane.exe torvane-cli.exe Torvane.ini burn_boot_0.3.0.0.bin head_1.0_2016_04_22.bin samples/app.bin uninstall.exe; do
   [[ -f "$folder/$f" ]] || fail "$f missing in $folder"
 done
 programs=$(winepath -u "$("$wine" cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r')\\Microsoft\\Windows\\Start Menu\\Programs\\Torvane")
-[[ -f "$programs/Torvane command line.lnk" && -f "$programs/Uninstall Torvane.lnk" ]] ||
+[[ -f "$programs/Torvane.lnk" && -f "$programs/Torvane command line.lnk" && -f "$programs/Uninstall Torvane.lnk" ]] ||
   fail "Start-menu entries missing in $programs"
 "$wine" reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Torvane' /v UninstallString \
   >/dev/null 2>&1 || fail "no uninstall entry"
@@ -34,6 +34,6 @@ installed=$(cd "$folder" && find . -type f ! -name uninstall.exe | sed 's|^\./||
 # _?= runs the uninstaller in place, so it has ended when this returns.
 "$wine" "$folder/uninstall.exe" /S "_?=$(winepath -w "$folder")"
 rm -f "$folder/uninstall.exe"  # left behind by an in-place run
-[[ ! -e "$folder/torvane-cli.exe" && ! -e "$folder/Torvane.ini" ]] || fail "files left after uninstalling"
+[[ ! -e "$folder/torvane.exe" && ! -e "$folder/torvane-cli.exe" && ! -e "$folder/Torvane.ini" ]] || fail "files left after uninstalling"
 [[ ! -e "$programs" ]] || fail "Start-menu folder left after uninstalling"
 echo "installer: installed, checked, flashed, uninstalled"

@@ -40,12 +40,16 @@ Section "Torvane"
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
   ; The command-line tool opens in a console of its own, showing its help.
   CreateDirectory "$SMPROGRAMS\Torvane"
+  ; The dialog, when this build has it.
+  IfFileExists "$INSTDIR\torvane.exe" 0 +2
+    CreateShortcut "$SMPROGRAMS\Torvane\Torvane.lnk" "$INSTDIR\torvane.exe"
   CreateShortcut "$SMPROGRAMS\Torvane\Torvane command line.lnk" "$SYSDIR\cmd.exe" \
     '/k "$INSTDIR\torvane-cli.exe" --help' "$INSTDIR\torvane-cli.exe" 0
   CreateShortcut "$SMPROGRAMS\Torvane\Uninstall Torvane.lnk" "$INSTDIR\uninstall.exe"
 SectionEnd
 
 Section "Uninstall"
+  Delete "$SMPROGRAMS\Torvane\Torvane.lnk"
   Delete "$SMPROGRAMS\Torvane\Torvane command line.lnk"
   Delete "$SMPROGRAMS\Torvane\Uninstall Torvane.lnk"
   RMDir "$SMPROGRAMS\Torvane"
