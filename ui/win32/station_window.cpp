@@ -191,12 +191,12 @@ void StationWindow::BuildControls() {
   ListView_SetImageList(units, badges_, LVSIL_SMALL);
   for (int column = 0; column < kColCount; ++column) {
     std::wstring header = Utf8ToWide(kStationColumns[column].header);
-    LVCOLUMNW spec{};
-    spec.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-    spec.pszText = header.data();
-    spec.cx = kStationColumns[column].width;
-    spec.iSubItem = column;
-    ListView_InsertColumn(units, column, &spec);
+    LVCOLUMNW lv_column{};
+    lv_column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+    lv_column.pszText = header.data();
+    lv_column.cx = kStationColumns[column].width;
+    lv_column.iSubItem = column;
+    ListView_InsertColumn(units, column, &lv_column);
   }
 }
 
