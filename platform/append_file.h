@@ -23,6 +23,11 @@ enum class FileIdResult { kOk, kMissing, kFailed };
 // The identity of the file `path` (UTF-8) names, links followed.
 FileIdResult IdOfPath(const std::string& path, FileId* id, std::string* reason);
 
+// Flushes to disk the folder entry of `path` (a file just created there),
+// so the file itself survives a power loss; nothing to do on Windows, whose
+// file system records a new name with the file.
+bool FlushFolderOf(const std::string& path, std::string* reason);
+
 class AppendFile {
  public:
   AppendFile() = default;
@@ -41,11 +46,18 @@ class AppendFile {
 
   // The exclusive lock on the whole file, waited for.
   bool Lock(std::string* reason);
+  // The same lock, not waited for: kBusy when another handle (in this or
+  // another process) holds it.
+  enum class TryLockResult { kOk, kBusy, kFailed };
+  TryLockResult TryLock(std::string* reason);
   void Unlock();
   // Length in bytes, or -1.
   long long Size() const;
   // The byte at `offset`, or -1 when it cannot be read.
   int ByteAt(long long offset) const;
+  // The whole file's bytes (opened readable only); false with the reason
+  // when a read fails.
+  bool ReadAll(std::string* contents, std::string* reason) const;
   // Writes all of `text` at the end of the file (call under the lock);
   // false with the reason when a write fails or the disk is full.
   bool Append(const std::string& text, std::string* reason);

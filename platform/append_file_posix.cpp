@@ -51,6 +51,19 @@ AppendFile::OpenResult AppendFile::Open(const std::string& path, std::string* re
   return OpenResult::kOk;
 }
 
+bool FlushFolderOf(const std::string& path, std::string* reason) {
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0 || fsync(fd) != 0) {
+    *reason = std::strerror(errno);
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  close(fd);
+  return true;
+}
+
 bool AppendFile::Id(FileId* id, std::string* reason) const {
   struct stat st {};
   if (fstat(Fd(handle_), &st) != 0) {
@@ -71,6 +84,17 @@ bool AppendFile::Lock(std::string* reason) {
   return true;
 }
 
+AppendFile::TryLockResult AppendFile::TryLock(std::string* reason) {
+  while (flock(Fd(handle_), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) return TryLockResult::kBusy;
+    if (errno != EINTR) {
+      *reason = std::strerror(errno);
+      return TryLockResult::kFailed;
+    }
+  }
+  return TryLockResult::kOk;
+}
+
 void AppendFile::Unlock() { flock(Fd(handle_), LOCK_UN); }
 
 long long AppendFile::Size() const {
@@ -82,6 +106,22 @@ int AppendFile::ByteAt(long long offset) const {
   unsigned char c = 0;
   if (offset < 0 || pread(Fd(handle_), &c, 1, offset) != 1) return -1;
   return c;
+}
+
+bool AppendFile::ReadAll(std::string* contents, std::string* reason) const {
+  contents->clear();
+  char chunk[1 << 16];
+  for (long long at = 0;;) {
+    const ssize_t n = pread(Fd(handle_), chunk, sizeof chunk, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *reason = std::strerror(errno);
+      return false;
+    }
+    if (n == 0) return true;
+    contents->append(chunk, static_cast<size_t>(n));
+    at += n;
+  }
 }
 
 bool AppendFile::Append(const std::string& text, std::string* reason) {

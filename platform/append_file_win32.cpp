@@ -51,6 +51,8 @@ FileIdResult IdOfPath(const std::string& path, FileId* id, std::string* reason) 
   return ok ? FileIdResult::kOk : FileIdResult::kFailed;
 }
 
+bool FlushFolderOf(const std::string&, std::string*) { return true; }
+
 AppendFile::OpenResult AppendFile::Open(const std::string& path, std::string* reason) {
   Close();
   const std::wstring name = Utf8ToWide(path);
@@ -79,6 +81,17 @@ bool AppendFile::Lock(std::string* reason) {
   return false;
 }
 
+AppendFile::TryLockResult AppendFile::TryLock(std::string* reason) {
+  OVERLAPPED whole{};
+  if (::LockFileEx(H(handle_), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole)) {
+    return TryLockResult::kOk;
+  }
+  const DWORD code = ::GetLastError();
+  if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) return TryLockResult::kBusy;
+  *reason = SystemErrorText(code);
+  return TryLockResult::kFailed;
+}
+
 void AppendFile::Unlock() {
   OVERLAPPED whole{};
   ::UnlockFileEx(H(handle_), 0, MAXDWORD, MAXDWORD, &whole);
@@ -96,6 +109,24 @@ int AppendFile::ByteAt(long long offset) const {
   OVERLAPPED at = At(offset);
   if (!::ReadFile(H(handle_), &c, 1, &n, &at) || n != 1) return -1;
   return c;
+}
+
+bool AppendFile::ReadAll(std::string* contents, std::string* reason) const {
+  contents->clear();
+  char chunk[1 << 16];
+  for (long long at = 0;;) {
+    OVERLAPPED where = At(at);
+    DWORD n = 0;
+    if (!::ReadFile(H(handle_), chunk, sizeof chunk, &n, &where)) {
+      const DWORD code = ::GetLastError();
+      if (code == ERROR_HANDLE_EOF) return true;
+      *reason = SystemErrorText(code);
+      return false;
+    }
+    if (n == 0) return true;
+    contents->append(chunk, n);
+    at += n;
+  }
 }
 
 bool AppendFile::Append(const std::string& text, std::string* reason) {
