@@ -3,7 +3,9 @@
 // pinned SHA-256, where it goes, the slot map, the serial-number plan, how
 // many units, and where they are recorded.
 //
-// Job file (UTF-8 INI; `;` and `#` start comments; paths relative to the
+// Job file (UTF-8 INI; `;` and `#` start a comment line, or a comment after
+// a value when a blank precedes them; a value in double quotes is taken as
+// written; section and key names in any letter case; paths relative to the
 // job file's folder):
 //
 //   [job]
@@ -26,13 +28,20 @@
 //                                ; inside the image
 //   width = 4                    ; bytes written
 //   format = le                  ; le, be (binary), dec, hex (ASCII, fixed
-//                                ; width, zero-filled)
+//                                ; width, zero-filled, hex upper case)
 //   prefix = SN                  ; dec/hex only; counted in the width
-//   start = 1000                 ; counter: first value ...
+//   start = 1000                 ; counter: first value (decimal, or hex
+//                                ; after 0x) ...
 //   step = 1                     ; ... and step (default 1)
 //   last = 1999                  ; optional: the counter's last value
 //   list = serials.txt           ; or: a list file, one value per line
-//   journal = line3.serials      ; default: the job file's name + ".serials"
+//                                ; (blank and '#' lines passed over); for
+//                                ; dec/hex the text written, prefix included,
+//                                ; for le/be a number
+//   journal = line3.serials      ; default: the job file's path + ".serials"
+//
+// A job with a serial plan needs count >= 1, and no more units than the
+// source holds.
 //
 //   [lock]                       ; optional: an admin password
 //   password = pbkdf2-sha256$<iterations>$<salt hex>$<hash hex>
@@ -84,9 +93,13 @@ struct ProductionJob {
   std::map<std::string, std::string> slots;  // port path -> slot name; empty: no slot map
   std::optional<SerialPlan> serial;
   std::optional<JobLock> lock;
-  // The keys the file set, as "section.key" ("job.count"), for telling a
-  // command-line option that conflicts with the job.
+  // The keys the file set, as "section.key" ("job.count"; names in lower
+  // case, slot ports as written), for telling a command-line option that
+  // conflicts with the job.
   std::vector<std::string> keys_set;
+  // The line of each key set, for problems found after loading (the image
+  // against its pin).
+  std::map<std::string, int> key_lines;
 };
 
 struct JobProblem {
