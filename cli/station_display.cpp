@@ -16,6 +16,12 @@ namespace torvane::cli {
 namespace {
 constexpr auto kRedrawPeriod = std::chrono::milliseconds(100);
 
+// "port 1-1.2", or "slot 槽3  port 1-1.2" with a slot map.
+std::string Where(const UnitView& unit) {
+  const std::string slot = unit.slot.empty() ? "" : "slot " + EscapeControlCharacters(unit.slot) + "  ";
+  return slot + "port " + unit.port;
+}
+
 std::string Format(const char* format, auto... args) {
   char text[512];
   std::snprintf(text, sizeof(text), format, args...);
@@ -66,8 +72,8 @@ void StationDisplay::OnUnitAppeared(const UnitView& unit) {
   Row& row = rows_[unit.unit];
   row.unit = unit;
   if (terminal_) return Redraw(true);
-  Plain(Format("unit %llu  port %s  %s appeared  serial %s  path %s", static_cast<unsigned long long>(unit.unit),
-               unit.port.c_str(), KindName(unit.kind),
+  Plain(Format("unit %llu  %s  %s appeared  serial %s  path %s", static_cast<unsigned long long>(unit.unit),
+               Where(unit).c_str(), KindName(unit.kind),
                unit.serial.empty() ? "-" : EscapeControlCharacters(unit.serial).c_str(), unit.path.c_str()));
 }
 
@@ -80,7 +86,7 @@ void StationDisplay::OnUnitState(const UnitView& unit, UnitState state, const st
   if (state == UnitState::kFlashing) row.percent = 0;
   if (state == UnitState::kPassed || state == UnitState::kFailed) row.finished_order = ++finishes_;
   if (terminal_) return Redraw(true);
-  Plain(Format("unit %llu  port %s  %s%s%s", static_cast<unsigned long long>(unit.unit), unit.port.c_str(),
+  Plain(Format("unit %llu  %s  %s%s%s", static_cast<unsigned long long>(unit.unit), Where(unit).c_str(),
                UnitStateName(state), detail.empty() ? "" : ": ", EscapeControlCharacters(detail).c_str()));
 }
 
@@ -102,8 +108,8 @@ void StationDisplay::OnUnitFinished(const UnitView& unit, const UnitResult& r) {
     if (!r.recorded) SayLocked(Format("unit %llu  port %s  NOT RECORDED", static_cast<unsigned long long>(unit.unit), unit.port.c_str()));
     return;
   }
-  Result(Format("unit %llu  port %s  %s  %s  %u/%u bytes  busy %u  %.2f s%s", static_cast<unsigned long long>(unit.unit),
-               unit.port.c_str(), DownloadResultName(r.result), DownloadResultText(r.result).c_str(),
+  Result(Format("unit %llu  %s  %s  %s  %u/%u bytes  busy %u  %.2f s%s", static_cast<unsigned long long>(unit.unit),
+               Where(unit).c_str(), DownloadResultName(r.result), DownloadResultText(r.result).c_str(),
                r.bytes_acknowledged, r.total_bytes, r.busy_answers, r.duration_s,
                r.recorded ? "" : "  (NOT RECORDED)") + "\n");
 }
@@ -138,7 +144,10 @@ std::string StationDisplay::RowText(const Row& row) const {
   const int percent = row.percent < 0 ? 0 : row.percent;
   std::string bar(static_cast<size_t>(percent * kWidth / 100), '#');
   bar.append(static_cast<size_t>(kWidth) - bar.size(), '.');
-  return Format("%-14s %-14s [%s] %3d%% %8.1f KiB/s  %s%s%s", row.unit.port.c_str(), KindName(row.unit.kind),
+  // With a slot map the slot comes first: it is what the operator looks for.
+  const std::string where =
+      row.unit.slot.empty() ? row.unit.port : EscapeControlCharacters(row.unit.slot) + " " + row.unit.port;
+  return Format("%-14s %-14s [%s] %3d%% %8.1f KiB/s  %s%s%s", where.c_str(), KindName(row.unit.kind),
                 bar.c_str(), percent, row.rate / 1024.0, UnitStateName(row.state), row.detail.empty() ? "" : ": ",
                 EscapeControlCharacters(row.detail.substr(0, 40)).c_str());  // one screen line each, for the redraw
 }

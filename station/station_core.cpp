@@ -11,6 +11,7 @@
 #include "device/boot_protocol.h"
 #include "device/hid_link.h"
 #include "download/load_address.h"
+#include "job/production_job.h"
 #include "station/attached_interfaces.h"
 #include "station/prepared_image_cache.h"
 #include "station/record_file.h"
@@ -30,6 +31,7 @@ const char* UnitStateName(UnitState state) {
     case UnitState::kPassed: return "passed";
     case UnitState::kFailed: return "failed";
     case UnitState::kGone: return "gone";
+    case UnitState::kSkipped: return "skipped";
   }
   return "?";
 }
@@ -231,6 +233,7 @@ UnitRecord RecordOf(const Shared& sh, const UnitSession& u) {
     r.kind = u.view.kind;
     r.image_path = sh.config.image_path;
   }
+  r.slot = u.view.slot;
   r.unit = u.view.unit;
   r.attempt = u.view.attempt;
   // A line without a flash spans the unit's time with the station.
@@ -296,11 +299,23 @@ void StartEnterBoot(const std::shared_ptr<Shared>& shared, const std::string& ke
   Launch(shared, [shared, key, t = u.current] { EnterBootWorker(shared, key, t); });
 }
 
+// Why the job's slot map leaves this interface alone, or empty when it does
+// not (no map, or its port is in it). An interface whose port cannot be read
+// matches no slot.
+std::string OutsideSlotMap(const StationConfig& config, const AttachedInterface& i) {
+  if (!config.job || config.job->slots.empty()) return "";
+  if (i.port.empty()) return "no port path (" + i.path + "): matches no slot of the job";
+  if (config.job->slots.count(i.port) != 0) return "";
+  return "port " + i.port + " is not in the job's slot map";
+}
+
 // A unit not taken yet: take it when the station wants new units and there
-// is something to do with it.
+// is something to do with it. A unit outside the slot map is never taken.
 void Take(const std::shared_ptr<Shared>& shared, const std::string& key, UnitSession& u) {
   Shared& sh = *shared;
   u.phase = Phase::kIdle;
+  const std::string outside = OutsideSlotMap(sh.config, u.current);
+  if (!outside.empty()) return TellState(sh, u, UnitState::kSkipped, outside);
   if (!sh.MayStartNewUnitLocked()) {
     return TellState(sh, u, UnitState::kIdle, sh.stopping ? "station stopping" : "count reached");
   }
@@ -328,6 +343,10 @@ UnitSession& Renew(Shared& sh, const std::string& key) {
   u.view.path = current.path;
   u.view.serial = current.serial;
   u.view.kind = current.kind;
+  if (sh.config.job && !current.port.empty()) {
+    const auto slot = sh.config.job->slots.find(current.port);
+    if (slot != sh.config.job->slots.end()) u.view.slot = slot->second;
+  }
   const UnitView v = u.view;
   sh.Tell([&](StationObserver& o) { o.OnUnitAppeared(v); });
   return u;
@@ -698,6 +717,13 @@ bool StationCore::Start(StationObserver* observer, std::unique_ptr<HotplugSource
   if (!image || !ResolveLoadAddress(config.load_address, config.settings.app_address, image->image.file_load_address,
                                     image->image.image_length, &address, error)) {
     *why = StationStartError::kImage;
+    return false;
+  }
+  // The job pins the bytes as flashed: another build of the image under the
+  // same name is refused before any unit sees it.
+  if (config.job && image->digest.sha256 != config.job->sha256) {
+    *error = config.image_path + ": SHA-256 " + image->digest.sha256 + ", the job pins " + config.job->sha256;
+    *why = StationStartError::kPinnedImage;
     return false;
   }
   // The record must never be written into a file that is flashed.

@@ -59,6 +59,10 @@
 
 namespace torvane {
 
+// job/production_job.h; declared only, so that Qt code (where `slots` is a
+// keyword) can include this header.
+struct ProductionJob;
+
 struct StationConfig {
   Settings settings;
   std::string image_path;
@@ -78,9 +82,19 @@ struct StationConfig {
   std::chrono::milliseconds portless_settle{300};  // a port-less interface is a unit once it stayed this long
   // Pause after a busy answer (tests shorten it); null: the engine's own.
   std::function<void(int milliseconds)> busy_sleep;
+  // The production job run, or null. Its slot map (when not empty) limits
+  // the station to the ports it names; its SHA-256 pins the prepared image.
+  // The fields above are what the station runs by: the host fills them from
+  // the job.
+  std::shared_ptr<const ProductionJob> job;
 };
 
-enum class StationStartError { kNone, kImage, kRecord };
+enum class StationStartError {
+  kNone,
+  kImage,
+  kRecord,
+  kPinnedImage,  // the prepared image's SHA-256 is not the job's
+};
 
 class StationCore {
  public:
@@ -89,8 +103,9 @@ class StationCore {
   StationCore(const StationCore&) = delete;
   StationCore& operator=(const StationCore&) = delete;
 
-  // Prepares the image and opens the record file; when either fails nothing
-  // is started and *why says which (message in *error). Then starts the
+  // Prepares the image, checks it against the job's SHA-256 and opens the
+  // record file; when one fails nothing is started and *why says which
+  // (message in *error). Then starts the
   // watcher and the hot-plug source and looks at what is attached already.
   // The HID layer must be up.
   bool Start(StationObserver* observer, std::unique_ptr<HotplugSource> source, std::string* error,

@@ -29,6 +29,7 @@ enum class UnitState {
   kPassed,        // flashed, the device acknowledged every byte
   kFailed,        // the flash or the enter-boot command failed
   kGone,          // left the bus
+  kSkipped,       // its port is not in the job's slot map: never flashed, never counted
 };
 
 // A short English name of the state ("flashing"), for plain output.
@@ -43,6 +44,7 @@ struct UnitView {
   std::string serial;  // UTF-8, may be empty
   DeviceState kind = DS_NONE;
   int attempt = 0;     // flashes started on this unit so far
+  std::string slot{};  // the job's name for its port; empty without a slot map
 };
 
 struct UnitProgress {

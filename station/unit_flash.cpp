@@ -19,6 +19,7 @@ void FlashUnit(const UnitFlashContext& context, const UnitView& view, const Atta
   record->start = std::chrono::system_clock::now();
   const SteadyClock::time_point began = SteadyClock::now();
   record->port = view.port;
+  record->slot = view.slot;
   record->path = target.path;
   record->serial = view.serial;
   record->vendor_id = target.vendor_id;

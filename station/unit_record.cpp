@@ -52,6 +52,7 @@ std::string UnitRecordLine(const UnitRecord& r) {
       .Add("start", IsoTimeWithZone(r.start))
       .Add("end", IsoTimeWithZone(r.end))
       .Add("port", r.port)
+      .Add("slot", r.slot)
       .Add("path", r.path)
       .Add("serial", r.serial)
       .Add("vid_pid", vid_pid)

@@ -16,6 +16,7 @@ struct UnitRecord {
   std::chrono::system_clock::time_point start;
   std::chrono::system_clock::time_point end;
   std::string port;
+  std::string slot;            // the job's name for the port; empty without a slot map
   std::string path;
   std::string serial;
   uint16_t vendor_id = 0;

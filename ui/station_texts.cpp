@@ -76,6 +76,7 @@ std::string StationStateText(const StationRow& row) {
       break;
     }
     case UnitState::kGone: text = "已离开"; break;
+    case UnitState::kSkipped: text = "已跳过"; break;
   }
   // The station's own words on what happened (a system error text, ...).
   if (!row.detail.empty() && row.state != UnitState::kIdle) text += " (" + DetailText(row.detail) + ")";

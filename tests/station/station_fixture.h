@@ -39,10 +39,20 @@ class Recorder final : public StationObserver {
     std::lock_guard<std::mutex> lock(mutex_);
     return units_.size();
   }
-  void OnUnitState(const UnitView& unit, UnitState state, const std::string&) override {
+  void OnUnitState(const UnitView& unit, UnitState state, const std::string& detail) override {
     std::lock_guard<std::mutex> lock(mutex_);
     states_[unit.port].push_back(state);
+    details_[unit.port] = detail;
     if (state == UnitState::kGone) ++departures_;
+  }
+  // The states a port's units went through, and the last detail told.
+  std::vector<UnitState> States(const std::string& port) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return states_[port];
+  }
+  std::string Detail(const std::string& port) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return details_[port];
   }
   // How many departures of units the station has reported.
   size_t Departures() {
@@ -61,6 +71,7 @@ class Recorder final : public StationObserver {
  private:
   std::mutex mutex_;
   std::map<std::string, std::vector<UnitState>> states_;
+  std::map<std::string, std::string> details_;
   std::vector<std::pair<UnitView, UnitResult>> finished_;
   std::set<uint64_t> units_;
   size_t departures_ = 0;
