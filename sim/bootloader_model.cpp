@@ -224,6 +224,7 @@ void BootloaderModel::on_start(const uint8_t* frame, Clock::time_point now) {
   v.image_checked = false;
   v.image_checksum_ok = false;
   v.completed = false;
+  v.serial_number.clear();
   in_transfer_ = true;
   next_index_ = 0;
   send(reply(BOOT_CMD_START, kSimStatusOk, nullptr), now, latency);
@@ -258,6 +259,9 @@ uint16_t BootloaderModel::take_block(uint32_t index, uint16_t checksum, uint16_t
   v.bytes.insert(v.bytes.end(), data, data + length);
   ++next_index_;
   ++v.blocks_accepted;
+  if (knobs_.serial_at && v.serial_number.empty()) {
+    v.serial_number = sim_read_serial(*knobs_.serial_at, v.load_address, v.bytes);
+  }
   if (v.bytes.size() < v.expected_bytes) return kSimStatusOk;
 
   // Every announced byte is here: check the whole image.

@@ -238,7 +238,7 @@ bool KnobParser::item(std::string_view raw, std::string* error) {
       "busy-start",   "busy-block",    "busy-block-status",
       "silent-block", "late-block",    "late-ms",     "wrong-echo-block", "unplug-block", "hang-block",
       "latency-us",   "info-status",   "enter-status", "start-status", "restart-ms",
-      "port-lost-ms"};
+      "port-lost-ms", "serial-at"};
   if (!kKnown.count(k)) {
     if (flag(k) != nullptr) {
       *error = "knob '" + k + "' is a flag and takes no value";
@@ -270,6 +270,12 @@ bool KnobParser::item(std::string_view raw, std::string* error) {
       return false;
     }
     (k == "serial" ? k_.serial : k_.port) = std::string(value);
+    return true;
+  }
+  if (k == "serial-at") {
+    SimSerialAt at;
+    if (!parse_sim_serial_at(value, &at, error)) return false;
+    k_.serial_at = std::move(at);
     return true;
   }
   if (k == "vid") return hex16(k, value, &k_.vendor_id, error);
@@ -443,6 +449,7 @@ std::string format_sim_knobs(const SimKnobs& k) {
   if (k.no_app) add("no-app");
   if (k.no_serial) add("no-serial");
   add_num("port-lost-ms", k.port_lost_ms, d.port_lost_ms);
+  if (k.serial_at) add("serial-at=" + escape(format_sim_serial_at(*k.serial_at)));
   return out;
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "sim/sim_identity.h"
+#include "sim/sim_serial.h"
 
 namespace torvane::sim {
 
@@ -86,6 +87,9 @@ struct SimKnobs {
   bool no_app = false;
   bool no_serial = false;      // lists no serial number at all         // a good download restarts it into its bootloader again
   uint32_t port_lost_ms = 0;   // before a restart's leave: listed, but its port reads empty
+  // Where the bootloader reads a unit's serial number in the image it
+  // receives (SimVerdict::serial_number); none: it reads none.
+  std::optional<SimSerialAt> serial_at;
 
   bool operator==(const SimKnobs&) const = default;
 };

@@ -24,6 +24,7 @@ std::string SimVerdict::summary() const {
                 frames_received, block_checksum_failures, refusals, busy_answers,
                 protocol_violations, completed_downloads, restarts);
   std::string out = line;
+  if (!serial_number.empty()) out += " serial=" + serial_number;
   if (!last_violation.empty()) out += " last-violation=\"" + last_violation + "\"";
   return out;
 }

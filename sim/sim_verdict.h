@@ -27,6 +27,9 @@ struct SimVerdict {
   bool image_checked = false;      // every announced byte arrived and was checked
   bool image_checksum_ok = false;
   bool completed = false;          // checked and found good
+  // The serial number read where the `serial-at` knob says, once those
+  // bytes arrived (sim_read_serial); empty without the knob or before them.
+  std::string serial_number;
 
   // Counters over the device's life.
   uint32_t frames_received = 0;    // output reports that reached the firmware

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "device/hid_link.h"
+#include "download/transfer_engine.h"
+#include "sim/sim_bus.h"
 #include "tests/support/temp_dir.h"
 
 namespace torvane {
@@ -92,6 +95,56 @@ TEST(SerialPatch, Refusals) {
     EXPECT_FALSE(PatchSerial(crc, c.offset, Bytes(c.width, 0x55), c.scheme, &out, &error));
     EXPECT_NE(error.find(c.reason), std::string::npos) << error;
     EXPECT_TRUE(out.buffer.empty());
+  }
+}
+
+// The device's side: a simulated bootloader told where the serial lives
+// reads, from what it received, the serial the unit's copy carries.
+TEST(SerialPatch, DeviceReadsTheSerialItReceived) {
+  testing::TempDir dir;
+  const std::string image_path = dir.Write("image.bin", testing::PatternBytes(4098));
+  constexpr uint32_t kLoad = 0x08004000;
+  struct Case {
+    const char* knobs;
+    ChecksumScheme scheme;
+    uint32_t offset;
+    Bytes bytes;         // empty: the image unpatched
+    const char* serial;  // as the verdict shows it
+  };
+  const Case cases[] = {
+      {"boot,no-restart,serial-at=080043E9:8:dec:SN", CHECKSUM_CRC16, 0x3E9, {'S', 'N', '0', '0', '1', '0', '0', '7'},
+       "SN001007"},
+      {"boot,no-restart,serial-at=08004010:4:hex", CHECKSUM_CRC16, 0x10, {'0', '0', 'A', 'F'}, "00AF"},
+      {"oldboot,no-restart,serial-at=08004FFE:4:le", CHECKSUM_XOR, 0xFFE, {0xE8, 0x03, 0, 0}, "1000"},
+      {"boot,no-restart,serial-at=08004030:2:be", CHECKSUM_CRC16, 0x30, {0x01, 0x02}, "258"},
+      {"boot,no-restart,serial-at=08004000:2:dec", CHECKSUM_CRC16, 0, {}, "?0108"},  // not digits
+      {"boot,no-restart,serial-at=08005100:2:le", CHECKSUM_CRC16, 0, {}, ""},        // beyond the image
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.knobs);
+    auto bus = std::make_shared<sim::SimBus>();
+    sim::SimKnobs knobs;
+    std::string error;
+    ASSERT_TRUE(sim::parse_sim_knobs(c.knobs, &knobs, &error)) << error;
+    const sim::SimDeviceId id = bus->attach_model(knobs);
+    hid_link_set_backend(bus);
+    hid_link_init();
+    HidDevice* device = hid_link_open(0x484F, c.scheme == CHECKSUM_XOR ? 0x5045 : 0x5048, nullptr, nullptr);
+    ASSERT_NE(device, nullptr);
+    const PreparedImage base = Prepare(image_path, "", c.scheme);
+    PreparedImage unit;
+    ASSERT_TRUE(PatchSerial(base, c.offset, c.bytes, c.scheme, &unit, &error)) << error;
+    TransferControl control;
+    control.sleep = [](int) {};
+    EXPECT_EQ(RunTransfer(device, unit, c.scheme, kLoad, control), DL_OK);
+    const sim::SimVerdict verdict = bus->model(id)->verdict();
+    hid_link_close(device);
+    hid_link_exit();
+    hid_link_set_backend(nullptr);
+    EXPECT_TRUE(verdict.completed) << verdict.summary();
+    EXPECT_EQ(verdict.serial_number, c.serial);
+    EXPECT_EQ(verdict.summary().find(std::string(" serial=") + c.serial) != std::string::npos, *c.serial != 0)
+        << verdict.summary();
   }
 }
 

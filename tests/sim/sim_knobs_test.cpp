@@ -172,6 +172,41 @@ TEST(SimKnobsParse, ReportShapeKnobsAndTheirCombinations) {
   for (const Case& c : cases) EXPECT_NE(parse_error(c.text).find(c.says), std::string::npos) << c.text;
 }
 
+TEST(SimKnobsParse, SerialAtForms) {
+  using F = SimSerialFormat;
+  struct Case {
+    const char* value;
+    SimSerialAt at;     // when says is empty
+    const char* says;
+  } const cases[] = {
+      {"08007F00:4:le", {0x08007F00, 4, F::kLittle, ""}, ""},
+      {"0x1000:8:be", {0x1000, 8, F::kBig, ""}, ""},
+      {"1FF0:8:dec:SN", {0x1FF0, 8, F::kDecimal, "SN"}, ""},
+      {"10:6:hex:A:B", {0x10, 6, F::kHex, "A:B"}, ""},  // the prefix is the rest
+      {"10:9:le", {}, "1..8 bytes and no prefix"},
+      {"10:4:be:SN", {}, "1..8 bytes and no prefix"},
+      {"10:2:dec:SN", {}, "leave room for a digit"},
+      {"10:8:dec:", {}, "leave room for a digit"},
+      {"10:0:dec", {}, "bad width"},
+      {"10:65:dec", {}, "bad width"},
+      {"10:4:bcd", {}, "unknown format"},
+      {"10:4", {}, "too few fields"},
+      {"xyz:4:le", {}, "bad address"},
+      {"100000000:4:le", {}, "bad address"},
+  };
+  for (const Case& c : cases) {
+    const std::string text = std::string("boot,serial-at=") + c.value;
+    if (*c.says == 0) {
+      const SimKnobs k = parse_ok(text);
+      ASSERT_TRUE(k.serial_at.has_value()) << text;
+      EXPECT_EQ(*k.serial_at, c.at) << text;
+      EXPECT_EQ(parse_ok(format_sim_knobs(k)), k) << format_sim_knobs(k);
+    } else {
+      EXPECT_NE(parse_error(text).find(c.says), std::string::npos) << text;
+    }
+  }
+}
+
 TEST(SimKnobsParse, NullOutputIsRefusedAndNullErrorTolerated) {
   EXPECT_FALSE(parse_sim_knobs("boot", nullptr, nullptr));
   SimKnobs k;
