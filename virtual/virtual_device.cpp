@@ -212,7 +212,7 @@ void VirtualDevice::review_verdict() {
   char line[160];
   std::snprintf(line, sizeof line, "image confirmed: %zu bytes, %s ok, load address 0x%08X",
                 v.bytes.size(), v.scheme == CHECKSUM_XOR ? "XOR-32" : "CRC-16", v.load_address);
-  log_(line);
+  log_(v.serial_number.empty() ? std::string(line) : line + (", serial " + v.serial_number));
   if (image_path_.empty()) return;
   std::ofstream out(image_path_, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(v.bytes.data()), static_cast<std::streamsize>(v.bytes.size()));

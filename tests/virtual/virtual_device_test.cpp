@@ -286,6 +286,17 @@ int flash_crc(FakeKernel& k, const std::vector<uint8_t>& image) {
   return status;
 }
 
+TEST(VirtualDevice, ConfirmationNamesTheSerialItRead) {
+  FakeKernel k("boot,restart-ms=0,serial-at=1004:2:le");
+  k.expect(UHID_CREATE2);
+  std::vector<uint8_t> image(48 * 3 + 4);
+  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7 + 3);
+  ASSERT_EQ(flash_crc(k, image), 0);
+  k.expect(UHID_DESTROY);
+  // Bytes 4 and 5 (31, 38) little-endian.
+  EXPECT_TRUE(k.logged("image confirmed: 148 bytes, CRC-16 ok, load address 0x00001000, serial 9759")) << k.all_lines();
+}
+
 TEST(VirtualDevice, ConfirmsAndSavesAFlashedImageThenRestartsAsApplication) {
   const std::string path = ::testing::TempDir() + "virtual_device_image.bin";
   std::remove(path.c_str());
