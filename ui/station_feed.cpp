@@ -1,11 +1,16 @@
 #include "ui/station_feed.h"
 
+#include "download/download_result.h"
 #include "ui/station_texts.h"
 
 namespace torvane {
 
 bool IsBusyState(UnitState state) {
   return state == UnitState::kFlashing || state == UnitState::kEnteringBoot || state == UnitState::kWaitingBoot;
+}
+
+bool AwaitsAcknowledgement(const StationRow& row) {
+  return row.state == UnitState::kFailed && !row.acknowledged && !(row.has_result && row.result == DL_CANCELLED);
 }
 
 StationRow& StationFeed::RowOf(const UnitView& unit) {
@@ -82,6 +87,8 @@ void StationFeed::OnUnitFinished(const UnitView& unit, const UnitResult& result)
   }
   record_lines_.push_back(
       StationRecordLineText(unit, result, std::chrono::system_clock::to_time_t(std::chrono::system_clock::now())));
+  record_json_.push_back(result.record_line);
+  if (result.result != DL_OK && result.result != DL_CANCELLED) ++failures_;
 }
 
 void StationFeed::OnUnitInfo(const UnitView& unit, const std::string& info_text) {
@@ -128,6 +135,9 @@ StationBatch StationFeed::Drain(StationClock::time_point now) {
   counters_changed_ = false;
   batch.record_lines.swap(record_lines_);
   batch.messages.swap(messages_);
+  batch.record_json.swap(record_json_);
+  batch.failures = failures_;
+  failures_ = 0;
   return batch;
 }
 

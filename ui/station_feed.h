@@ -41,7 +41,15 @@ struct StationRow {
   bool left = false;           // the device is off the bus
   bool left_while_busy = false;  // it left while being flashed or sent into its bootloader
   StationClock::time_point left_at{};
+  // The table's own: the operator has seen this failure; and a failed row
+  // the table keeps after the station let it go, until it is acknowledged.
+  bool acknowledged = false;
+  bool held = false;
 };
+
+// A failed row the operator has not acknowledged yet (a cancel is the
+// operator's own doing and needs none).
+bool AwaitsAcknowledgement(const StationRow& row);
 
 // Running, entering the bootloader or waiting for it: the unit is being worked on.
 bool IsBusyState(UnitState state);
@@ -53,6 +61,8 @@ struct StationBatch {
   StationCounters counters;
   std::vector<std::string> record_lines;  // finished flashes since the last drain, oldest first (readable)
   std::vector<std::string> messages;      // station messages since the last drain
+  std::vector<std::string> record_json;   // the same flashes' record lines (JSON), oldest first
+  int failures = 0;                       // of those, the failed ones (cancels excluded)
 };
 
 class StationFeed final : public StationObserver {
@@ -93,6 +103,8 @@ class StationFeed final : public StationObserver {
   bool counters_changed_ = false;
   std::vector<std::string> record_lines_;
   std::vector<std::string> messages_;
+  std::vector<std::string> record_json_;
+  int failures_ = 0;
   uint64_t events_ = 0;
 };
 

@@ -1,16 +1,11 @@
 #include "ui/station_session.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <ctime>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "platform/local_time.h"
-#include "platform/utf8_path.h"
 #include "settings/app_paths.h"
-#include "station/image_digest.h"
 #include "station/station_core.h"
 #include "station/units_per_hour.h"
 #include "ui/station_texts.h"
@@ -23,11 +18,6 @@ namespace {
 // down anyway (the core then leaves a stuck worker to end by itself).
 constexpr auto kStopWait = std::chrono::milliseconds(5000);
 constexpr auto kCoreStopDeadline = std::chrono::milliseconds(2000);
-
-std::string FileName(const std::string& path) {
-  const size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 }  // namespace
 
@@ -45,19 +35,6 @@ StationSession::StationSession(StationWindowSetup setup)
     : setup_(std::move(setup)), feed_(std::make_unique<StationFeed>()) {}
 
 StationSession::~StationSession() { Shutdown(); }
-
-std::string StationImageSummary(const std::string& path) {
-  if (path.empty()) return "未选择镜像文件";
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(platform::PathFromUtf8(path), error)) return "无法读取: " + path;
-  std::ifstream file(platform::PathFromUtf8(path), std::ios::binary);
-  if (!file) return "无法读取: " + path;
-  const std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  const ImageDigest digest = DigestBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-  char crc[16];
-  std::snprintf(crc, sizeof crc, "%08x", static_cast<unsigned>(digest.crc32));
-  return FileName(path) + "   " + std::to_string(bytes.size()) + " 字节   CRC-32 " + crc;
-}
 
 std::string StationSession::AddressText() const {
   char text[16];
@@ -77,10 +54,9 @@ std::string StationSession::DefaultRecordPath() const {
   return slash == std::string::npos ? MakeAbsolutePath(name) : settings.substr(0, slash + 1) + name;
 }
 
-bool StationSession::Start(const std::string& record_path, bool enter_boot, std::string* message,
-                           const BlockingRunner& run) {
+bool StationSession::Start(const RunOptions& options, std::string* message, const BlockingRunner& run) {
   if (core_) return true;
-  if (record_path.empty()) {
+  if (options.record_path.empty()) {
     // Every unit is recorded: the station does not run without a record file.
     *message = "请选择记录文件。";
     return false;
@@ -90,8 +66,10 @@ bool StationSession::Start(const std::string& record_path, bool enter_boot, std:
   config.image_path = setup_.image_path;
   config.boot_update_image = MakeAbsolutePath(setup_.settings.boot_update_bin);
   config.boot_update_header = MakeAbsolutePath(setup_.settings.boot_update_bin_header);
-  config.enter_boot = enter_boot;
-  config.record_path = record_path;
+  config.enter_boot = options.enter_boot;
+  config.record_path = options.record_path;
+  config.count = options.count;
+  config.attempts = options.attempts;
   config.stop_deadline = kCoreStopDeadline;
 
   feed_ = std::make_unique<StationFeed>();
@@ -99,6 +77,10 @@ bool StationSession::Start(const std::string& record_path, bool enter_boot, std:
   record_lines_.clear();
   message_.clear();
   counters_ = StationCounters{};
+  count_ = options.count;
+  run_records_.clear();
+  yield_ = YieldReport{};
+  yield_stale_ = false;
   auto core = std::make_unique<StationCore>(config);
   std::string error;
   StationStartError why = StationStartError::kNone;
@@ -150,6 +132,11 @@ std::vector<StationTableChange> StationSession::Refresh(StationClock::time_point
   for (const std::string& line : batch.record_lines) record_lines_.push_back(line);
   while (record_lines_.size() > static_cast<size_t>(kRecordLinesShown)) record_lines_.pop_front();
   if (!batch.messages.empty()) message_ = StationMessageText(batch.messages.back());
+  for (const std::string& json : batch.record_json) run_records_ += json + '\n';
+  if (!batch.record_json.empty()) yield_stale_ = true;
+  if (failure_alert_) {
+    for (int i = 0; i < batch.failures; ++i) failure_alert_();
+  }
   if (stopping_ && core_ && (core_->WaitUntilDone(std::chrono::milliseconds(0)) || now - stop_requested_ >= kStopWait)) {
     Finish();
   }
@@ -164,5 +151,23 @@ std::string StationSession::CountersText(StationClock::time_point now) const {
   const bool rate = UnitsPerHourMeaningful(finished, now - started_) && hours > 0;
   return StationCountersText(counters_.passed, counters_.failed, rate ? finished / hours : -1);
 }
+
+}  // namespace torvane
+
+namespace torvane {
+
+std::string StationSession::FinishedText() const {
+  return StationFinishedText(counters_.passed + counters_.failed, count_);
+}
+
+const YieldReport& StationSession::RunYield() const {
+  if (yield_stale_) {
+    yield_ = BuildYieldReport({{"run", run_records_}}, {});
+    yield_stale_ = false;
+  }
+  return yield_;
+}
+
+std::string StationSession::YieldText() const { return StationYieldText(RunYield()); }
 
 }  // namespace torvane

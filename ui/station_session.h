@@ -1,7 +1,9 @@
 // A running station as a station window sees it, whatever toolkit draws it:
 // start with a record file, stop (cancel, then end once the units ended),
 // the timer's refresh that drains the feed into the table, the counters
-// line, the last record lines and the station's messages in Chinese.
+// line, the last record lines and the station's messages in Chinese; the
+// operator's signals (the failure alert, failed rows kept until
+// acknowledged) and the run's yield from its own record lines.
 #pragma once
 
 #include <deque>
@@ -10,6 +12,7 @@
 #include <string>
 
 #include "station/station_observer.h"
+#include "station/yield_report.h"
 #include "ui/station_feed.h"
 #include "ui/station_setup.h"
 #include "ui/station_table.h"
@@ -37,10 +40,15 @@ class StationSession {
   // Runs work (the image's preparation: read, checked, cut into blocks)
   // and returns when it is done; a window keeps painting meanwhile.
   using BlockingRunner = std::function<void(const std::function<void()>& work)>;
+  struct RunOptions {
+    std::string record_path;
+    bool enter_boot = false;
+    int count = 0;     // units to finish; 0: no limit
+    int attempts = 1;  // flashes per unit, the first included
+  };
   // False with *message (for a message box) when nothing was started. Without
   // a runner the preparation runs on the calling thread.
-  bool Start(const std::string& record_path, bool enter_boot, std::string* message,
-             const BlockingRunner& run = nullptr);
+  bool Start(const RunOptions& options, std::string* message, const BlockingRunner& run = nullptr);
   // Cancels running transfers; Refresh ends the station once they have.
   void Stop();
   // Ends a running station at once (cancel, bounded wait).
@@ -56,7 +64,20 @@ class StationSession {
   const std::deque<std::string>& RecordLines() const { return record_lines_; }
   const std::string& MessageText() const { return message_; }
   const StationCounters& Counters() const { return counters_; }
+  // "17 / 100": units finished against the run's count ("17" without one).
+  std::string FinishedText() const;
   const StationFeed* Feed() const { return feed_.get(); }
+
+  // Called by Refresh once for every unit failure it shows (a cancel is
+  // the operator's own doing and is not one): the window's failure sound.
+  void SetFailureAlert(std::function<void()> alert) { failure_alert_ = std::move(alert); }
+  // The operator has seen a failed row (see StationTable::Acknowledge).
+  std::vector<StationTableChange> Acknowledge(int index) { return table_.Acknowledge(index); }
+  std::vector<StationTableChange> AcknowledgeAll() { return table_.AcknowledgeAll(); }
+
+  // The yield of this run (since the last start) from its own record lines.
+  const YieldReport& RunYield() const;
+  std::string YieldText() const;
 
  private:
   void Finish();
@@ -71,12 +92,12 @@ class StationSession {
   StationCounters counters_;
   std::deque<std::string> record_lines_;
   std::string message_;
+  int count_ = 0;
+  std::function<void()> failure_alert_;
+  std::string run_records_;  // this run's record lines (JSON), one a line
+  mutable bool yield_stale_ = false;
+  mutable YieldReport yield_;
 };
-
-// "app.bin   5000 字节   CRC-32 1a2b3c4d", or why there is none. Reads the
-// whole file: call it off the UI thread. Only a regular file is read (a FIFO
-// would never end).
-std::string StationImageSummary(const std::string& path);
 
 // The station's own messages, in the operator's language where known.
 std::string StationMessageText(const std::string& text);

@@ -1,6 +1,11 @@
 // The station window's table, whatever toolkit draws it: one row per unit
 // sorted by port, its columns and texts, and the tone of a finished row
 // (passed green with a tick, failed red with a cross).
+//
+// A failed row stays until the operator acknowledges it, also once its
+// unit is gone: the table then holds it ("[已拔出] [待确认]", greyed).
+// A new unit on that port gets a row of its own below the held one, so the
+// held failure is never taken for the newcomer's.
 #pragma once
 
 #include <array>
@@ -27,6 +32,7 @@ inline constexpr uint32_t kPassedBackground = 0xc8e6c9;
 inline constexpr uint32_t kFailedBackground = 0xffcdd2;
 inline constexpr uint32_t kPassedBadge = 0x2e7d32;
 inline constexpr uint32_t kFailedBadge = 0xc62828;
+inline constexpr uint32_t kHeldText = 0x616161;  // text of a held row (its unit is gone)
 
 RowTone ToneOf(const StationRow& row);
 std::string StationCellText(const StationRow& row, int column, StationClock::time_point now);
@@ -43,12 +49,20 @@ class StationTable {
   // inserted at their place by port. Running flashes' durations move with
   // the clock, so their rows are reported updated too.
   std::vector<StationTableChange> Apply(const StationBatch& batch, StationClock::time_point now);
+  // The operator has seen the failure of row `index` (a row that is not an
+  // unacknowledged failure is left as it is): a held row goes, a row whose
+  // unit is still there stays, marked seen, and goes with its unit.
+  std::vector<StationTableChange> Acknowledge(int index);
+  std::vector<StationTableChange> AcknowledgeAll();
+  int AwaitingAcknowledgement() const;
   void Clear() { rows_.clear(); }
   const std::vector<StationRow>& Rows() const { return rows_; }
   StationClock::time_point Now() const { return now_; }
 
  private:
-  std::vector<StationRow> rows_;  // by port
+  std::vector<StationRow>::iterator LiveRow(const std::string& port);
+
+  std::vector<StationRow> rows_;  // by port, then unit (a held row before its port's newer one)
   StationClock::time_point now_{};
 };
 

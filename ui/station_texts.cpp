@@ -117,6 +117,37 @@ std::string StationCountersText(int passed, int failed, double units_per_hour) {
   return Format("成功: %d   失败: %d   每小时: %.0f 台", passed, failed, units_per_hour);
 }
 
+std::string StationFinishedText(int finished, int count) {
+  return count > 0 ? Format("%d / %d", finished, count) : Format("%d", finished);
+}
+
+std::string StationCauseText(const std::string& result_name) {
+  static const struct {
+    const char* name;
+    const char* text;
+  } kCauses[] = {{"file-error", "文件错误"},          {"protocol-error", "通信错误"},
+                 {"cancelled", "已取消"},             {"start-busy", "设备一直忙"},
+                 {"enter-boot-failed", "未能进入烧录模式"}, {"no-application", "应用程序未启动"}};
+  for (const auto& cause : kCauses) {
+    if (result_name == cause.name) return cause.text;
+  }
+  return EscapeControlCharacters(result_name);
+}
+
+std::string StationYieldText(const YieldReport& report) {
+  std::string text = Format("本次 %d 台   成功 %d   失败 %d   一次通过率 %.1f%%   重试 %d", report.units, report.passed,
+                            report.failed, report.FirstPassYield() * 100.0, report.retries);
+  if (report.unfinished > 0) text += Format("   未结束 %d", report.unfinished);
+  text += "\n失败原因: ";
+  if (report.failures_by_cause.empty()) text += "无";
+  for (size_t i = 0; i < report.failures_by_cause.size(); ++i) {
+    if (i > 0) text += ", ";
+    text += StationCauseText(report.failures_by_cause[i].first) + " " + std::to_string(report.failures_by_cause[i].second);
+  }
+  if (report.units > 0) text += Format("   平均用时 %.1f s   95%% 用时 %.1f s", report.mean_duration_s, report.p95_duration_s);
+  return text;
+}
+
 std::string StationRecordLineText(const UnitView& unit, const UnitResult& result, std::time_t finished) {
   std::tm local{};
   long offset = 0;

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <string>
 
+#include "station/yield_report.h"
 #include "ui/station_feed.h"
 
 namespace torvane {
@@ -33,6 +34,17 @@ std::string StationRecordErrorText(const std::string& error);
 // "成功: 3   失败: 1   每小时: 120 台"; a negative rate (not yet meaningful)
 // shows as "--".
 std::string StationCountersText(int passed, int failed, double units_per_hour);
+
+// "17 / 100": units finished against the run's count; "17" without one.
+std::string StationFinishedText(int finished, int count);
+
+// A record's cause of failure ("protocol-error") in the operator's words.
+std::string StationCauseText(const std::string& result_name);
+
+// The run's yield, two lines: "本次 17 台   成功 15   失败 2   一次通过率
+// 82.4%   重试 3" and "失败原因: 通信错误 2   平均用时 3.2 s   95% 用时
+// 4.1 s".
+std::string StationYieldText(const YieldReport& report);
 
 // One line of "最近的记录" for a finished flash, readable at a glance:
 // "14:03:09  端口 1-1.2  序列号 A1B2C3  成功, BOOT 已更新"; a line that

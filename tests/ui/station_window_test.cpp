@@ -13,7 +13,10 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QTableView>
 #include <QTemporaryDir>
+#include <QTest>
 #include <chrono>
 #include <fstream>
 #include <map>
@@ -226,6 +229,40 @@ TEST_F(StationWindowOnSimulatedBus, TableCountersAndRecordAgreeWithEveryDevice) 
   bus_->unplug(ids["p1"]);
   EXPECT_TRUE(ProcessEventsUntil([&] { return Row("p1") == nullptr; }, 5s));
   EXPECT_NE(Row("p4"), nullptr);
+}
+
+// What the operator reads and hears: the digest every record carries, the
+// count, one beep for the failure, the yield, and the failed row kept until
+// a double-click acknowledges it.
+TEST_F(StationWindowOnSimulatedBus, OperatorSignals) {
+  Attach("boot,port=p1");
+  Attach("boot,port=p2,start-status=9");
+  int beeps = 0;
+  Window().SetFailureAlert([&] { ++beeps; });
+  Window().CountBox()->setValue(2);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return !Window().DigestText().isEmpty(); }, 10s));
+  ASSERT_TRUE(Window().StartStation());
+  ASSERT_TRUE(ProcessEventsUntil([&] { return Finished("p1") && Finished("p2") && Window().FinishedText() == "2 / 2"; },
+                                 30s));
+  EXPECT_EQ(beeps, 1);
+  const std::vector<std::string> record = RecordLines();
+  ASSERT_EQ(record.size(), 2u);
+  const auto field = [&](const std::string& name) {
+    const size_t at = record[0].find("\"" + name + "\":\"") + name.size() + 4;
+    return QString::fromStdString(record[0].substr(at, record[0].find('"', at) - at));
+  };
+  EXPECT_EQ(Window().DigestText(), "CRC-32 " + field("crc32") + "   SHA-256 " + field("sha256").left(8));
+  EXPECT_TRUE(Window().YieldText().startsWith(QString::fromUtf8("本次 2 台   成功 1   失败 1"))) << Window().YieldText().toStdString();
+  EXPECT_TRUE(Cell("p2", StationTableModel::kState).endsWith(QString::fromUtf8("[待确认]")));
+  EXPECT_TRUE(Window().AcknowledgeButton()->isEnabled());
+  int row = 0;
+  while (Window().Model()->Rows()[static_cast<size_t>(row)].port != "p2") ++row;
+  QTableView* table = Window().Table();
+  const QRect cell = table->visualRect(Window().Model()->index(row, StationTableModel::kState));
+  QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell.center());
+  QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell.center());
+  EXPECT_FALSE(Cell("p2", StationTableModel::kState).contains(QString::fromUtf8("待确认")));
+  EXPECT_FALSE(Window().AcknowledgeButton()->isEnabled());
 }
 
 TEST_F(StationWindowOnSimulatedBus, StopCancelsRunningFlashesBetweenFrames) {

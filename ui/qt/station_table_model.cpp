@@ -80,6 +80,10 @@ QVariant StationTableModel::data(const QModelIndex& index, int role) const {
       if (tone == RowTone::kPassed) return QBrush(Rgb(kPassedBackground));
       if (tone == RowTone::kFailed) return QBrush(Rgb(kFailedBackground));
       return {};
+    case Qt::ForegroundRole:
+      // A held row's unit is gone: its failure waits for the operator.
+      if (row.held) return QBrush(Rgb(kHeldText));
+      return {};
     case kPercentRole:
       return index.column() == kProgress ? QVariant(row.percent) : QVariant();
     default:

@@ -1,6 +1,8 @@
 #include "ui/qt/station_window.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QFontDatabase>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -15,6 +17,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -28,6 +31,14 @@ namespace {
 
 QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 QString U(const std::string& utf8) { return QString::fromStdString(utf8); }
+
+// A label's font `scale` times as large, bold.
+void Enlarge(QWidget* widget, double scale) {
+  QFont font = widget->font();
+  font.setPointSizeF(font.pointSizeF() * scale);
+  font.setBold(true);
+  widget->setFont(font);
+}
 
 }  // namespace
 
@@ -47,6 +58,11 @@ StationWindow::StationWindow(StationWindowSetup setup, QWidget* parent)
   setWindowTitle(U("Torvane 生产线烧录"));
   setWindowFlag(Qt::WindowMaximizeButtonHint, true);
   model_ = new StationTableModel(session_.Table(), this);
+  session_.SetFailureAlert([] { QApplication::beep(); });
+  // The reader's thread asks for the result to be shown on the UI thread;
+  // the destructor ends the reads before the window goes.
+  image_reader_ = std::make_unique<StationImageReader>(
+      [this] { QMetaObject::invokeMethod(this, [this] { ShowImageRead(); }, Qt::QueuedConnection); });
   BuildLayout();
   ShowImage();
   refresh_.setInterval(1000 / StationSession::kRefreshHz);
@@ -55,7 +71,7 @@ StationWindow::StationWindow(StationWindowSetup setup, QWidget* parent)
 
 StationWindow::~StationWindow() {
   Shutdown();
-  if (image_reader_.joinable()) image_reader_.join();
+  image_reader_.reset();
 }
 
 void StationWindow::Shutdown() {
@@ -74,24 +90,43 @@ void StationWindow::BuildLayout() {
   record_path_->setObjectName(QStringLiteral("recordPath"));
   record_path_->setText(DefaultStationRecordPath(U(session_.Setup().settings_path), QDate::currentDate()));
   record_choose_ = new QPushButton(U("选择..."), top);
+  digest_label_ = new QLabel(top);
+  digest_label_->setObjectName(QStringLiteral("digest"));
+  digest_label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  digest_label_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  Enlarge(digest_label_, 1.8);
   enter_boot_ = new QCheckBox(U("自动进入烧录模式"), top);
   enter_boot_->setObjectName(QStringLiteral("enterBoot"));
+  count_ = new QSpinBox(top);
+  count_->setObjectName(QStringLiteral("count"));
+  count_->setRange(0, 1000000);
+  count_->setSpecialValueText(U("不限"));
+  attempts_ = new QSpinBox(top);
+  attempts_->setObjectName(QStringLiteral("attempts"));
+  attempts_->setRange(1, 99);
   start_stop_ = new QPushButton(U("开始"), top);
   start_stop_->setObjectName(QStringLiteral("startStop"));
   start_stop_->setAutoDefault(false);
   start_stop_->setMinimumWidth(120);
   grid->addWidget(new QLabel(U("镜像文件"), top), 0, 0);
   grid->addWidget(image_label_, 0, 1, 1, 2);
-  grid->addWidget(new QLabel(U("加载地址"), top), 1, 0);
-  grid->addWidget(address_label_, 1, 1, 1, 2);
-  grid->addWidget(new QLabel(U("记录文件"), top), 2, 0);
-  grid->addWidget(record_path_, 2, 1);
-  grid->addWidget(record_choose_, 2, 2);
+  grid->addWidget(digest_label_, 1, 1, 1, 2);
+  grid->addWidget(new QLabel(U("加载地址"), top), 2, 0);
+  grid->addWidget(address_label_, 2, 1, 1, 2);
+  grid->addWidget(new QLabel(U("记录文件"), top), 3, 0);
+  grid->addWidget(record_path_, 3, 1);
+  grid->addWidget(record_choose_, 3, 2);
   auto* controls = new QHBoxLayout;
+  controls->addWidget(new QLabel(U("数量"), top));
+  controls->addWidget(count_);
+  controls->addSpacing(12);
+  controls->addWidget(new QLabel(U("尝试次数"), top));
+  controls->addWidget(attempts_);
+  controls->addSpacing(12);
   controls->addWidget(enter_boot_);
   controls->addStretch(1);
   controls->addWidget(start_stop_);
-  grid->addLayout(controls, 3, 0, 1, 3);
+  grid->addLayout(controls, 4, 0, 1, 3);
   grid->setColumnStretch(1, 1);
 
   table_ = new QTableView(this);
@@ -107,10 +142,23 @@ void StationWindow::BuildLayout() {
     if (column != kColState) table_->setColumnWidth(column, kStationColumns[static_cast<size_t>(column)].width);
   }
 
+  connect(table_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) { AcknowledgeRow(index.row()); });
+
+  finished_label_ = new QLabel(U(session_.FinishedText()), this);
+  finished_label_->setObjectName(QStringLiteral("finished"));
+  Enlarge(finished_label_, 2.0);
   counters_label_ = new QLabel(U(StationCountersText(0, 0, 0).c_str()), this);
   QFont bold = counters_label_->font();
   bold.setBold(true);
   counters_label_->setFont(bold);
+  acknowledge_ = new QPushButton(U("确认失败"), this);
+  acknowledge_->setObjectName(QStringLiteral("acknowledge"));
+  acknowledge_->setAutoDefault(false);
+  acknowledge_->setEnabled(false);
+  acknowledge_->setToolTip(U("失败的行保留到确认为止 (也可双击该行)"));
+  yield_label_ = new QLabel(U(session_.YieldText()), this);
+  yield_label_->setObjectName(QStringLiteral("yield"));
+  yield_label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   message_label_ = new QLabel(this);
   message_label_->setWordWrap(true);
   record_view_ = new QPlainTextEdit(this);
@@ -122,32 +170,42 @@ void StationWindow::BuildLayout() {
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(top);
   layout->addWidget(table_, 1);
-  layout->addWidget(counters_label_);
+  auto* totals = new QHBoxLayout;
+  totals->addWidget(finished_label_);
+  totals->addSpacing(16);
+  totals->addWidget(counters_label_, 1);
+  totals->addWidget(acknowledge_);
+  layout->addLayout(totals);
+  layout->addWidget(yield_label_);
   layout->addWidget(message_label_);
   layout->addWidget(new QLabel(U("最近的记录"), this));
   layout->addWidget(record_view_);
-  resize(980, 560);
+  resize(980, 640);
 
   connect(record_choose_, &QPushButton::clicked, this, [this] { ChooseRecordFile(); });
   connect(start_stop_, &QPushButton::clicked, this, [this] { OnStartStop(); });
+  connect(acknowledge_, &QPushButton::clicked, this, [this] { AcknowledgeAll(); });
 }
 
 void StationWindow::ShowImage() {
   address_label_->setText(U(session_.AddressText()));
   const std::string& image = session_.Setup().image_path;
+  digest_label_->clear();
   if (image.empty()) {
-    image_label_->setText(U(StationImageSummary(image)));
+    image_label_->setText(U(StationImageSummaryText(StationImageInfo{})));
     return;
   }
   // Read on a thread of its own: a large image does not hold up the window.
   image_label_->setText(U("正在读取 %1 ...").arg(U(image)));
   image_label_->setToolTip(U(image));
-  image_reader_ = std::thread([this, image] {
-    const QString text = U(StationImageSummary(image));
-    // The destructor joins this thread before the window goes, so the
-    // queued call finds it.
-    QMetaObject::invokeMethod(this, [this, text] { image_label_->setText(text); }, Qt::QueuedConnection);
-  });
+  image_reader_->Read(image);
+}
+
+void StationWindow::ShowImageRead() {
+  const std::optional<StationImageInfo> info = image_reader_->Latest();
+  if (!info) return;
+  image_label_->setText(U(StationImageSummaryText(*info)));
+  digest_label_->setText(U(StationImageDigestText(*info)));
 }
 
 void StationWindow::ChooseRecordFile() {
@@ -162,6 +220,8 @@ void StationWindow::SetIdleControls(bool idle) {
   record_path_->setEnabled(idle);
   record_choose_->setEnabled(idle);
   enter_boot_->setEnabled(idle);
+  count_->setEnabled(idle);
+  attempts_->setEnabled(idle);
   start_stop_->setText(idle ? U("开始") : session_.Stopping() ? U("正在停止...") : U("停止"));
   start_stop_->setEnabled(idle || !session_.Stopping());
 }
@@ -185,6 +245,9 @@ bool StationWindow::StartStation() {
     record_view_->clear();
     message_label_->clear();
     counters_label_->setText(U(session_.CountersText()));
+    finished_label_->setText(U(session_.FinishedText()));
+    yield_label_->setText(U(session_.YieldText()));
+    acknowledge_->setEnabled(false);
     starting_ = true;
     start_stop_->setEnabled(false);
     start_stop_->setText(U("正在准备..."));
@@ -198,9 +261,13 @@ bool StationWindow::StartStation() {
     starting_ = false;
     SetIdleControls(true);
   };
+  StationSession::RunOptions options;
+  options.record_path = record_path_->text().trimmed().toStdString();
+  options.enter_boot = enter_boot_->isChecked();
+  options.count = count_->value();
+  options.attempts = attempts_->value();
   std::string message;
-  const bool started =
-      session_.Start(record_path_->text().trimmed().toStdString(), enter_boot_->isChecked(), &message, run);
+  const bool started = session_.Start(options, &message, run);
   if (!started) {
     QMessageBox::warning(this, windowTitle(), U(message));
     return false;
@@ -227,6 +294,10 @@ void StationWindow::Refresh() {
   const bool was_running = session_.Running();
   model_->Follow(session_.Refresh());
   counters_label_->setText(U(session_.CountersText()));
+  finished_label_->setText(U(session_.FinishedText()));
+  const QString yield = U(session_.YieldText());
+  if (yield_label_->text() != yield) yield_label_->setText(yield);
+  acknowledge_->setEnabled(session_.Table().AwaitingAcknowledgement() > 0);
   QStringList lines;
   for (const std::string& line : session_.RecordLines()) lines.append(U(line));
   const QString text = lines.join(QLatin1Char('\n'));
@@ -241,6 +312,22 @@ void StationWindow::Refresh() {
 QString StationWindow::ImageText() const { return image_label_->text(); }
 
 QString StationWindow::CountersText() const { return counters_label_->text(); }
+
+QString StationWindow::DigestText() const { return digest_label_->text(); }
+
+QString StationWindow::FinishedText() const { return finished_label_->text(); }
+
+QString StationWindow::YieldText() const { return yield_label_->text(); }
+
+void StationWindow::AcknowledgeRow(int row) {
+  model_->Follow(session_.Acknowledge(row));
+  acknowledge_->setEnabled(session_.Table().AwaitingAcknowledgement() > 0);
+}
+
+void StationWindow::AcknowledgeAll() {
+  model_->Follow(session_.AcknowledgeAll());
+  acknowledge_->setEnabled(false);
+}
 
 QString StationWindow::RecordLinesText() const { return record_lines_; }
 

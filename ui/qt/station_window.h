@@ -1,7 +1,11 @@
 // The production station in a window of its own: every device plugged in is
 // flashed in parallel by the station core, one row per unit, with totals and
 // the last record lines. The operator picks the record file, whether
-// application devices are sent into their bootloader, and starts and stops.
+// application devices are sent into their bootloader, how many units and
+// attempts, and starts and stops. The image's CRC-32 and SHA-256 are shown
+// large for reading out; units finished against the count ("17 / 100") and
+// the run's yield below the table; a failure beeps, and a failed row stays
+// until the operator acknowledges it (double-click, or "确认失败" for all).
 //
 // The station itself (start, stop, the feed drained by a timer at a bounded
 // rate, the table, counters, record lines and messages) is a StationSession;
@@ -18,6 +22,7 @@
 #include <string>
 #include <thread>
 
+#include "ui/station_image.h"
 #include "ui/station_session.h"
 
 class QCheckBox;
@@ -25,6 +30,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QSpinBox;
 class QTableView;
 
 namespace torvane {
@@ -63,9 +69,20 @@ class StationWindow : public QDialog {
   QPushButton* StartStopButton() const { return start_stop_; }
   QLineEdit* RecordPathBox() const { return record_path_; }
   QCheckBox* EnterBootBox() const { return enter_boot_; }
+  QSpinBox* CountBox() const { return count_; }
+  QSpinBox* AttemptsBox() const { return attempts_; }
+  QPushButton* AcknowledgeButton() const { return acknowledge_; }
+  QTableView* Table() const { return table_; }
   QString ImageText() const;
+  QString DigestText() const;
   QString CountersText() const;
+  QString FinishedText() const;
+  QString YieldText() const;
   QString RecordLinesText() const;
+  // The failure sound (the system beep unless replaced).
+  void SetFailureAlert(std::function<void()> alert) { session_.SetFailureAlert(std::move(alert)); }
+  // The operator has seen the failure of a row (as a double-click on it).
+  void AcknowledgeRow(int row);
   const StationFeed* Feed() const { return session_.Feed(); }
   // Applies what the station told since the last refresh (the timer's work).
   void Refresh();
@@ -73,6 +90,8 @@ class StationWindow : public QDialog {
  private:
   void BuildLayout();
   void ShowImage();
+  void ShowImageRead();
+  void AcknowledgeAll();
   void ChooseRecordFile();
   void OnStartStop();
   // Shows a station that has ended (timer, controls, the last rows).
@@ -83,17 +102,24 @@ class StationWindow : public QDialog {
   StationTableModel* model_ = nullptr;
   QTimer refresh_;
   bool starting_ = false;       // the image is being prepared for a start
-  std::thread image_reader_;    // reads the image for its size and CRC
+  // Reads the image for its size and digests.
+  std::unique_ptr<StationImageReader> image_reader_;
   QString record_lines_;        // as shown
 
   QLabel* image_label_ = nullptr;
   QLabel* address_label_ = nullptr;
   QLineEdit* record_path_ = nullptr;
   QPushButton* record_choose_ = nullptr;
+  QLabel* digest_label_ = nullptr;
   QCheckBox* enter_boot_ = nullptr;
+  QSpinBox* count_ = nullptr;
+  QSpinBox* attempts_ = nullptr;
   QPushButton* start_stop_ = nullptr;
   QTableView* table_ = nullptr;
+  QLabel* finished_label_ = nullptr;
   QLabel* counters_label_ = nullptr;
+  QPushButton* acknowledge_ = nullptr;
+  QLabel* yield_label_ = nullptr;
   QLabel* message_label_ = nullptr;
   QPlainTextEdit* record_view_ = nullptr;
 };

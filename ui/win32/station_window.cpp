@@ -18,7 +18,7 @@ constexpr const wchar_t* kClassName = L"TorvaneStationWindow";
 constexpr UINT_PTR kRefreshTimer = 1;
 constexpr UINT kMsgImageSummary = WM_APP + 2;  // the image reader has its summary
 constexpr const char* kTitle = "Torvane 生产线烧录";
-constexpr int kLabelIds[] = {2101, 2102, 2103, 2104};  // 镜像文件, 加载地址, 记录文件, 最近的记录
+constexpr int kLabelIds[] = {2101, 2102, 2103, 2104, 2105, 2106};  // 镜像文件, 加载地址, 记录文件, 最近的记录, 数量, 尝试次数
 
 COLORREF Colour(uint32_t rgb) { return RGB((rgb >> 16) & 0xff, (rgb >> 8) & 0xff, rgb & 0xff); }
 
@@ -106,15 +106,18 @@ bool RegisterClassOnce() {
 
 }  // namespace
 
-StationWindow::StationWindow(StationWindowSetup setup) : session_(std::move(setup)) {}
+StationWindow::StationWindow(StationWindowSetup setup) : session_(std::move(setup)) {
+  session_.SetFailureAlert([] { MessageBeep(MB_ICONHAND); });
+}
 
 StationWindow::~StationWindow() {
   session_.Shutdown();
-  if (image_reader_.joinable()) image_reader_.join();
+  image_reader_.reset();
   Destroy();
   if (badges_ != nullptr) ImageList_Destroy(badges_);
   if (font_ != nullptr) DeleteObject(font_);
   if (bold_ != nullptr) DeleteObject(bold_);
+  if (large_ != nullptr) DeleteObject(large_);
 }
 
 bool StationWindow::Create(HWND owner) {
@@ -123,7 +126,7 @@ bool StationWindow::Create(HWND owner) {
   if (!RegisterClassOnce()) return false;
   owner_ = owner;
   window_ = CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, Utf8ToWide(kTitle).c_str(),
-                            WS_OVERLAPPEDWINDOW & ~WS_MINIMIZEBOX, CW_USEDEFAULT, CW_USEDEFAULT, 980, 560, owner,
+                            WS_OVERLAPPEDWINDOW & ~WS_MINIMIZEBOX, CW_USEDEFAULT, CW_USEDEFAULT, 980, 680, owner,
                             nullptr, GetModuleHandleW(nullptr), nullptr);
   if (window_ == nullptr) return false;
   SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
@@ -143,33 +146,36 @@ void StationWindow::BuildControls() {
   LOGFONTW bold = metrics.lfMessageFont;
   bold.lfWeight = FW_BOLD;
   bold_ = CreateFontIndirectW(&bold);
+  LOGFONTW large = bold;
+  large.lfHeight = bold.lfHeight * 2;
+  large_ = CreateFontIndirectW(&large);
 
   Child(window_, L"STATIC", "镜像文件", SS_LEFT, kLabelIds[0]);
   const std::string& image = session_.Setup().image_path;
-  Child(window_, L"STATIC", image.empty() ? StationImageSummary(image) : "正在读取 " + image + " ...",
+  Child(window_, L"STATIC", image.empty() ? StationImageSummaryText(StationImageInfo{}) : "正在读取 " + image + " ...",
         SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, IDC_ST_IMAGE);
-  if (!image.empty()) {
-    image_reader_ = std::thread([summary = image_summary_, window = window_, image] {
-      std::string text = StationImageSummary(image);
-      {
-        std::lock_guard<std::mutex> lock(summary->mutex);
-        summary->text = std::move(text);
-        summary->ready = true;
-      }
-      PostMessageW(window, kMsgImageSummary, 0, 0);  // dropped if the window has gone
-    });
-  }
+  Child(window_, L"STATIC", "", SS_LEFT | SS_NOPREFIX, IDC_ST_DIGEST);
+  image_reader_ = std::make_unique<StationImageReader>(
+      [window = window_] { PostMessageW(window, kMsgImageSummary, 0, 0); });  // dropped if the window has gone
+  if (!image.empty()) image_reader_->Read(image);
   Child(window_, L"STATIC", "加载地址", SS_LEFT, kLabelIds[1]);
   Child(window_, L"STATIC", session_.AddressText(), SS_LEFT, IDC_ST_ADDRESS);
   Child(window_, L"STATIC", "记录文件", SS_LEFT, kLabelIds[2]);
   Child(window_, L"EDIT", session_.DefaultRecordPath(), ES_AUTOHSCROLL | WS_TABSTOP, IDC_ST_RECORD_PATH,
         WS_EX_CLIENTEDGE);
   Child(window_, L"BUTTON", "选择...", BS_PUSHBUTTON | WS_TABSTOP, IDC_ST_RECORD_CHOOSE);
+  Child(window_, L"STATIC", "数量", SS_LEFT, kLabelIds[4]);
+  Child(window_, L"EDIT", "0", ES_NUMBER | ES_AUTOHSCROLL | WS_TABSTOP, IDC_ST_COUNT, WS_EX_CLIENTEDGE);
+  Child(window_, L"STATIC", "尝试次数", SS_LEFT, kLabelIds[5]);
+  Child(window_, L"EDIT", "1", ES_NUMBER | ES_AUTOHSCROLL | WS_TABSTOP, IDC_ST_ATTEMPTS, WS_EX_CLIENTEDGE);
   Child(window_, L"BUTTON", "自动进入烧录模式", BS_AUTOCHECKBOX | WS_TABSTOP, IDC_ST_ENTER_BOOT);
   Child(window_, L"BUTTON", "开始", BS_PUSHBUTTON | WS_TABSTOP, IDC_ST_START_STOP);
   HWND units = Child(window_, WC_LISTVIEWW, "", LVS_REPORT | LVS_NOSORTHEADER | LVS_SINGLESEL | WS_TABSTOP,
                      IDC_ST_UNITS, WS_EX_CLIENTEDGE);
+  Child(window_, L"STATIC", session_.FinishedText(), SS_LEFT, IDC_ST_FINISHED);
   Child(window_, L"STATIC", StationCountersText(0, 0, 0), SS_LEFT, IDC_ST_COUNTERS);
+  Child(window_, L"BUTTON", "确认失败", BS_PUSHBUTTON | WS_TABSTOP | WS_DISABLED, IDC_ST_ACKNOWLEDGE);
+  Child(window_, L"STATIC", session_.YieldText(), SS_LEFT | SS_NOPREFIX, IDC_ST_YIELD);
   Child(window_, L"STATIC", "", SS_LEFT | SS_NOPREFIX, IDC_ST_MESSAGE);
   Child(window_, L"STATIC", "最近的记录", SS_LEFT, kLabelIds[3]);
   Child(window_, L"EDIT", "", ES_MULTILINE | ES_READONLY | ES_AUTOHSCROLL | WS_HSCROLL | WS_TABSTOP, IDC_ST_RECORDS,
@@ -178,6 +184,8 @@ void StationWindow::BuildControls() {
     SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   }
   SendMessageW(Item(IDC_ST_COUNTERS), WM_SETFONT, reinterpret_cast<WPARAM>(bold_), FALSE);
+  SendMessageW(Item(IDC_ST_DIGEST), WM_SETFONT, reinterpret_cast<WPARAM>(large_), FALSE);
+  SendMessageW(Item(IDC_ST_FINISHED), WM_SETFONT, reinterpret_cast<WPARAM>(large_), FALSE);
 
   ListView_SetExtendedListViewStyle(units, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER | LVS_EX_SUBITEMIMAGES |
                                                LVS_EX_GRIDLINES);
@@ -210,23 +218,38 @@ void StationWindow::Layout() {
   const int label = 70;
   const int value_x = m + label;
   const int value_w = width - value_x - m;
+  constexpr int large = 40;  // a line of the large font
   Place(window_, kLabelIds[0], m, m + 4, label, row - 4);
   Place(window_, IDC_ST_IMAGE, value_x, m + 4, value_w, row - 4);
-  Place(window_, kLabelIds[1], m, m + row + 4, label, row - 4);
-  Place(window_, IDC_ST_ADDRESS, value_x, m + row + 4, value_w, row - 4);
-  Place(window_, kLabelIds[2], m, m + 2 * row + 4, label, row - 4);
-  Place(window_, IDC_ST_RECORD_PATH, value_x, m + 2 * row, value_w - 90, row);
-  Place(window_, IDC_ST_RECORD_CHOOSE, width - m - 84, m + 2 * row, 84, row);
-  Place(window_, IDC_ST_ENTER_BOOT, m, m + 3 * row + 6, 260, row);
-  Place(window_, IDC_ST_START_STOP, width - m - 120, m + 3 * row + 6, 120, row + 4);
-  const int table_top = m + 4 * row + 16;
+  int y = m + row;
+  Place(window_, IDC_ST_DIGEST, value_x, y, value_w, large);
+  y += large;
+  Place(window_, kLabelIds[1], m, y + 4, label, row - 4);
+  Place(window_, IDC_ST_ADDRESS, value_x, y + 4, value_w, row - 4);
+  y += row;
+  Place(window_, kLabelIds[2], m, y + 4, label, row - 4);
+  Place(window_, IDC_ST_RECORD_PATH, value_x, y, value_w - 90, row);
+  Place(window_, IDC_ST_RECORD_CHOOSE, width - m - 84, y, 84, row);
+  y += row + 6;
+  Place(window_, kLabelIds[4], m, y + 4, label, row - 4);
+  Place(window_, IDC_ST_COUNT, value_x, y, 80, row);
+  Place(window_, kLabelIds[5], value_x + 100, y + 4, 70, row - 4);
+  Place(window_, IDC_ST_ATTEMPTS, value_x + 170, y, 50, row);
+  Place(window_, IDC_ST_ENTER_BOOT, value_x + 240, y, 260, row);
+  Place(window_, IDC_ST_START_STOP, width - m - 120, y, 120, row + 4);
+  const int table_top = y + row + 16;
   const int records_h = 5 * 16 + 10;
-  const int bottom_block = row + row + row + records_h + m;
+  const int yield_h = 2 * 16 + 4;
+  const int bottom_block = large + yield_h + row + row + records_h + m;
   const int table_h = height - table_top - bottom_block - m;
   Place(window_, IDC_ST_UNITS, m, table_top, width - 2 * m, table_h);
-  int y = table_top + table_h + 6;
-  Place(window_, IDC_ST_COUNTERS, m, y, width - 2 * m, row - 4);
-  y += row;
+  y = table_top + table_h + 6;
+  Place(window_, IDC_ST_FINISHED, m, y, 200, large);
+  Place(window_, IDC_ST_COUNTERS, m + 210, y + (large - row) / 2 + 2, width - 2 * m - 210 - 110, row - 4);
+  Place(window_, IDC_ST_ACKNOWLEDGE, width - m - 100, y + (large - row) / 2, 100, row + 2);
+  y += large;
+  Place(window_, IDC_ST_YIELD, m, y, width - 2 * m, yield_h);
+  y += yield_h;
   Place(window_, IDC_ST_MESSAGE, m, y, width - 2 * m, row - 4);
   y += row;
   Place(window_, kLabelIds[3], m, y, width - 2 * m, row - 4);
@@ -254,7 +277,7 @@ LRESULT StationWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       return 0;
     case WM_GETMINMAXINFO: {
       auto* limits = reinterpret_cast<MINMAXINFO*>(lparam);
-      limits->ptMinTrackSize = POINT{640, 400};
+      limits->ptMinTrackSize = POINT{640, 520};
       return 0;
     }
     case kMsgImageSummary:
@@ -273,6 +296,7 @@ LRESULT StationWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
           }
           return 0;
         case IDC_ST_RECORD_CHOOSE: ChooseRecordFile(); return 0;
+        case IDC_ST_ACKNOWLEDGE: AcknowledgeAll(); return 0;
         case IDCANCEL: RequestClose(); return 0;
         default: break;
       }
@@ -281,6 +305,10 @@ LRESULT StationWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       auto* header = reinterpret_cast<NMHDR*>(lparam);
       if (header->idFrom == IDC_ST_UNITS && header->code == NM_CUSTOMDRAW) {
         return OnCustomDraw(reinterpret_cast<NMLVCUSTOMDRAW*>(lparam));
+      }
+      if (header->idFrom == IDC_ST_UNITS && header->code == NM_DBLCLK) {
+        AcknowledgeRow(reinterpret_cast<NMITEMACTIVATE*>(lparam)->iItem);
+        return 0;
       }
       break;
     }
@@ -302,7 +330,8 @@ LRESULT StationWindow::OnCustomDraw(NMLVCUSTOMDRAW* draw) {
       const RowTone tone = ToneOf(rows[index]);
       if (tone != RowTone::kNone) {
         draw->clrTextBk = Colour(tone == RowTone::kPassed ? kPassedBackground : kFailedBackground);
-        draw->clrText = RGB(0, 0, 0);
+        // A held row's unit is gone: its failure waits for the operator.
+        draw->clrText = rows[index].held ? Colour(kHeldText) : RGB(0, 0, 0);
       }
     }
     return CDRF_DODEFAULT;
@@ -314,6 +343,8 @@ void StationWindow::SetIdleControls(bool idle) {
   EnableWindow(Item(IDC_ST_RECORD_PATH), idle);
   EnableWindow(Item(IDC_ST_RECORD_CHOOSE), idle);
   EnableWindow(Item(IDC_ST_ENTER_BOOT), idle);
+  EnableWindow(Item(IDC_ST_COUNT), idle);
+  EnableWindow(Item(IDC_ST_ATTEMPTS), idle);
   const char* caption = idle ? "开始" : session_.Stopping() ? "正在停止..." : "停止";
   SetWindowTextW(Item(IDC_ST_START_STOP), Utf8ToWide(caption).c_str());
   EnableWindow(Item(IDC_ST_START_STOP), idle || !session_.Stopping());
@@ -345,17 +376,25 @@ bool StationWindow::StartStation() {
   std::string record = WindowTextUtf8(Item(IDC_ST_RECORD_PATH));
   while (!record.empty() && record.back() == ' ') record.pop_back();
   while (!record.empty() && record.front() == ' ') record.erase(record.begin());
-  const bool enter_boot = SendMessageW(Item(IDC_ST_ENTER_BOOT), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  StationSession::RunOptions options;
+  options.record_path = record;
+  options.enter_boot = SendMessageW(Item(IDC_ST_ENTER_BOOT), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  options.count = static_cast<int>(GetDlgItemInt(window_, IDC_ST_COUNT, nullptr, FALSE));
+  options.attempts = static_cast<int>(GetDlgItemInt(window_, IDC_ST_ATTEMPTS, nullptr, FALSE));
+  if (options.attempts < 1) options.attempts = 1;
   ListView_DeleteAllItems(Item(IDC_ST_UNITS));
   SetWindowTextW(Item(IDC_ST_RECORDS), L"");
   SetWindowTextW(Item(IDC_ST_MESSAGE), L"");
   std::string message;
-  if (!session_.Start(record, enter_boot, &message,
+  if (!session_.Start(options, &message,
                       [this](const std::function<void()>& work) { PrepareOffTheUiThread(work); })) {
     ShowMessageBox(window_, message, kTitle, MB_ICONWARNING | MB_OK);
     return false;
   }
   SetWindowTextW(Item(IDC_ST_COUNTERS), Utf8ToWide(session_.CountersText()).c_str());
+  SetWindowTextW(Item(IDC_ST_FINISHED), Utf8ToWide(session_.FinishedText()).c_str());
+  SetWindowTextW(Item(IDC_ST_YIELD), Utf8ToWide(session_.YieldText()).c_str());
+  ShowAcknowledgeButton();
   SetIdleControls(false);
   SetTimer(window_, kRefreshTimer, 1000 / StationSession::kRefreshHz, nullptr);
   return true;
@@ -387,10 +426,8 @@ void StationWindow::UpdateRow(int index) {
   }
 }
 
-void StationWindow::Refresh() {
-  const bool was_running = session_.Running();
+void StationWindow::Follow(const std::vector<StationTableChange>& changes) {
   const HWND units = Item(IDC_ST_UNITS);
-  const std::vector<StationTableChange> changes = session_.Refresh();
   SendMessageW(units, WM_SETREDRAW, FALSE, 0);
   for (const StationTableChange& change : changes) {
     if (change.kind == StationTableChange::kRemoved) {
@@ -408,13 +445,36 @@ void StationWindow::Refresh() {
   }
   SendMessageW(units, WM_SETREDRAW, TRUE, 0);
   if (!changes.empty()) InvalidateRect(units, nullptr, FALSE);
+}
+
+void StationWindow::ShowAcknowledgeButton() {
+  EnableWindow(Item(IDC_ST_ACKNOWLEDGE), session_.Table().AwaitingAcknowledgement() > 0);
+}
+
+void StationWindow::AcknowledgeRow(int row) {
+  Follow(session_.Acknowledge(row));
+  ShowAcknowledgeButton();
+}
+
+void StationWindow::AcknowledgeAll() {
+  Follow(session_.AcknowledgeAll());
+  ShowAcknowledgeButton();
+}
+
+void StationWindow::Refresh() {
+  const bool was_running = session_.Running();
+  Follow(session_.Refresh());
   SetWindowTextW(Item(IDC_ST_COUNTERS), Utf8ToWide(session_.CountersText()).c_str());
+  const auto show = [this](int id, const std::string& text) {
+    if (WindowTextUtf8(Item(id)) != text) SetWindowTextW(Item(id), Utf8ToWide(text).c_str());
+  };
+  show(IDC_ST_FINISHED, session_.FinishedText());
+  show(IDC_ST_YIELD, session_.YieldText());
+  ShowAcknowledgeButton();
   std::string lines;
   for (const std::string& line : session_.RecordLines()) lines += line + "\r\n";
-  if (WindowTextUtf8(Item(IDC_ST_RECORDS)) != lines) SetWindowTextW(Item(IDC_ST_RECORDS), Utf8ToWide(lines).c_str());
-  if (WindowTextUtf8(Item(IDC_ST_MESSAGE)) != session_.MessageText()) {
-    SetWindowTextW(Item(IDC_ST_MESSAGE), Utf8ToWide(session_.MessageText()).c_str());
-  }
+  show(IDC_ST_RECORDS, lines);
+  show(IDC_ST_MESSAGE, session_.MessageText());
   if (was_running && !session_.Running()) {
     KillTimer(window_, kRefreshTimer);
     SetIdleControls(true);
@@ -422,8 +482,10 @@ void StationWindow::Refresh() {
 }
 
 void StationWindow::ShowImageSummary() {
-  std::lock_guard<std::mutex> lock(image_summary_->mutex);
-  if (image_summary_->ready) SetWindowTextW(Item(IDC_ST_IMAGE), Utf8ToWide(image_summary_->text).c_str());
+  const std::optional<StationImageInfo> info = image_reader_ ? image_reader_->Latest() : std::nullopt;
+  if (!info) return;
+  SetWindowTextW(Item(IDC_ST_IMAGE), Utf8ToWide(StationImageSummaryText(*info)).c_str());
+  SetWindowTextW(Item(IDC_ST_DIGEST), Utf8ToWide(StationImageDigestText(*info)).c_str());
 }
 
 void StationWindow::PrepareOffTheUiThread(const std::function<void()>& work) {

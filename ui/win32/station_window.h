@@ -1,8 +1,11 @@
 // The production station in a window of its own on Windows: a list view
 // with one row per unit (port, serial, kind, BOOT info, state with badge and
-// colour, progress, duration), the counters, the last record lines, the
-// record-file chooser and start/stop, over the same station session, feed
-// and table as the Qt window. The HID layer must be up.
+// colour, progress, duration), the image's CRC-32 and SHA-256 large, units
+// finished against the count, the counters, the run's yield, the last record
+// lines, the record-file chooser, count, attempts and start/stop, over the
+// same station session, feed and table as the Qt window. A failure beeps; a
+// failed row stays until acknowledged (double-click, or "确认失败" for
+// all). The HID layer must be up.
 #pragma once
 
 #include <windows.h>
@@ -14,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "ui/station_image.h"
 #include "ui/station_session.h"
 #include "ui/station_setup.h"
 
@@ -31,6 +35,12 @@ enum StationControlId {
   IDC_ST_COUNTERS,
   IDC_ST_MESSAGE,
   IDC_ST_RECORDS,
+  IDC_ST_DIGEST,
+  IDC_ST_COUNT,
+  IDC_ST_ATTEMPTS,
+  IDC_ST_FINISHED,
+  IDC_ST_ACKNOWLEDGE,
+  IDC_ST_YIELD,
 };
 
 class StationWindow {
@@ -52,6 +62,9 @@ class StationWindow {
   bool StartStation();
   void StopStation();
   StationSession& Session() { return session_; }
+  // The operator has seen the failure of a list row (as a double-click).
+  void AcknowledgeRow(int row);
+  void AcknowledgeAll();
   // The timer's work: the feed into the list view and the texts.
   void Refresh();
   // The list view's cell text.
@@ -70,23 +83,21 @@ class StationWindow {
   void Destroy();
   void PrepareOffTheUiThread(const std::function<void()>& work);
   void ShowImageSummary();
+  // Applies changes to the table to the list view.
+  void Follow(const std::vector<StationTableChange>& changes);
+  void ShowAcknowledgeButton();
 
   StationSession session_;
   HWND window_ = nullptr;
   HWND owner_ = nullptr;
   HFONT font_ = nullptr;
   HFONT bold_ = nullptr;
+  HFONT large_ = nullptr;
   HIMAGELIST badges_ = nullptr;
   bool starting_ = false;  // the image is being prepared for a start
-  // The image's summary, read on a thread of its own: a large image does
-  // not hold up the window.
-  struct ImageSummary {
-    std::mutex mutex;
-    std::string text;
-    bool ready = false;
-  };
-  std::shared_ptr<ImageSummary> image_summary_ = std::make_shared<ImageSummary>();
-  std::thread image_reader_;
+  // Reads the image's summary and digests off the UI thread: a large image
+  // does not hold up the window.
+  std::unique_ptr<StationImageReader> image_reader_;
 };
 
 // Runs the station window modally over owner (null: alone) until it is

@@ -156,6 +156,38 @@ TEST_F(Win32Station, ListCountersAndRecordAgreeWithEveryDevice) {
   EXPECT_NE(WindowTextUtf8(Window().Item(IDC_ST_RECORDS)).find("p4"), std::string::npos);
 }
 
+// The digest every record carries, the count, one alert for the failure,
+// the yield, and the failed row kept until the list view's double-click.
+TEST_F(Win32Station, OperatorSignals) {
+  Attach("boot,port=p1");
+  Attach("boot,port=p2,start-status=9");
+  int beeps = 0;
+  Window().Session().SetFailureAlert([&] { ++beeps; });
+  SetWindowTextW(Window().Item(IDC_ST_COUNT), L"2");
+  ASSERT_TRUE(Pump([&] { return !WindowTextUtf8(Window().Item(IDC_ST_DIGEST)).empty(); }));
+  ASSERT_TRUE(Window().StartStation()) << (boxes_.empty() ? "" : boxes_.back());
+  ASSERT_TRUE(Pump([&] { return Finished("p1") && Finished("p2") && WindowTextUtf8(Window().Item(IDC_ST_FINISHED)) == "2 / 2"; }));
+  EXPECT_EQ(beeps, 1);
+  const std::vector<std::string> record = RecordLines();
+  ASSERT_EQ(record.size(), 2u);
+  const auto field = [&](const std::string& name) {
+    const size_t at = record[0].find("\"" + name + "\":\"") + name.size() + 4;
+    return record[0].substr(at, record[0].find('"', at) - at);
+  };
+  EXPECT_EQ(WindowTextUtf8(Window().Item(IDC_ST_DIGEST)), "CRC-32 " + field("crc32") + "   SHA-256 " + field("sha256").substr(0, 8));
+  EXPECT_EQ(WindowTextUtf8(Window().Item(IDC_ST_YIELD)).rfind("本次 2 台   成功 1   失败 1", 0), 0u);
+  EXPECT_NE(State("p2").find("[待确认]"), std::string::npos) << State("p2");
+  EXPECT_TRUE(IsWindowEnabled(Window().Item(IDC_ST_ACKNOWLEDGE)));
+  RECT cell{};
+  cell.top = kColState;
+  cell.left = LVIR_BOUNDS;
+  SendMessageW(Window().Item(IDC_ST_UNITS), LVM_GETSUBITEMRECT, static_cast<WPARAM>(RowOf("p2")), reinterpret_cast<LPARAM>(&cell));
+  SendMessageW(Window().Item(IDC_ST_UNITS), WM_LBUTTONDBLCLK, MK_LBUTTON,
+               MAKELPARAM((cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2));
+  EXPECT_EQ(State("p2").find("[待确认]"), std::string::npos) << State("p2");
+  EXPECT_FALSE(IsWindowEnabled(Window().Item(IDC_ST_ACKNOWLEDGE)));
+}
+
 TEST_F(Win32Station, ClosingWithUnitsFlashingAsksFirst) {
   Attach("boot,port=p1,latency-us=20000");
   ASSERT_TRUE(Window().StartStation());
