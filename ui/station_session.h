@@ -64,7 +64,7 @@ class StationSession {
   const std::deque<std::string>& RecordLines() const { return record_lines_; }
   const std::string& MessageText() const { return message_; }
   const StationCounters& Counters() const { return counters_; }
-  // "17 / 100": units finished against the run's count ("17" without one).
+  // "17 / 100": units finished against the run's count ("17 台" without one).
   std::string FinishedText() const;
   const StationFeed* Feed() const { return feed_.get(); }
 

@@ -118,7 +118,7 @@ std::string StationCountersText(int passed, int failed, double units_per_hour) {
 }
 
 std::string StationFinishedText(int finished, int count) {
-  return count > 0 ? Format("%d / %d", finished, count) : Format("%d", finished);
+  return count > 0 ? Format("%d / %d", finished, count) : Format("%d 台", finished);
 }
 
 std::string StationCauseText(const std::string& result_name) {

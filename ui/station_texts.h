@@ -35,7 +35,7 @@ std::string StationRecordErrorText(const std::string& error);
 // shows as "--".
 std::string StationCountersText(int passed, int failed, double units_per_hour);
 
-// "17 / 100": units finished against the run's count; "17" without one.
+// "17 / 100": units finished against the run's count; "17 台" without one.
 std::string StationFinishedText(int finished, int count);
 
 // A record's cause of failure ("protocol-error") in the operator's words.

@@ -87,7 +87,7 @@ TEST(StationTable, FailedRowsStayUntilAcknowledged) {
 
 TEST(StationTexts, FinishedCountAndYield) {
   EXPECT_EQ(StationFinishedText(17, 100), "17 / 100");
-  EXPECT_EQ(StationFinishedText(17, 0), "17");
+  EXPECT_EQ(StationFinishedText(17, 0), "17 台");
   // Unit 2 passed on its second attempt; unit 3 never reached its bootloader;
   // a torn line is skipped.
   const std::string lines =
