@@ -1,9 +1,11 @@
 // The console the command-line tool runs in: whether a stream is a
-// terminal, UTF-8 output with terminal control sequences, and the
-// operator's interrupt requests (Ctrl-C).
+// terminal, UTF-8 output with terminal control sequences, a line typed
+// without being shown, and the operator's interrupt requests (Ctrl-C).
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
+#include <string>
 
 namespace torvane::platform {
 
@@ -19,6 +21,13 @@ bool TerminalCells(std::FILE* stream, int* columns, int* rows);
 // ENABLE_VIRTUAL_TERMINAL_PROCESSING; a Linux terminal already does both).
 // Harmless when the streams are files or pipes.
 void PrepareConsoleOutput();
+
+// Reads one line of standard input, without its line end, into *line (at
+// most `max_bytes`; a longer line is refused). From a terminal with
+// `hidden`, what is typed is not shown (a password). Text typed into a
+// Windows console comes as UTF-8 whatever its code page; piped input is
+// taken as it is. False at the end of input, on an error or a line too long.
+bool ReadInputLine(std::string* line, bool hidden, size_t max_bytes);
 
 enum class InterruptKind {
   kInterrupt,  // Ctrl-C (SIGINT), Ctrl-Break

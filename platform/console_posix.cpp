@@ -4,6 +4,7 @@
 #include "platform/console.h"
 
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -30,6 +31,33 @@ constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 }  // namespace
 
 bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
+
+bool ReadInputLine(std::string* line, bool hidden, size_t max_bytes) {
+  termios before{};
+  const bool quiet = hidden && ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &before) == 0;
+  if (quiet) {
+    termios silent = before;
+    silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
+  }
+  line->clear();
+  bool ok = false;
+  for (int c; (c = std::getc(stdin)) != EOF;) {
+    if (c == '\n') {
+      ok = true;
+      break;
+    }
+    if (line->size() == max_bytes) break;
+    line->push_back(static_cast<char>(c));
+  }
+  if (!ok && !line->empty() && std::feof(stdin)) ok = true;  // a last line without its end
+  if (!line->empty() && line->back() == '\r') line->pop_back();
+  if (quiet) {
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &before);
+    std::fputc('\n', stderr);  // the Enter that was not shown
+  }
+  return ok;
+}
 
 bool TerminalCells(std::FILE* stream, int* columns, int* rows) {
   winsize ws{};

@@ -9,6 +9,8 @@
 
 #include <atomic>
 
+#include "platform/wide_text_win32.h"
+
 namespace torvane::platform {
 
 namespace {
@@ -37,6 +39,41 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 HANDLE HandleOf(std::FILE* stream) { return reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream))); }
 
 }  // namespace
+
+bool ReadInputLine(std::string* line, bool hidden, size_t max_bytes) {
+  line->clear();
+  const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode = 0;
+  if (input == INVALID_HANDLE_VALUE || input == nullptr || !::GetConsoleMode(input, &mode)) {
+    // Not a console: the bytes as piped.
+    for (int c; (c = std::getc(stdin)) != EOF;) {
+      if (c == '\n') break;
+      if (line->size() == max_bytes) return false;
+      line->push_back(static_cast<char>(c));
+    }
+    if (!line->empty() && line->back() == '\r') line->pop_back();
+    return !std::ferror(stdin) && !(line->empty() && std::feof(stdin));
+  }
+  if (hidden) ::SetConsoleMode(input, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+  std::wstring wide;
+  bool ok = false;
+  wchar_t c = 0;
+  DWORD got = 0;
+  while (::ReadConsoleW(input, &c, 1, &got, nullptr) && got == 1) {
+    if (c == L'\n') {
+      ok = true;
+      break;
+    }
+    if (c != L'\r') wide.push_back(c);
+    if (wide.size() > max_bytes) break;
+  }
+  if (hidden) {
+    ::SetConsoleMode(input, mode);
+    std::fputc('\n', stderr);
+  }
+  *line = WideToUtf8(wide);
+  return ok && line->size() <= max_bytes;
+}
 
 bool IsTerminal(std::FILE* stream) {
   DWORD mode = 0;
