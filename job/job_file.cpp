@@ -134,6 +134,7 @@ class JobReader {
   std::map<std::string, int> section_lines_;
   std::vector<IniLines::Entry> slot_entries_;
   bool count_bad_ = false;  // job.count given but refused
+  bool plan_refused_ = false;  // a serial key refused without stopping the plan's other checks
 };
 
 void JobReader::Index(const IniLines& ini) {
@@ -428,13 +429,15 @@ void JobReader::ReadSerial() {
     }
   }
   if (const auto* prefix = Get("serial.prefix")) {
-    plan.prefix = prefix->value;
     if (format && ok && IsBinary(plan.format)) {
+      // Said, and left out, so the rest of the plan is still judged.
       Problem(prefix->line, "serial.prefix", "only dec and hex serials have a prefix");
-      ok = false;
-    } else if (std::any_of(plan.prefix.begin(), plan.prefix.end(), [](char c) { return c < 0x20 || c > 0x7E; })) {
+      plan_refused_ = true;
+    } else if (std::any_of(prefix->value.begin(), prefix->value.end(), [](char c) { return c < 0x20 || c > 0x7E; })) {
       Problem(prefix->line, "serial.prefix", "\"" + prefix->value + "\" is not printable ASCII");
       ok = false;
+    } else {
+      plan.prefix = prefix->value;
     }
   }
   const IniLines::Entry* width = Require("serial.width", "the serial's length in bytes");
@@ -465,7 +468,7 @@ void JobReader::ReadSerial() {
   } else {
     const size_t before = problems_->size();
     ReadSerialSource(&plan, limit, width);
-    ok = problems_->size() == before;
+    ok = problems_->size() == before && !plan_refused_;
   }
 
   const IniLines::Entry* journal = Get("serial.journal");
@@ -535,6 +538,8 @@ bool JobReader::Read(const std::string& path) {
   ReadSlots();
   ReadSerial();
   ReadLock();
+  std::stable_sort(problems_->begin(), problems_->end(),
+                   [](const JobProblem& a, const JobProblem& b) { return a.line < b.line; });
   return problems_->empty();
 }
 
