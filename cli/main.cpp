@@ -11,6 +11,7 @@
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/inventory_commands.h"
+#include "cli/job_command.h"
 #include "cli/report_command.h"
 #include "cli/settings_gate.h"
 #include "cli/station_command.h"
@@ -136,6 +137,20 @@ int main(int argc, char** argv) {
                      "a zone such as +01:00 or Z)");
   report->add_option("--until", report_options.until, "Only units whose outcome came before TIME");
   report->add_flag("--json", report_options.json, "One JSON object on standard output");
+  auto* job = app.add_subcommand("job", "Check a production job file, or lock it with an admin password");
+  job->require_subcommand(1);
+  JobOptions job_options;
+  auto* job_check = job->add_subcommand(
+      "check", "Check FILE and its image as the station would run it, without touching devices; print a summary, "
+               "or every problem by line and key (exit 2)");
+  auto* job_lock = job->add_subcommand(
+      "lock", "Lock FILE with the admin password read from standard input (a locked one takes the current "
+              "password first)");
+  auto* job_unlock =
+      job->add_subcommand("unlock", "Remove FILE's lock; takes the current password on standard input");
+  for (auto* command : {job_check, job_lock, job_unlock}) {
+    command->add_option("FILE", job_options.file, "Job file")->required();
+  }
   app.footer(
       "Exit codes: 0 success, 1 file error, 2 usage error, 3 protocol error, 4 no device,\n"
       "5 start command stayed busy, 6 cancelled, 7 device found but cannot be opened,\n"
@@ -158,6 +173,8 @@ int main(int argc, char** argv) {
   try {
     // The report reads files only: no device, no settings.
     if (*report) return OutputChecked(RunReport(report_options));
+    // Locking edits the job file only.
+    if (*job_lock || *job_unlock) return OutputChecked(RunJobLock(job_options, job_lock->parsed()));
     CliSession session(options);
     const bool info_json = *info && json;
     if (!session.ok()) {
@@ -177,6 +194,7 @@ int main(int argc, char** argv) {
     if (*enter) return RunEnterBoot(session, enter_options);
     if (*flash) return RunFlash(session, flash_options);
     if (*station) return RunStation(session, station_options);
+    if (*job_check) return OutputChecked(RunJobCheck(session, job_options));
     return kExitUsage;
   } catch (const std::filesystem::filesystem_error& e) {
     std::fprintf(stderr, "torvane-cli: %s\n", e.what());

@@ -13,6 +13,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,8 @@ struct CliRunOptions {
   int stall_reader_ms = 0;
   // Standard output goes to this file instead (standard error stays on the pipe).
   std::string stdout_file;
+  // Standard input is a pipe holding this text (closed after it).
+  std::optional<std::string> input;
 };
 
 inline std::string ReadAll(int fd) {
@@ -75,8 +78,14 @@ inline void WaitUntilDelivered(pid_t pid, int signal_number) {
 inline CliRun RunCli(const std::string& exe, std::vector<std::string> args, const CliRunOptions& options) {
   int pipe_fds[2];
   if (pipe(pipe_fds) != 0) return {};
+  int input_fds[2] = {-1, -1};
+  if (options.input && pipe(input_fds) != 0) return {};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  if (options.input) {
+    posix_spawn_file_actions_adddup2(&actions, input_fds[0], 0);
+    posix_spawn_file_actions_addclose(&actions, input_fds[1]);
+  }
   if (options.stdout_file.empty()) {
     posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
   } else {
@@ -104,6 +113,14 @@ inline CliRun RunCli(const std::string& exe, std::vector<std::string> args, cons
   const int rc = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(pipe_fds[1]);
+  if (options.input) {
+    // Short texts: the pipe holds them whole, so this never waits on the reader.
+    close(input_fds[0]);
+    if (rc == 0 && write(input_fds[1], options.input->data(), options.input->size()) < 0) {
+      // the tool ended before reading: its status says why
+    }
+    close(input_fds[1]);
+  }
   CliRun run;
   if (rc != 0) {
     close(pipe_fds[0]);
