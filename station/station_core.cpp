@@ -11,7 +11,9 @@
 #include "device/boot_protocol.h"
 #include "device/hid_link.h"
 #include "download/load_address.h"
+#include "job/job_file.h"
 #include "job/production_job.h"
+#include "job/serial_journal.h"
 #include "station/attached_interfaces.h"
 #include "station/prepared_image_cache.h"
 #include "station/record_file.h"
@@ -103,6 +105,10 @@ struct StationCore::Shared {
   const StationConfig config;
   PreparedImageCache images;
   RecordFile record;
+  // The job's serials (set up by Start, before any worker): null without a
+  // serial plan.
+  std::unique_ptr<SerialJournal> journal;
+  uint32_t serial_offset = 0;
   const SteadyClock::time_point started = SteadyClock::now();
 
   // The observer; every call is made under observer_mutex, and Detach ends them.
@@ -122,6 +128,7 @@ struct StationCore::Shared {
   std::atomic<int32_t> shutdown{0};   // the transfer's stop flag
   std::atomic<bool> stopping{false};  // no new units
   std::atomic<bool> record_failed{false};
+  std::atomic<bool> journal_failed{false};
 
   // Units, counters and the watcher's wake-up, under one lock (taken before
   // the observer's and the record file's).
@@ -523,6 +530,15 @@ void FlashWorker(const std::shared_ptr<Shared>& shared, std::string key, UnitVie
   context.stop = &sh.shutdown;
   context.on_info = [&](const std::string& text) { sh.Tell([&](StationObserver& o) { o.OnUnitInfo(view, text); }); };
   context.on_progress = [&](const UnitProgress& p) { sh.Tell([&](StationObserver& o) { o.OnUnitProgress(p); }); };
+  context.journal = sh.journal.get();
+  context.serial_offset = sh.serial_offset;
+  // As for a record line: units flashed on without a journal could get a
+  // serial twice.
+  context.on_journal_failure = [&](const std::string& error) {
+    sh.journal_failed = true;
+    sh.stopping = true;
+    sh.Tell([&](StationObserver& o) { o.OnStationMessage(error + "; station stops"); });
+  };
   UnitRecord record;
   UnitResult result;
   FlashUnit(context, view, target, event_time, &record, &result);
@@ -701,6 +717,40 @@ void WatcherLoop(const std::shared_ptr<Shared>& shared) {
   }
 }
 
+// The job against the prepared image, before any unit: the bytes as flashed
+// must be the pinned ones (another build of the image under the same name is
+// refused), and a serial plan needs its place in the image, a count and a
+// journal with that many serials left.
+bool CheckJob(Shared& sh, const PreparedImage& image, uint32_t address, std::string* error, StationStartError* why) {
+  const ProductionJob& job = *sh.config.job;
+  std::vector<JobProblem> problems;
+  if (!CheckJobImage(job, image, address, &sh.serial_offset, &problems)) {
+    const bool pin =
+        std::any_of(problems.begin(), problems.end(), [](const JobProblem& p) { return p.key == "job.sha256"; });
+    *why = pin ? StationStartError::kPinnedImage : StationStartError::kSerials;
+    error->clear();
+    for (const JobProblem& p : problems) *error += (error->empty() ? "" : "\n") + JobProblemText(job.path, p);
+    return false;
+  }
+  if (!job.serial) return true;
+  *why = StationStartError::kSerials;
+  if (sh.config.count <= 0) {
+    *error = "a job with serial numbers needs a count of units";
+    return false;
+  }
+  sh.journal = SerialJournal::Open(*job.serial, error);
+  if (!sh.journal) return false;
+  const uint64_t left = sh.journal->Left();
+  if (left < static_cast<uint64_t>(sh.config.count)) {
+    *error = job.serial->journal_path + ": " + std::to_string(left) + " serial numbers left, " +
+             std::to_string(sh.config.count) + " units to flash";
+    sh.journal.reset();
+    return false;
+  }
+  *why = StationStartError::kNone;
+  return true;
+}
+
 }  // namespace
 
 StationCore::StationCore(StationConfig config) : shared_(std::make_shared<Shared>(std::move(config))) {}
@@ -719,13 +769,7 @@ bool StationCore::Start(StationObserver* observer, std::unique_ptr<HotplugSource
     *why = StationStartError::kImage;
     return false;
   }
-  // The job pins the bytes as flashed: another build of the image under the
-  // same name is refused before any unit sees it.
-  if (config.job && image->digest.sha256 != config.job->sha256) {
-    *error = config.image_path + ": SHA-256 " + image->digest.sha256 + ", the job pins " + config.job->sha256;
-    *why = StationStartError::kPinnedImage;
-    return false;
-  }
+  if (config.job && !CheckJob(*shared_, image->image, address, error, why)) return false;
   // The record must never be written into a file that is flashed.
   const std::vector<std::string> flashed = {config.image_path, config.boot_update_image, config.boot_update_header};
   if (!config.record_path.empty() && !shared_->record.Open(config.record_path, error, flashed)) {
@@ -820,5 +864,7 @@ StationCounters StationCore::Counters() const {
 }
 
 bool StationCore::RecordFailed() const { return shared_->record_failed.load(); }
+
+bool StationCore::SerialJournalFailed() const { return shared_->journal_failed.load(); }
 
 }  // namespace torvane

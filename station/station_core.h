@@ -83,9 +83,10 @@ struct StationConfig {
   // Pause after a busy answer (tests shorten it); null: the engine's own.
   std::function<void(int milliseconds)> busy_sleep;
   // The production job run, or null. Its slot map (when not empty) limits
-  // the station to the ports it names; its SHA-256 pins the prepared image.
-  // The fields above are what the station runs by: the host fills them from
-  // the job.
+  // the station to the ports it names; its SHA-256 pins the prepared image;
+  // its serial plan gives each unit its own serial number, written into the
+  // unit's copy of the image (see unit_flash.h). The fields above are what
+  // the station runs by: the host fills them from the job.
   std::shared_ptr<const ProductionJob> job;
 };
 
@@ -94,6 +95,8 @@ enum class StationStartError {
   kImage,
   kRecord,
   kPinnedImage,  // the prepared image's SHA-256 is not the job's
+  kSerials,      // the job's serials: not inside the image, no count, the
+                 // journal unusable, or fewer left than the count
 };
 
 class StationCore {
@@ -103,9 +106,10 @@ class StationCore {
   StationCore(const StationCore&) = delete;
   StationCore& operator=(const StationCore&) = delete;
 
-  // Prepares the image, checks it against the job's SHA-256 and opens the
-  // record file; when one fails nothing is started and *why says which
-  // (message in *error). Then starts the
+  // Prepares the image, checks it against the job (its SHA-256, where its
+  // serial goes), opens the serial journal (refused with fewer serials left
+  // than `count`) and the record file; when one fails nothing is started
+  // and *why says which (message in *error). Then starts the
   // watcher and the hot-plug source and looks at what is attached already.
   // The HID layer must be up.
   bool Start(StationObserver* observer, std::unique_ptr<HotplugSource> source, std::string* error,
@@ -130,6 +134,9 @@ class StationCore {
   StationCounters Counters() const;
   // A record line could not be written (the station then stopped taking units).
   bool RecordFailed() const;
+  // The serial journal could not be written or had no serial left (the
+  // station then stopped taking units).
+  bool SerialJournalFailed() const;
 
   struct Shared;
 

@@ -65,6 +65,7 @@ struct UnitResult {
   double arrival_to_start_ms = -1;  // hot-plug event to start command; -1 when unknown
   bool final = true;           // the unit's final outcome; false: a failed flash with attempts left
   bool flashed = true;         // false: the unit ended without a flash (enter-boot failed, stopped, ...)
+  std::string serial_number;   // the job's serial number written into the unit; empty: none
   bool recorded = false;       // its record line is on disk (or no record was asked for)
   std::string record_line;     // the JSON line, also when no record file is kept
 };

@@ -5,12 +5,41 @@
 #include "download/download_worker.h"
 #include "download/load_address.h"
 #include "download/transfer_engine.h"
+#include "job/serial_journal.h"
+#include "job/serial_patch.h"
 #include "monitor/info_text.h"
 #include "monitor/status_report.h"
 
 namespace torvane {
 
 using SteadyClock = std::chrono::steady_clock;
+
+namespace {
+
+// The result name of a unit failed by its serial number.
+constexpr const char* kSerialFailed = "serial-failed";
+
+// Reserves the unit's serial and writes it into a copy of `base`. False
+// with *error when the journal gives none (the journal failed) or the copy
+// cannot be made (the serial released again).
+bool TakeSerial(const UnitFlashContext& context, uint64_t unit, const PreparedImage& base, ChecksumScheme scheme,
+                SerialLease* lease, PreparedImage* patched, std::string* error) {
+  if (!context.journal->Reserve(unit, lease, error)) {
+    *error = "serial journal: " + *error;
+    if (context.on_journal_failure) context.on_journal_failure(*error);
+    return false;
+  }
+  if (PatchSerial(base, context.serial_offset, lease->bytes, scheme, patched, error)) return true;
+  *error = "serial " + lease->text + " not written into the image: " + *error;
+  std::string release_error;
+  if (!context.journal->Release(*lease, &release_error)) {
+    *error += "; serial journal: " + release_error;
+    if (context.on_journal_failure) context.on_journal_failure("serial journal: " + release_error);
+  }
+  return false;
+}
+
+}  // namespace
 
 void FlashUnit(const UnitFlashContext& context, const UnitView& view, const AttachedInterface& target,
                SteadyClock::time_point event_time, UnitRecord* record, UnitResult* result) {
@@ -49,6 +78,8 @@ void FlashUnit(const UnitFlashContext& context, const UnitView& view, const Atta
     result->boot_update = job.image_path != config.image_path;
     record->image_path = job.image_path;
     std::string error;
+    SerialLease lease;
+    PreparedImage patched;
     const std::shared_ptr<const SharedImage> image = context.images->Get(job, scheme, &error);
     uint32_t address = s.app_address;
     if (!image ||
@@ -56,10 +87,19 @@ void FlashUnit(const UnitFlashContext& context, const UnitView& view, const Atta
                             image->image.image_length, &address, &error)) {
       result->result = DL_FILE_ERROR;
       detail = error;
+    } else if (context.journal != nullptr && !result->boot_update &&
+               !TakeSerial(context, view.unit, image->image, scheme, &lease, &patched, &error)) {
+      result->result = DL_FILE_ERROR;
+      record->result_name = kSerialFailed;
+      detail = error;
     } else {
-      record->size = image->image.total_length;
-      record->digest = image->digest;
-      result->total_bytes = image->image.total_length;
+      const bool with_serial = context.journal != nullptr && !result->boot_update;
+      const PreparedImage& sent = with_serial ? patched : image->image;
+      record->size = sent.total_length;
+      record->digest = with_serial ? DigestBytes(sent.buffer.data(), sent.buffer.size()) : image->digest;
+      record->serial_number = lease.text;
+      result->serial_number = lease.text;
+      result->total_bytes = sent.total_length;
       TransferStats stats;
       TransferControl control;
       control.cancel = context.cancel;
@@ -75,16 +115,35 @@ void FlashUnit(const UnitFlashContext& context, const UnitView& view, const Atta
         p.unit = view.unit;
         p.percent = percent;
         p.bytes_acknowledged = stats.acknowledged;
-        p.total_bytes = image->image.total_length;
+        p.total_bytes = sent.total_length;
         const double seconds = std::chrono::duration<double>(SteadyClock::now() - transfer_start).count();
         p.bytes_per_second = seconds > 0 ? stats.acknowledged / seconds : 0;
         context.on_progress(p);
       };
       result->arrival_to_start_ms = std::chrono::duration<double, std::milli>(transfer_start - event_time).count();
-      result->result = RunTransfer(device, image->image, scheme, address, control);
+      result->result = RunTransfer(device, sent, scheme, address, control);
       if (result->result != DL_OK && device->last_error_text) detail = *device->last_error_text;
       result->bytes_acknowledged = stats.acknowledged;
       result->busy_answers = stats.busy_answers;
+      if (with_serial) {
+        // A failure on the last block (sent, its answer lost or wrong) may
+        // have left the whole image, serial and all, in the device: that
+        // serial is never given again.
+        const bool held = result->result == DL_OK ||
+                          (result->result != DL_CANCELLED && sent.total_length - stats.acknowledged <= BOOT_BLOCK_SIZE);
+        if (held && result->result != DL_OK) {
+          detail += std::string(detail.empty() ? "" : "; ") + "serial " + lease.text +
+                    " kept: the device may hold it (its last block was sent)";
+        }
+        std::string journal_error;
+        if (!(held ? context.journal->Commit(lease, &journal_error) : context.journal->Release(lease, &journal_error))) {
+          journal_error = "serial journal: " + journal_error;
+          if (context.on_journal_failure) context.on_journal_failure(journal_error);
+          result->result = DL_FILE_ERROR;
+          record->result_name = kSerialFailed;
+          detail += (detail.empty() ? "" : "; ") + journal_error;
+        }
+      }
     }
     hid_link_close(device);
   }

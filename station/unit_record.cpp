@@ -62,6 +62,7 @@ std::string UnitRecordLine(const UnitRecord& r) {
       .Add("size", r.size)
       .Add("crc32", crc)
       .Add("sha256", r.digest.sha256)
+      .Add("serial_number", r.serial_number)
       .Add("boot_update", r.boot_update)
       .Add("attempt", r.attempt)
       .Add("result", r.result)

@@ -25,7 +25,8 @@ struct UnitRecord {
   std::string info_text;       // the bootloader's info text (UTF-8), empty when it did not answer
   std::string image_path;      // the image (the boot update image when that was sent)
   uint32_t size = 0;           // bytes sent in all: header and image, padded
-  ImageDigest digest;          // of those bytes
+  ImageDigest digest;          // of those bytes (its serial number written in)
+  std::string serial_number;   // the job's serial number it received; empty: none
   bool boot_update = false;
   int attempt = 1;
   int result = 0;              // DownloadResult

@@ -1,6 +1,7 @@
 // The station running a production job: the slot map decides which ports
 // are flashed, the job's SHA-256 pins the image.
 #include "job/production_job.h"
+#include "job/serial_journal.h"
 #include "station/image_digest.h"
 #include "tests/station/station_fixture.h"
 
@@ -19,6 +20,25 @@ class StationJob : public Station {
     job_->sha256 = DigestBytes(bytes.data(), bytes.size()).sha256;
     job_->slots = {{"bay-1", "槽1"}, {"bay-2", "槽2"}};
     config_.job = job_;
+  }
+  // A counter from SN00001000, written at App Address + 0x100 as 8 ASCII
+  // characters; each device reads it back from what it received.
+  void PlanSerials(uint64_t start = 1000, std::optional<uint64_t> last = std::nullopt) {
+    SerialPlan plan;
+    plan.address = config_.settings.app_address + 0x100;
+    plan.width = 8;
+    plan.format = SerialFormat::kAsciiDecimal;
+    plan.prefix = "SN";
+    plan.start = start;
+    plan.last = last;
+    plan.journal_path = dir_.dir() + "job.serials";
+    job_->serial = plan;
+    job_->path = dir_.dir() + "job.ini";
+  }
+  std::string SerialKnob() const {
+    char text[64];
+    std::snprintf(text, sizeof(text), "serial-at=%X:8:dec:SN", job_->serial->address);
+    return text;
   }
   std::shared_ptr<ProductionJob> job_;
 };
@@ -61,6 +81,139 @@ TEST_F(StationJob, AnImageOtherThanThePinnedOneIsRefusedBeforeAnyUnit) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_FALSE(bus_->model(id)->verdict().transfer_started);
   EXPECT_TRUE(RecordLines().empty());
+}
+
+// "boot,port=bay-1,..." -> "bay-1".
+std::string PortOf(const std::string& knobs) {
+  const size_t at = knobs.find("port=") + 5;
+  return knobs.substr(at, knobs.find(',', at) - at);
+}
+
+// Units plugged in over a run: each once `after` units have finished.
+struct Arrival {
+  std::string knobs;
+  size_t after = 0;
+};
+struct SerialRun {
+  const char* name;
+  int count;
+  std::vector<Arrival> arrivals;
+  int passed;
+  int failed;
+  std::vector<std::string> serials_passed;  // in the order the units passed
+  uint64_t used;                            // serials the journal holds used
+};
+
+TEST_F(StationJob, EveryPassedUnitHoldsItsOwnSerialAndAFailedOneGivesItsSerialOn) {
+  const SerialRun runs[] = {
+      {"four mapped units, one unmapped",
+       4,
+       {{"boot,port=bay-1"}, {"boot,port=bay-2"}, {"boot,port=bay-3"}, {"boot,port=bay-4"}, {"boot,port=bay-9"}},
+       4,
+       0,
+       {},
+       4},
+      {"a failed unit's serial goes to the next",
+       2,
+       {{"boot,port=bay-1,silent-block=2"}, {"boot,port=bay-2", 1}},
+       1,
+       1,
+       {"SN001000"},
+       1},
+      {"a unit failing on its last block keeps its serial",
+       2,
+       {{"boot,port=bay-1,wrong-echo-block=99"}, {"boot,port=bay-2", 1}},
+       1,
+       1,
+       {"SN001001"},
+       2},
+  };
+  for (const SerialRun& run : runs) {
+    SCOPED_TRACE(run.name);
+    TearDown();
+    SetUp();
+    observer_.Clear();
+    std::remove(config_.record_path.c_str());
+    std::remove((dir_.dir() + "job.serials").c_str());
+    job_->slots = {{"bay-1", "槽1"}, {"bay-2", "槽2"}, {"bay-3", "槽3"}, {"bay-4", "槽4"}};
+    PlanSerials();
+    config_.count = run.count;
+    std::map<std::string, sim::SimDeviceId> ids;
+    size_t plugged = 0;
+    for (; plugged < run.arrivals.size() && run.arrivals[plugged].after == 0; ++plugged) {
+      ids[PortOf(run.arrivals[plugged].knobs)] = Plug(run.arrivals[plugged].knobs + "," + SerialKnob());
+    }
+    StartStation();
+    for (; plugged < run.arrivals.size(); ++plugged) {
+      ASSERT_TRUE(WaitForFinished(run.arrivals[plugged].after));
+      ids[PortOf(run.arrivals[plugged].knobs)] = Plug(run.arrivals[plugged].knobs + "," + SerialKnob());
+    }
+    ASSERT_TRUE(station_->WaitUntilDone(std::chrono::seconds(20)));
+    ASSERT_TRUE(station_->Stop());
+    EXPECT_EQ(station_->Counters().passed, run.passed);
+    EXPECT_EQ(station_->Counters().failed, run.failed);
+
+    // Units counted = units recorded; every passed unit's device holds the
+    // serial its record names, and the record's digest is of what it got.
+    const std::vector<std::string> records = RecordLines();
+    ASSERT_EQ(records.size(), static_cast<size_t>(run.passed + run.failed));
+    std::vector<std::string> passed_serials;
+    for (const std::string& record : records) {
+      ASSERT_EQ(ids.count(Field(record, "port")), 1u) << record;
+      const sim::SimVerdict v = bus_->model(ids[Field(record, "port")])->verdict();
+      if (Field(record, "result") != "0") continue;
+      passed_serials.push_back(Field(record, "serial_number"));
+      EXPECT_EQ(v.serial_number, Field(record, "serial_number")) << v.summary();
+      EXPECT_EQ(Field(record, "sha256"), DigestBytes(v.bytes.data(), v.bytes.size()).sha256) << record;
+    }
+    const std::set<std::string> distinct(passed_serials.begin(), passed_serials.end());
+    EXPECT_EQ(distinct.size(), passed_serials.size());
+    if (!run.serials_passed.empty()) {
+      EXPECT_EQ(passed_serials, run.serials_passed);
+    }
+
+    // The journal agrees: a serial used per passed unit, and per unit that
+    // may hold its serial.
+    station_.reset();
+    std::string error;
+    const auto journal = SerialJournal::Open(*job_->serial, &error);
+    ASSERT_TRUE(journal) << error;
+    EXPECT_EQ(journal->Used(), run.used);
+    EXPECT_EQ(journal->BurnedOnOpen(), 0u);
+  }
+}
+
+TEST_F(StationJob, AJobItsSerialsCannotServeIsRefusedBeforeAnyUnit) {
+  struct Refusal {
+    const char* name;
+    std::function<void()> change;
+    const char* says;
+  };
+  const Refusal refusals[] = {
+      {"fewer serials left than units", [this] { PlanSerials(1000, 1002); }, "3 serial numbers left"},
+      {"no count", [this] { config_.count = 0; }, "count"},
+      {"serial outside the image",
+       [this] { job_->serial->address = config_.settings.app_address + 4800 - 4; },
+       "serial.address"},
+      {"journal in a missing folder",
+       [this] { job_->serial->journal_path = dir_.dir() + "missing/job.serials"; },
+       "missing/job.serials"},
+  };
+  const sim::SimDeviceId id = Plug("boot,port=bay-1");
+  for (const Refusal& refusal : refusals) {
+    SCOPED_TRACE(refusal.name);
+    PlanSerials();
+    config_.count = 4;
+    refusal.change();
+    StationCore station(config_);
+    std::string error;
+    StationStartError why;
+    EXPECT_FALSE(station.Start(&observer_, MakeSimHotplugSource(bus_), &error, &why));
+    EXPECT_EQ(why, StationStartError::kSerials);
+    EXPECT_NE(error.find(refusal.says), std::string::npos) << error;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(bus_->model(id)->verdict().transfer_started);
 }
 
 }  // namespace
