@@ -136,7 +136,8 @@ std::unique_ptr<SerialJournal> SerialJournal::Open(const SerialPlan& plan, std::
     contents.resize(whole);
   }
   if (contents.empty()) {
-    if (!journal->Write(SerialJournalPlanLine(plan) + "\n", error)) return nullptr;
+    std::unique_lock<std::mutex> lock(journal->mutex_);
+    if (!journal->Write(lock, SerialJournalPlanLine(plan) + "\n", error)) return nullptr;
     if (!existed && !platform::FlushFolderOf(path, &reason)) {
       Fail(error, "cannot flush the folder of " + FileText(plan) + ": " + reason);
       return nullptr;
@@ -151,7 +152,8 @@ std::unique_ptr<SerialJournal> SerialJournal::Open(const SerialPlan& plan, std::
       SerialAt(plan, index, &text, nullptr);
       lines += "burn " + std::to_string(index) + " " + text + "\n";
     }
-    if (!journal->Write(lines, error)) return nullptr;
+    std::unique_lock<std::mutex> lock(journal->mutex_);
+    if (!journal->Write(lock, lines, error)) return nullptr;
     journal->burned_ += journal->reserved_.size();
     journal->burned_on_open_ = journal->reserved_.size();
     journal->reserved_.clear();
@@ -218,20 +220,43 @@ bool SerialJournal::Load(const std::string& contents, std::string* error) {
   return true;
 }
 
-bool SerialJournal::Write(const std::string& lines, std::string* error) {
+// Group commit: a line joins the lines waiting for the disk; one caller at
+// a time writes and flushes every waiting line outside the lock, so units
+// that reserve or finish at once share a flush instead of queueing for one
+// each. Lines reach the file in the order their state changed.
+bool SerialJournal::Write(std::unique_lock<std::mutex>& lock, const std::string& lines, std::string* error) {
   if (!broken_.empty()) return Fail(error, broken_);
-  const long long size = file_.Size();
-  std::string reason;
-  if (!file_.Append(lines, &reason)) {
-    const bool cut = size >= 0 && file_.CutBack(size);
-    broken_ = "cannot write " + FileText(plan_) + ": " + reason +
-              (cut ? "" : " (a torn line is left; it is cut off when the journal is opened again)");
-  } else if (!file_.Flush(&reason)) {
-    broken_ = "cannot flush " + FileText(plan_) + " to disk: " + reason;
-  } else {
-    return true;
+  waiting_ += lines;
+  const uint64_t mine = ++queued_;
+  while (durable_ < mine && broken_.empty()) {
+    if (flushing_) {
+      flushed_.wait(lock);
+      continue;
+    }
+    flushing_ = true;
+    const std::string batch = std::move(waiting_);
+    waiting_.clear();
+    const uint64_t upto = queued_;
+    lock.unlock();
+    std::string failure, reason;
+    const long long size = file_.Size();
+    if (!file_.Append(batch, &reason)) {
+      const bool cut = size >= 0 && file_.CutBack(size);
+      failure = "cannot write " + FileText(plan_) + ": " + reason +
+                (cut ? "" : " (a torn line is left; it is cut off when the journal is opened again)");
+    } else if (!file_.Flush(&reason)) {
+      failure = "cannot flush " + FileText(plan_) + " to disk: " + reason;
+    }
+    lock.lock();
+    flushing_ = false;
+    if (failure.empty()) {
+      durable_ = upto;
+    } else {
+      broken_ = failure;
+    }
+    flushed_.notify_all();
   }
-  return Fail(error, broken_);
+  return durable_ >= mine || Fail(error, broken_);
 }
 
 uint64_t SerialJournal::Left() const {
@@ -250,7 +275,7 @@ uint64_t SerialJournal::BurnedOnOpen() const {
 }
 
 bool SerialJournal::Reserve(uint64_t unit, SerialLease* lease, std::string* error) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(mutex_);
   if (!broken_.empty()) return Fail(error, broken_);
   const bool reuse = !released_.empty();
   const uint64_t index = reuse ? *released_.begin() : next_fresh_;
@@ -262,33 +287,36 @@ bool SerialJournal::Reserve(uint64_t unit, SerialLease* lease, std::string* erro
   if (!SerialAt(plan_, index, &next.text, &next.bytes)) {
     return Fail(error, "the plan gives no serial at index " + std::to_string(index));
   }
-  if (!Write("reserve " + std::to_string(index) + " unit " + std::to_string(unit) + " " + next.text + "\n", error)) {
-    return false;
-  }
+  // Taken now, so that a reservation made while this one waits for the
+  // disk gets another; if the write fails the journal gives nothing more.
   if (reuse) {
     released_.erase(released_.begin());
   } else {
     ++next_fresh_;
   }
   reserved_[index] = unit;
+  if (!Write(lock, "reserve " + std::to_string(index) + " unit " + std::to_string(unit) + " " + next.text + "\n",
+             error)) {
+    return false;
+  }
   *lease = std::move(next);
   return true;
 }
 
 bool SerialJournal::Finish(const SerialLease& lease, bool passed, std::string* error) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!broken_.empty()) return Fail(error, broken_);
   if (reserved_.count(lease.index) == 0) {
     return Fail(error, "serial " + lease.text + " (index " + std::to_string(lease.index) + ") is not reserved");
   }
-  const std::string verb = passed ? "commit " : "release ";
-  if (!Write(verb + std::to_string(lease.index) + " " + lease.text + "\n", error)) return false;
   reserved_.erase(lease.index);
   if (passed) {
     ++used_;
   } else {
     released_.insert(lease.index);
   }
-  return true;
+  const std::string verb = passed ? "commit " : "release ";
+  return Write(lock, verb + std::to_string(lease.index) + " " + lease.text + "\n", error);
 }
 
 bool SerialJournal::Commit(const SerialLease& lease, std::string* error) { return Finish(lease, true, error); }

@@ -26,6 +26,7 @@
 // the text at the end what the plan gives at that index.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -83,7 +84,7 @@ class SerialJournal {
  private:
   explicit SerialJournal(SerialPlan plan);
   bool Load(const std::string& contents, std::string* error);
-  bool Write(const std::string& lines, std::string* error);
+  bool Write(std::unique_lock<std::mutex>& lock, const std::string& lines, std::string* error);
   bool Finish(const SerialLease& lease, bool passed, std::string* error);
 
   const SerialPlan plan_;
@@ -97,6 +98,13 @@ class SerialJournal {
   uint64_t burned_ = 0;
   uint64_t burned_on_open_ = 0;
   std::string broken_;                      // why writing stopped; empty while it works
+  // Lines waiting for the disk, and how many writes were queued, are on
+  // disk, and whether one caller is writing them now.
+  std::string waiting_;
+  uint64_t queued_ = 0;
+  uint64_t durable_ = 0;
+  bool flushing_ = false;
+  std::condition_variable flushed_;
 };
 
 }  // namespace torvane
