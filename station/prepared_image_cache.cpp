@@ -16,4 +16,14 @@ std::shared_ptr<const SharedImage> PreparedImageCache::Get(const DownloadJob& jo
   return prepared;
 }
 
+ImageDigest SharedImage::DigestOfCopy(const PreparedImage& copy, uint32_t offset, size_t width) const {
+  std::call_once(shared_once_, [&] {
+    shared_ = std::make_unique<SharedImageDigest>(image.buffer.data(), image.buffer.size(), offset, width);
+    shared_offset_ = offset;
+    shared_width_ = width;
+  });
+  if (offset != shared_offset_ || width != shared_width_) return DigestBytes(copy.buffer.data(), copy.buffer.size());
+  return shared_->Of(copy.buffer.data(), copy.buffer.size());
+}
+
 }  // namespace torvane

@@ -15,6 +15,17 @@ namespace torvane {
 struct SharedImage {
   PreparedImage image;
   ImageDigest digest;  // of image.buffer
+
+  // The digest of a unit's copy of `image` that differs from it only in the
+  // `width` bytes at `offset` (its serial number): what every copy shares
+  // is summed once, on the first call, for the offset and width given then.
+  ImageDigest DigestOfCopy(const PreparedImage& copy, uint32_t offset, size_t width) const;
+
+ private:
+  mutable std::once_flag shared_once_;
+  mutable std::unique_ptr<SharedImageDigest> shared_;
+  mutable uint32_t shared_offset_ = 0;
+  mutable size_t shared_width_ = 0;
 };
 
 class PreparedImageCache {

@@ -96,7 +96,8 @@ void FlashUnit(const UnitFlashContext& context, const UnitView& view, const Atta
       const bool with_serial = context.journal != nullptr && !result->boot_update;
       const PreparedImage& sent = with_serial ? patched : image->image;
       record->size = sent.total_length;
-      record->digest = with_serial ? DigestBytes(sent.buffer.data(), sent.buffer.size()) : image->digest;
+      record->digest =
+          with_serial ? image->DigestOfCopy(sent, context.serial_offset, lease.bytes.size()) : image->digest;
       record->serial_number = lease.text;
       result->serial_number = lease.text;
       result->total_bytes = sent.total_length;
