@@ -25,6 +25,7 @@ StationRow& StationFeed::RowOf(const UnitView& unit) {
   }
   port_of_unit_[unit.unit] = unit.port;
   row.path = unit.path;
+  row.slot = unit.slot;
   row.serial = unit.serial;
   row.kind = unit.kind;
   Touch(unit.port);

@@ -25,6 +25,7 @@ using StationClock = std::chrono::steady_clock;
 struct StationRow {
   uint64_t unit = 0;
   std::string port;
+  std::string slot;            // the job's name for the port; empty without a slot map
   std::string path;
   std::string serial;
   DeviceState kind = DS_NONE;

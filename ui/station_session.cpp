@@ -63,7 +63,10 @@ bool StationSession::Start(const RunOptions& options, std::string* message, cons
   }
   StationConfig config;
   config.settings = setup_.settings;
-  config.image_path = setup_.image_path;
+  config.image_path = options.image_path.empty() ? setup_.image_path : options.image_path;
+  config.job = options.job;
+  if (options.load_address) config.load_address = *options.load_address;
+  if (options.boot_wait) config.boot_wait = *options.boot_wait;
   config.boot_update_image = MakeAbsolutePath(setup_.settings.boot_update_bin);
   config.boot_update_header = MakeAbsolutePath(setup_.settings.boot_update_bin_header);
   config.enter_boot = options.enter_boot;
@@ -94,8 +97,9 @@ bool StationSession::Start(const RunOptions& options, std::string* message, cons
   }
   if (!started) {
     const std::string reason = StationRecordErrorText(error);
-    *message = why == StationStartError::kRecord ? "记录文件无法使用, 未开始烧录:\n" + reason
-                                                 : "镜像文件无法读取, 未开始烧录:\n" + reason;
+    *message = why == StationStartError::kRecord        ? "记录文件无法使用, 未开始烧录:\n" + reason
+               : why == StationStartError::kPinnedImage ? "镜像与作业的 SHA-256 不符, 未开始烧录:\n" + reason
+                                                        : "镜像文件无法读取, 未开始烧录:\n" + reason;
     return false;
   }
   core_ = std::move(core);

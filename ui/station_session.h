@@ -6,11 +6,14 @@
 // acknowledged) and the run's yield from its own record lines.
 #pragma once
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "download/load_address.h"
 #include "station/station_observer.h"
 #include "station/yield_report.h"
 #include "ui/station_feed.h"
@@ -20,6 +23,7 @@
 namespace torvane {
 
 class StationCore;
+struct ProductionJob;
 
 class StationSession {
  public:
@@ -45,6 +49,12 @@ class StationSession {
     bool enter_boot = false;
     int count = 0;     // units to finish; 0: no limit
     int attempts = 1;  // flashes per unit, the first included
+    // A production job's (StationJob::Apply): the job, its image (empty:
+    // the setup's), its address and its wait for an application's return.
+    std::shared_ptr<const ProductionJob> job;
+    std::string image_path;
+    std::optional<LoadAddressChoice> load_address;
+    std::optional<std::chrono::milliseconds> boot_wait;
   };
   // False with *message (for a message box) when nothing was started. Without
   // a runner the preparation runs on the calling thread.

@@ -20,9 +20,12 @@ RowTone ToneOf(const StationRow& row) {
   return RowTone::kNone;
 }
 
+bool IsDimmed(const StationRow& row) { return row.held || row.state == UnitState::kSkipped; }
+
 std::string StationCellText(const StationRow& row, int column, StationClock::time_point now) {
   switch (column) {
     case kColPort: return row.port;
+    case kColSlot: return EscapeControlCharacters(row.slot);
     case kColSerial: return EscapeControlCharacters(row.serial);  // as the unit reported it
     case kColKind: return StationKindText(row.kind);
     case kColInfo: return EscapeControlCharacters(row.info);

@@ -3,7 +3,7 @@
 // (passed green with a tick, failed red with a cross).
 //
 // A failed row stays until the operator acknowledges it, also once its
-// unit is gone: the table then holds it ("[已拔出] [待确认]", greyed).
+// unit is gone: the table then holds it ("[已拔出] [待确认]", dimmed).
 // A new unit on that port gets a row of its own below the held one, so the
 // held failure is never taken for the newcomer's.
 #pragma once
@@ -17,14 +17,24 @@
 
 namespace torvane {
 
-enum StationColumn { kColPort, kColSerial, kColKind, kColInfo, kColState, kColProgress, kColDuration, kColCount };
+enum StationColumn {
+  kColPort,
+  kColSlot,
+  kColSerial,
+  kColKind,
+  kColInfo,
+  kColState,
+  kColProgress,
+  kColDuration,
+  kColCount
+};
 
 struct StationColumnSpec {
   const char* header;  // UTF-8
   int width;           // pixels at 96 dpi; the state column takes what is left
 };
 inline constexpr std::array<StationColumnSpec, kColCount> kStationColumns{{
-    {"端口", 90}, {"序列号", 110}, {"类型", 70}, {"BOOT信息", 260}, {"状态", 160}, {"进度", 170}, {"用时", 60}}};
+    {"端口", 90}, {"槽位", 70}, {"序列号", 110}, {"类型", 70}, {"BOOT信息", 220}, {"状态", 160}, {"进度", 160}, {"用时", 60}}};
 
 enum class RowTone { kNone, kPassed, kFailed };
 // Background colours (0xRRGGBB) of toned rows and their badges.
@@ -32,9 +42,11 @@ inline constexpr uint32_t kPassedBackground = 0xc8e6c9;
 inline constexpr uint32_t kFailedBackground = 0xffcdd2;
 inline constexpr uint32_t kPassedBadge = 0x2e7d32;
 inline constexpr uint32_t kFailedBadge = 0xc62828;
-inline constexpr uint32_t kHeldText = 0x616161;  // text of a held row (its unit is gone)
+// Text of a dimmed row: a held one (its unit is gone) or a skipped one.
+inline constexpr uint32_t kDimText = 0x757575;
 
 RowTone ToneOf(const StationRow& row);
+bool IsDimmed(const StationRow& row);
 std::string StationCellText(const StationRow& row, int column, StationClock::time_point now);
 
 // What one Apply did to the rows, in order, for a toolkit's view to follow.

@@ -76,10 +76,12 @@ std::string StationStateText(const StationRow& row) {
       break;
     }
     case UnitState::kGone: text = "已离开"; break;
-    case UnitState::kSkipped: text = "已跳过"; break;
+    case UnitState::kSkipped: text = "已跳过: 端口不在作业的槽位表中, 不烧录"; break;
   }
   // The station's own words on what happened (a system error text, ...).
-  if (!row.detail.empty() && row.state != UnitState::kIdle) text += " (" + DetailText(row.detail) + ")";
+  if (!row.detail.empty() && row.state != UnitState::kIdle && row.state != UnitState::kSkipped) {
+    text += " (" + DetailText(row.detail) + ")";
+  }
   if (row.left && !IsBusyState(row.state) && !row.left_while_busy) text += " [已拔出]";
   return text;
 }

@@ -28,6 +28,7 @@
 #include "monitor/sim_hotplug_source.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_knobs.h"
+#include "tests/ui/job_files.h"
 #include "tests/ui/qt_test_app.h"
 #include "ui/qt/station_table_model.h"
 #include "ui/station_texts.h"
@@ -263,6 +264,43 @@ TEST_F(StationWindowOnSimulatedBus, OperatorSignals) {
   QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell.center());
   EXPECT_FALSE(Cell("p2", StationTableModel::kState).contains(QString::fromUtf8("待确认")));
   EXPECT_FALSE(Window().AcknowledgeButton()->isEnabled());
+}
+
+// A locked job: its problems open nothing; its setup is read-only until the
+// password; its slot map names the rows and skips the port it lacks.
+TEST_F(StationWindowOnSimulatedBus, RunsALockedJob) {
+  const std::string more = "[slots]\np1 = 槽1\n";
+  WhenModalOf<QMessageBox>([](QMessageBox* box) { box->accept(); });
+  EXPECT_FALSE(Window().OpenJob(QString::fromStdString(testing::WriteJobFile(image_, "bad.ini", "count = -1\n"))));
+  EXPECT_EQ(Window().JobText().toStdString(), "未打开作业");
+  ASSERT_TRUE(Window().OpenJob(
+      QString::fromStdString(testing::WriteJobFile(image_, "line.ini", "count = 1\nattempts = 2\n", more, "secret"))));
+  EXPECT_EQ(Window().JobText().toStdString(), "作业: line.ini   已锁定");
+  EXPECT_EQ(Window().CountBox()->value(), 1);
+  EXPECT_FALSE(Window().CountBox()->isEnabled());
+  EXPECT_FALSE(Window().AttemptsBox()->isEnabled());
+  EXPECT_TRUE(Window().RecordPathBox()->isEnabled());  // the job names no record file
+  Window().PasswordBox()->setText("wrong");
+  WhenModalOf<QMessageBox>([](QMessageBox* box) { box->accept(); });
+  EXPECT_FALSE(Window().UnlockJob());
+  EXPECT_FALSE(Window().CountBox()->isEnabled());
+  Window().PasswordBox()->setText("secret");
+  EXPECT_TRUE(Window().UnlockJob());
+  EXPECT_TRUE(Window().CountBox()->isEnabled());
+  EXPECT_FALSE(Window().PasswordBox()->isVisible());
+  EXPECT_EQ(CancelPendingModalWaits(), 0);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return Window().DigestText().endsWith(QString::fromUtf8("与作业一致")); }, 10s))
+      << Window().DigestText().toStdString();
+
+  Attach("boot,port=p9");
+  ASSERT_TRUE(Window().StartStation());
+  Attach("boot,port=p1");
+  ASSERT_TRUE(ProcessEventsUntil([&] { return Finished("p1") && Row("p9") != nullptr; }, 30s));
+  EXPECT_EQ(Cell("p1", StationTableModel::kSlot).toStdString(), "槽1");
+  EXPECT_TRUE(Cell("p9", StationTableModel::kState).startsWith(QString::fromUtf8("已跳过")));
+  EXPECT_EQ(Window().FinishedText().toStdString(), "1 / 1");
+  ASSERT_EQ(RecordLines().size(), 1u);
+  EXPECT_NE(RecordLines()[0].find("\"slot\":\"槽1\""), std::string::npos) << RecordLines()[0];
 }
 
 TEST_F(StationWindowOnSimulatedBus, StopCancelsRunningFlashesBetweenFrames) {

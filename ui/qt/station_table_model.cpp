@@ -81,8 +81,8 @@ QVariant StationTableModel::data(const QModelIndex& index, int role) const {
       if (tone == RowTone::kFailed) return QBrush(Rgb(kFailedBackground));
       return {};
     case Qt::ForegroundRole:
-      // A held row's unit is gone: its failure waits for the operator.
-      if (row.held) return QBrush(Rgb(kHeldText));
+      // A held row's unit is gone (its failure waits for the operator); a skipped one is not flashed.
+      if (IsDimmed(row)) return QBrush(Rgb(kDimText));
       return {};
     case kPercentRole:
       return index.column() == kProgress ? QVariant(row.percent) : QVariant();

@@ -17,6 +17,7 @@ class StationTableModel : public QAbstractTableModel {
  public:
   enum Column {
     kPort = kColPort,
+    kSlot = kColSlot,
     kSerial = kColSerial,
     kKind = kColKind,
     kInfo = kColInfo,

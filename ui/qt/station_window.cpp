@@ -83,6 +83,19 @@ void StationWindow::Shutdown() {
 void StationWindow::BuildLayout() {
   auto* top = new QGroupBox(this);
   auto* grid = new QGridLayout(top);
+  job_open_ = new QPushButton(U("打开作业..."), top);
+  job_open_->setObjectName(QStringLiteral("openJob"));
+  job_open_->setAutoDefault(false);
+  job_label_ = new QLabel(U(job_.Text()), top);
+  job_label_->setObjectName(QStringLiteral("job"));
+  password_ = new QLineEdit(top);
+  password_->setObjectName(QStringLiteral("password"));
+  password_->setEchoMode(QLineEdit::Password);
+  password_->setPlaceholderText(U("管理员密码"));
+  password_->setMaximumWidth(180);
+  unlock_ = new QPushButton(U("解锁"), top);
+  unlock_->setObjectName(QStringLiteral("unlock"));
+  unlock_->setAutoDefault(false);
   image_label_ = new QLabel(top);
   image_label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   address_label_ = new QLabel(top);
@@ -108,14 +121,20 @@ void StationWindow::BuildLayout() {
   start_stop_->setObjectName(QStringLiteral("startStop"));
   start_stop_->setAutoDefault(false);
   start_stop_->setMinimumWidth(120);
-  grid->addWidget(new QLabel(U("镜像文件"), top), 0, 0);
-  grid->addWidget(image_label_, 0, 1, 1, 2);
-  grid->addWidget(digest_label_, 1, 1, 1, 2);
-  grid->addWidget(new QLabel(U("加载地址"), top), 2, 0);
-  grid->addWidget(address_label_, 2, 1, 1, 2);
-  grid->addWidget(new QLabel(U("记录文件"), top), 3, 0);
-  grid->addWidget(record_path_, 3, 1);
-  grid->addWidget(record_choose_, 3, 2);
+  auto* job_row = new QHBoxLayout;
+  job_row->addWidget(job_open_);
+  job_row->addWidget(job_label_, 1);
+  job_row->addWidget(password_);
+  job_row->addWidget(unlock_);
+  grid->addLayout(job_row, 0, 0, 1, 3);
+  grid->addWidget(new QLabel(U("镜像文件"), top), 1, 0);
+  grid->addWidget(image_label_, 1, 1, 1, 2);
+  grid->addWidget(digest_label_, 2, 1, 1, 2);
+  grid->addWidget(new QLabel(U("加载地址"), top), 3, 0);
+  grid->addWidget(address_label_, 3, 1, 1, 2);
+  grid->addWidget(new QLabel(U("记录文件"), top), 4, 0);
+  grid->addWidget(record_path_, 4, 1);
+  grid->addWidget(record_choose_, 4, 2);
   auto* controls = new QHBoxLayout;
   controls->addWidget(new QLabel(U("数量"), top));
   controls->addWidget(count_);
@@ -126,7 +145,7 @@ void StationWindow::BuildLayout() {
   controls->addWidget(enter_boot_);
   controls->addStretch(1);
   controls->addWidget(start_stop_);
-  grid->addLayout(controls, 4, 0, 1, 3);
+  grid->addLayout(controls, 5, 0, 1, 3);
   grid->setColumnStretch(1, 1);
 
   table_ = new QTableView(this);
@@ -185,11 +204,20 @@ void StationWindow::BuildLayout() {
   connect(record_choose_, &QPushButton::clicked, this, [this] { ChooseRecordFile(); });
   connect(start_stop_, &QPushButton::clicked, this, [this] { OnStartStop(); });
   connect(acknowledge_, &QPushButton::clicked, this, [this] { AcknowledgeAll(); });
+  connect(job_open_, &QPushButton::clicked, this, [this] { ChooseJobFile(); });
+  connect(unlock_, &QPushButton::clicked, this, [this] { UnlockJob(); });
+  connect(password_, &QLineEdit::returnPressed, this, [this] { UnlockJob(); });
+  ShowJob();
+}
+
+std::string StationWindow::ImagePath() const {
+  return job_.Loaded() ? job_.ImagePath() : session_.Setup().image_path;
 }
 
 void StationWindow::ShowImage() {
-  address_label_->setText(U(session_.AddressText()));
-  const std::string& image = session_.Setup().image_path;
+  const std::string job_address = job_.AddressText();
+  address_label_->setText(U(job_address.empty() ? session_.AddressText() : job_address));
+  const std::string image = ImagePath();
   digest_label_->clear();
   if (image.empty()) {
     image_label_->setText(U(StationImageSummaryText(StationImageInfo{})));
@@ -205,7 +233,8 @@ void StationWindow::ShowImageRead() {
   const std::optional<StationImageInfo> info = image_reader_->Latest();
   if (!info) return;
   image_label_->setText(U(StationImageSummaryText(*info)));
-  digest_label_->setText(U(StationImageDigestText(*info)));
+  const std::string check = job_.DigestCheckText(*info);
+  digest_label_->setText(U(StationImageDigestText(*info) + (check.empty() ? "" : "   " + check)));
 }
 
 void StationWindow::ChooseRecordFile() {
@@ -216,12 +245,60 @@ void StationWindow::ChooseRecordFile() {
   if (!chosen.isEmpty()) record_path_->setText(chosen);
 }
 
+void StationWindow::ChooseJobFile() {
+  const QString chosen = QFileDialog::getOpenFileName(this, U("打开作业"), QFileInfo(record_path_->text()).absolutePath(),
+                                                      U("作业文件 (*.ini *.job);;所有文件 (*)"));
+  if (!chosen.isEmpty()) OpenJob(chosen);
+}
+
+bool StationWindow::OpenJob(const QString& path) {
+  if (session_.Running()) return false;
+  std::vector<std::string> problems;
+  if (!job_.Open(QFile::encodeName(QFileInfo(path).absoluteFilePath()).toStdString(), &problems)) {
+    QStringList lines;
+    for (const std::string& problem : problems) lines.append(U(problem));
+    QMessageBox::warning(this, windowTitle(), U("作业文件有问题, 未打开:\n") + lines.join(QLatin1Char('\n')));
+    return false;
+  }
+  // The job's setup replaces the window's.
+  const int count = job_.Count();
+  if (job_.Fixes(JobField::kCount)) count_->setValue(count);
+  if (job_.Fixes(JobField::kAttempts)) attempts_->setValue(job_.Attempts());
+  if (job_.Fixes(JobField::kEnterBoot)) enter_boot_->setChecked(job_.EnterBoot());
+  if (job_.Fixes(JobField::kRecord)) record_path_->setText(QFile::decodeName(job_.RecordPath().c_str()));
+  ShowJob();
+  ShowImage();
+  return true;
+}
+
+bool StationWindow::UnlockJob() {
+  if (!job_.Locked()) return true;
+  const bool unlocked = job_.Unlock(password_->text().toStdString());
+  password_->clear();
+  if (!unlocked) {
+    QMessageBox::warning(this, windowTitle(), U("管理员密码不正确。"));
+    return false;
+  }
+  ShowJob();
+  return true;
+}
+
+void StationWindow::ShowJob() {
+  job_label_->setText(U(job_.Text()));
+  password_->setVisible(job_.Locked());
+  unlock_->setVisible(job_.Locked());
+  SetIdleControls(!session_.Running());
+}
+
+QString StationWindow::JobText() const { return job_label_->text(); }
+
 void StationWindow::SetIdleControls(bool idle) {
-  record_path_->setEnabled(idle);
-  record_choose_->setEnabled(idle);
-  enter_boot_->setEnabled(idle);
-  count_->setEnabled(idle);
-  attempts_->setEnabled(idle);
+  record_path_->setEnabled(idle && job_.Editable(JobField::kRecord));
+  record_choose_->setEnabled(idle && job_.Editable(JobField::kRecord));
+  enter_boot_->setEnabled(idle && job_.Editable(JobField::kEnterBoot));
+  count_->setEnabled(idle && job_.Editable(JobField::kCount));
+  attempts_->setEnabled(idle && job_.Editable(JobField::kAttempts));
+  job_open_->setEnabled(idle);
   start_stop_->setText(idle ? U("开始") : session_.Stopping() ? U("正在停止...") : U("停止"));
   start_stop_->setEnabled(idle || !session_.Stopping());
 }
@@ -266,6 +343,7 @@ bool StationWindow::StartStation() {
   options.enter_boot = enter_boot_->isChecked();
   options.count = count_->value();
   options.attempts = attempts_->value();
+  job_.Apply(&options);
   std::string message;
   const bool started = session_.Start(options, &message, run);
   if (!started) {

@@ -6,6 +6,9 @@
 // large for reading out; units finished against the count ("17 / 100") and
 // the run's yield below the table; a failure beeps, and a failed row stays
 // until the operator acknowledges it (double-click, or "确认失败" for all).
+// "打开作业" runs a production job: its image, count, attempts, record file
+// and enter-boot; a locked job keeps what it sets read-only until "解锁" is
+// given the admin password.
 //
 // The station itself (start, stop, the feed drained by a timer at a bounded
 // rate, the table, counters, record lines and messages) is a StationSession;
@@ -23,6 +26,7 @@
 #include <thread>
 
 #include "ui/station_image.h"
+#include "ui/station_job.h"
 #include "ui/station_session.h"
 
 class QCheckBox;
@@ -83,6 +87,14 @@ class StationWindow : public QDialog {
   void SetFailureAlert(std::function<void()> alert) { session_.SetFailureAlert(std::move(alert)); }
   // The operator has seen the failure of a row (as a double-click on it).
   void AcknowledgeRow(int row);
+  // Opens a job file as "打开作业" does after its chooser; its problems are
+  // shown in a message box and nothing changes.
+  bool OpenJob(const QString& path);
+  // "解锁" with the password in the password box.
+  bool UnlockJob();
+  const StationJob& Job() const { return job_; }
+  QLineEdit* PasswordBox() const { return password_; }
+  QString JobText() const;
   const StationFeed* Feed() const { return session_.Feed(); }
   // Applies what the station told since the last refresh (the timer's work).
   void Refresh();
@@ -92,6 +104,10 @@ class StationWindow : public QDialog {
   void ShowImage();
   void ShowImageRead();
   void AcknowledgeAll();
+  void ChooseJobFile();
+  // The controls a job sets, filled from it; read-only where it is locked.
+  void ShowJob();
+  std::string ImagePath() const;
   void ChooseRecordFile();
   void OnStartStop();
   // Shows a station that has ended (timer, controls, the last rows).
@@ -99,6 +115,7 @@ class StationWindow : public QDialog {
   void SetIdleControls(bool idle);
 
   StationSession session_;
+  StationJob job_;
   StationTableModel* model_ = nullptr;
   QTimer refresh_;
   bool starting_ = false;       // the image is being prepared for a start
@@ -106,6 +123,10 @@ class StationWindow : public QDialog {
   std::unique_ptr<StationImageReader> image_reader_;
   QString record_lines_;        // as shown
 
+  QPushButton* job_open_ = nullptr;
+  QLabel* job_label_ = nullptr;
+  QLineEdit* password_ = nullptr;
+  QPushButton* unlock_ = nullptr;
   QLabel* image_label_ = nullptr;
   QLabel* address_label_ = nullptr;
   QLineEdit* record_path_ = nullptr;

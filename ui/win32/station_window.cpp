@@ -330,9 +330,11 @@ LRESULT StationWindow::OnCustomDraw(NMLVCUSTOMDRAW* draw) {
       const RowTone tone = ToneOf(rows[index]);
       if (tone != RowTone::kNone) {
         draw->clrTextBk = Colour(tone == RowTone::kPassed ? kPassedBackground : kFailedBackground);
-        // A held row's unit is gone: its failure waits for the operator.
-        draw->clrText = rows[index].held ? Colour(kHeldText) : RGB(0, 0, 0);
+        draw->clrText = RGB(0, 0, 0);
       }
+      // A held row's unit is gone (its failure waits for the operator); a
+      // skipped one is not flashed.
+      if (IsDimmed(rows[index])) draw->clrText = Colour(kDimText);
     }
     return CDRF_DODEFAULT;
   }
