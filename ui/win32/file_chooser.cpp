@@ -34,9 +34,14 @@ std::wstring ChooserStartFolder(const std::string& box_text) {
 }
 
 bool ChooseImageFile(HWND owner, const std::string& box_text, std::string* path) {
-  const std::wstring filters = ImageFilterList();
-  const std::wstring folder = ChooserStartFolder(box_text);
-  const std::wstring title = Utf8ToWide(kOpenFileTitle);
+  return ChooseFileToOpen(owner, kOpenFileTitle, ImageFilterList(), box_text,
+                          OFN_PATHMUSTEXIST | OFN_CREATEPROMPT, path);
+}
+
+bool ChooseFileToOpen(HWND owner, const std::string& title, const std::wstring& filters, const std::string& start,
+                      DWORD flags, std::string* path) {
+  const std::wstring folder = ChooserStartFolder(start);
+  const std::wstring wide_title = Utf8ToWide(title);
   std::vector<wchar_t> name(32768, L'\0');
   OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof ofn;
@@ -46,8 +51,8 @@ bool ChooseImageFile(HWND owner, const std::string& box_text, std::string* path)
   ofn.lpstrFile = name.data();
   ofn.nMaxFile = static_cast<DWORD>(name.size());
   ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
-  ofn.lpstrTitle = title.c_str();
-  ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_CREATEPROMPT | OFN_NOCHANGEDIR;
+  ofn.lpstrTitle = wide_title.c_str();
+  ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | flags;
   if (!GetOpenFileNameW(&ofn)) return false;
   if (path != nullptr) *path = WideToUtf8(name.data());
   return true;

@@ -21,4 +21,11 @@ std::wstring ChooserStartFolder(const std::string& box_text);
 // True with *path (UTF-8) set when a file was confirmed.
 bool ChooseImageFile(HWND owner, const std::string& box_text, std::string* path);
 
+// The system's Open dialog titled `title` (UTF-8) with `filters` (as
+// ImageFilterList makes them) and OPENFILENAMEW `flags`, starting where
+// `start` points (as ChooserStartFolder). True with *path (UTF-8) set when
+// a file was confirmed.
+bool ChooseFileToOpen(HWND owner, const std::string& title, const std::wstring& filters, const std::string& start,
+                      DWORD flags, std::string* path);
+
 }  // namespace torvane

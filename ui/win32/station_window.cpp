@@ -6,7 +6,9 @@
 #include <atomic>
 #include <vector>
 
+#include "settings/app_paths.h"
 #include "ui/station_texts.h"
+#include "ui/win32/file_chooser.h"
 #include "ui/win32/message_box.h"
 #include "ui/win32/win32_text.h"
 
@@ -126,12 +128,13 @@ bool StationWindow::Create(HWND owner) {
   if (!RegisterClassOnce()) return false;
   owner_ = owner;
   window_ = CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, Utf8ToWide(kTitle).c_str(),
-                            WS_OVERLAPPEDWINDOW & ~WS_MINIMIZEBOX, CW_USEDEFAULT, CW_USEDEFAULT, 980, 680, owner,
+                            WS_OVERLAPPEDWINDOW & ~WS_MINIMIZEBOX, CW_USEDEFAULT, CW_USEDEFAULT, 1000, 720, owner,
                             nullptr, GetModuleHandleW(nullptr), nullptr);
   if (window_ == nullptr) return false;
   SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WindowProc));
   BuildControls();
+  ShowJob();
   Layout();
   if (owner_ != nullptr) EnableWindow(owner_, FALSE);
   ShowWindow(window_, SW_SHOW);
@@ -150,14 +153,16 @@ void StationWindow::BuildControls() {
   large.lfHeight = bold.lfHeight * 2;
   large_ = CreateFontIndirectW(&large);
 
+  Child(window_, L"BUTTON", "打开作业...", BS_PUSHBUTTON | WS_TABSTOP, IDC_ST_JOB_OPEN);
+  Child(window_, L"STATIC", job_.Text(), SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, IDC_ST_JOB);
+  Child(window_, L"EDIT", "", ES_PASSWORD | ES_AUTOHSCROLL | WS_TABSTOP, IDC_ST_PASSWORD, WS_EX_CLIENTEDGE);
+  Child(window_, L"BUTTON", "解锁", BS_PUSHBUTTON | WS_TABSTOP, IDC_ST_UNLOCK);
+  SendMessageW(Item(IDC_ST_PASSWORD), EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(Utf8ToWide("管理员密码").c_str()));
   Child(window_, L"STATIC", "镜像文件", SS_LEFT, kLabelIds[0]);
-  const std::string& image = session_.Setup().image_path;
-  Child(window_, L"STATIC", image.empty() ? StationImageSummaryText(StationImageInfo{}) : "正在读取 " + image + " ...",
-        SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, IDC_ST_IMAGE);
+  Child(window_, L"STATIC", "", SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, IDC_ST_IMAGE);
   Child(window_, L"STATIC", "", SS_LEFT | SS_NOPREFIX, IDC_ST_DIGEST);
   image_reader_ = std::make_unique<StationImageReader>(
       [window = window_] { PostMessageW(window, kMsgImageSummary, 0, 0); });  // dropped if the window has gone
-  if (!image.empty()) image_reader_->Read(image);
   Child(window_, L"STATIC", "加载地址", SS_LEFT, kLabelIds[1]);
   Child(window_, L"STATIC", session_.AddressText(), SS_LEFT, IDC_ST_ADDRESS);
   Child(window_, L"STATIC", "记录文件", SS_LEFT, kLabelIds[2]);
@@ -197,6 +202,7 @@ void StationWindow::BuildControls() {
     DestroyIcon(icon);
   }
   ListView_SetImageList(units, badges_, LVSIL_SMALL);
+  ReadImage();
   for (int column = 0; column < kColCount; ++column) {
     std::wstring header = Utf8ToWide(kStationColumns[column].header);
     LVCOLUMNW lv_column{};
@@ -219,9 +225,15 @@ void StationWindow::Layout() {
   const int value_x = m + label;
   const int value_w = width - value_x - m;
   constexpr int large = 40;  // a line of the large font
-  Place(window_, kLabelIds[0], m, m + 4, label, row - 4);
-  Place(window_, IDC_ST_IMAGE, value_x, m + 4, value_w, row - 4);
-  int y = m + row;
+  int y = m;
+  Place(window_, IDC_ST_JOB_OPEN, m, y, 100, row);
+  Place(window_, IDC_ST_JOB, m + 110, y + 4, width - 2 * m - 110 - 260, row - 4);
+  Place(window_, IDC_ST_PASSWORD, width - m - 250, y, 170, row);
+  Place(window_, IDC_ST_UNLOCK, width - m - 70, y, 70, row);
+  y += row + 6;
+  Place(window_, kLabelIds[0], m, y + 4, label, row - 4);
+  Place(window_, IDC_ST_IMAGE, value_x, y + 4, value_w, row - 4);
+  y += row;
   Place(window_, IDC_ST_DIGEST, value_x, y, value_w, large);
   y += large;
   Place(window_, kLabelIds[1], m, y + 4, label, row - 4);
@@ -297,6 +309,8 @@ LRESULT StationWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
           return 0;
         case IDC_ST_RECORD_CHOOSE: ChooseRecordFile(); return 0;
         case IDC_ST_ACKNOWLEDGE: AcknowledgeAll(); return 0;
+        case IDC_ST_JOB_OPEN: ChooseJobFile(); return 0;
+        case IDC_ST_UNLOCK: UnlockJob(); return 0;
         case IDCANCEL: RequestClose(); return 0;
         default: break;
       }
@@ -341,12 +355,76 @@ LRESULT StationWindow::OnCustomDraw(NMLVCUSTOMDRAW* draw) {
   return CDRF_DODEFAULT;
 }
 
+std::string StationWindow::ImagePath() const {
+  return job_.Loaded() ? job_.ImagePath() : session_.Setup().image_path;
+}
+
+void StationWindow::ReadImage() {
+  const std::string image = ImagePath();
+  const std::string job_address = job_.AddressText();
+  SetWindowTextW(Item(IDC_ST_ADDRESS), Utf8ToWide(job_address.empty() ? session_.AddressText() : job_address).c_str());
+  SetWindowTextW(Item(IDC_ST_DIGEST), L"");
+  SetWindowTextW(Item(IDC_ST_IMAGE),
+                 Utf8ToWide(image.empty() ? StationImageSummaryText(StationImageInfo{}) : "正在读取 " + image + " ...").c_str());
+  if (!image.empty()) image_reader_->Read(image);
+}
+
+void StationWindow::ChooseJobFile() {
+  const std::wstring filters = Utf8ToWide("作业文件 (*.ini, *.job)") + L'\0' + L"*.ini;*.job" + L'\0' +
+                               Utf8ToWide("所有文件 (*)") + L'\0' + L"*.*" + L'\0';
+  std::string path;
+  if (ChooseFileToOpen(window_, "打开作业", filters, WindowTextUtf8(Item(IDC_ST_RECORD_PATH)), OFN_FILEMUSTEXIST, &path)) {
+    OpenJob(path);
+  }
+}
+
+bool StationWindow::OpenJob(const std::string& path) {
+  if (session_.Running()) return false;
+  std::vector<std::string> problems;
+  if (!job_.Open(MakeAbsolutePath(path), &problems)) {
+    std::string text = "作业文件有问题, 未打开:";
+    for (const std::string& problem : problems) text += "\n" + problem;
+    ShowMessageBox(window_, text, kTitle, MB_ICONWARNING | MB_OK);
+    return false;
+  }
+  // The job's setup replaces the window's.
+  if (job_.Fixes(JobField::kCount)) SetDlgItemInt(window_, IDC_ST_COUNT, static_cast<UINT>(job_.Count()), FALSE);
+  if (job_.Fixes(JobField::kAttempts)) SetDlgItemInt(window_, IDC_ST_ATTEMPTS, static_cast<UINT>(job_.Attempts()), FALSE);
+  if (job_.Fixes(JobField::kEnterBoot)) {
+    SendMessageW(Item(IDC_ST_ENTER_BOOT), BM_SETCHECK, job_.EnterBoot() ? BST_CHECKED : BST_UNCHECKED, 0);
+  }
+  if (job_.Fixes(JobField::kRecord)) SetWindowTextW(Item(IDC_ST_RECORD_PATH), Utf8ToWide(job_.RecordPath()).c_str());
+  ShowJob();
+  ReadImage();
+  return true;
+}
+
+bool StationWindow::UnlockJob() {
+  if (!job_.Locked()) return true;
+  const bool unlocked = job_.Unlock(WindowTextUtf8(Item(IDC_ST_PASSWORD)));
+  SetWindowTextW(Item(IDC_ST_PASSWORD), L"");
+  if (!unlocked) {
+    ShowMessageBox(window_, "管理员密码不正确。", kTitle, MB_ICONWARNING | MB_OK);
+    return false;
+  }
+  ShowJob();
+  return true;
+}
+
+void StationWindow::ShowJob() {
+  SetWindowTextW(Item(IDC_ST_JOB), Utf8ToWide(job_.Text()).c_str());
+  ShowWindow(Item(IDC_ST_PASSWORD), job_.Locked() ? SW_SHOW : SW_HIDE);
+  ShowWindow(Item(IDC_ST_UNLOCK), job_.Locked() ? SW_SHOW : SW_HIDE);
+  SetIdleControls(!session_.Running());
+}
+
 void StationWindow::SetIdleControls(bool idle) {
-  EnableWindow(Item(IDC_ST_RECORD_PATH), idle);
-  EnableWindow(Item(IDC_ST_RECORD_CHOOSE), idle);
-  EnableWindow(Item(IDC_ST_ENTER_BOOT), idle);
-  EnableWindow(Item(IDC_ST_COUNT), idle);
-  EnableWindow(Item(IDC_ST_ATTEMPTS), idle);
+  EnableWindow(Item(IDC_ST_RECORD_PATH), idle && job_.Editable(JobField::kRecord));
+  EnableWindow(Item(IDC_ST_RECORD_CHOOSE), idle && job_.Editable(JobField::kRecord));
+  EnableWindow(Item(IDC_ST_ENTER_BOOT), idle && job_.Editable(JobField::kEnterBoot));
+  EnableWindow(Item(IDC_ST_COUNT), idle && job_.Editable(JobField::kCount));
+  EnableWindow(Item(IDC_ST_ATTEMPTS), idle && job_.Editable(JobField::kAttempts));
+  EnableWindow(Item(IDC_ST_JOB_OPEN), idle);
   const char* caption = idle ? "开始" : session_.Stopping() ? "正在停止..." : "停止";
   SetWindowTextW(Item(IDC_ST_START_STOP), Utf8ToWide(caption).c_str());
   EnableWindow(Item(IDC_ST_START_STOP), idle || !session_.Stopping());
@@ -384,6 +462,7 @@ bool StationWindow::StartStation() {
   options.count = static_cast<int>(GetDlgItemInt(window_, IDC_ST_COUNT, nullptr, FALSE));
   options.attempts = static_cast<int>(GetDlgItemInt(window_, IDC_ST_ATTEMPTS, nullptr, FALSE));
   if (options.attempts < 1) options.attempts = 1;
+  job_.Apply(&options);
   ListView_DeleteAllItems(Item(IDC_ST_UNITS));
   SetWindowTextW(Item(IDC_ST_RECORDS), L"");
   SetWindowTextW(Item(IDC_ST_MESSAGE), L"");
@@ -487,7 +566,8 @@ void StationWindow::ShowImageSummary() {
   const std::optional<StationImageInfo> info = image_reader_ ? image_reader_->Latest() : std::nullopt;
   if (!info) return;
   SetWindowTextW(Item(IDC_ST_IMAGE), Utf8ToWide(StationImageSummaryText(*info)).c_str());
-  SetWindowTextW(Item(IDC_ST_DIGEST), Utf8ToWide(StationImageDigestText(*info)).c_str());
+  const std::string check = job_.DigestCheckText(*info);
+  SetWindowTextW(Item(IDC_ST_DIGEST), Utf8ToWide(StationImageDigestText(*info) + (check.empty() ? "" : "   " + check)).c_str());
 }
 
 void StationWindow::PrepareOffTheUiThread(const std::function<void()>& work) {

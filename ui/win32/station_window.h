@@ -5,7 +5,9 @@
 // lines, the record-file chooser, count, attempts and start/stop, over the
 // same station session, feed and table as the Qt window. A failure beeps; a
 // failed row stays until acknowledged (double-click, or "确认失败" for
-// all). The HID layer must be up.
+// all). "打开作业" runs a production job; a locked one keeps the setup it
+// fixes read-only until "解锁" is given the admin password. The HID layer
+// must be up.
 #pragma once
 
 #include <windows.h>
@@ -18,6 +20,7 @@
 #include <thread>
 
 #include "ui/station_image.h"
+#include "ui/station_job.h"
 #include "ui/station_session.h"
 #include "ui/station_setup.h"
 
@@ -41,6 +44,10 @@ enum StationControlId {
   IDC_ST_FINISHED,
   IDC_ST_ACKNOWLEDGE,
   IDC_ST_YIELD,
+  IDC_ST_JOB_OPEN,
+  IDC_ST_JOB,
+  IDC_ST_PASSWORD,
+  IDC_ST_UNLOCK,
 };
 
 class StationWindow {
@@ -65,6 +72,12 @@ class StationWindow {
   // The operator has seen the failure of a list row (as a double-click).
   void AcknowledgeRow(int row);
   void AcknowledgeAll();
+  // Opens a job file as "打开作业" does after its chooser; its problems are
+  // shown in a message box and nothing changes.
+  bool OpenJob(const std::string& path);
+  // "解锁" with the password in the password box.
+  bool UnlockJob();
+  const StationJob& Job() const { return job_; }
   // The timer's work: the feed into the list view and the texts.
   void Refresh();
   // The list view's cell text.
@@ -86,8 +99,14 @@ class StationWindow {
   // Applies changes to the table to the list view.
   void Follow(const std::vector<StationTableChange>& changes);
   void ShowAcknowledgeButton();
+  void ChooseJobFile();
+  // The controls a job sets: read-only where it is locked.
+  void ShowJob();
+  std::string ImagePath() const;
+  void ReadImage();
 
   StationSession session_;
+  StationJob job_;
   HWND window_ = nullptr;
   HWND owner_ = nullptr;
   HFONT font_ = nullptr;

@@ -14,6 +14,7 @@
 #include "sim/sim_bus.h"
 #include "sim/sim_knobs.h"
 #include "tests/support/temp_dir.h"
+#include "tests/ui/job_files.h"
 #include "ui/station_table.h"
 #include "ui/win32/message_box.h"
 #include "ui/win32/station_window.h"
@@ -186,6 +187,33 @@ TEST_F(Win32Station, OperatorSignals) {
                MAKELPARAM((cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2));
   EXPECT_EQ(State("p2").find("[待确认]"), std::string::npos) << State("p2");
   EXPECT_FALSE(IsWindowEnabled(Window().Item(IDC_ST_ACKNOWLEDGE)));
+}
+
+// A locked job: read-only until the password; its slot map names the rows
+// and skips the port it lacks.
+TEST_F(Win32Station, RunsALockedJob) {
+  const std::string job = testing::WriteJobFile(image_, "line.ini", "count = 1\n", "[slots]\np1 = 槽1\n", "secret");
+  ASSERT_TRUE(Window().OpenJob(job)) << (boxes_.empty() ? "" : boxes_.back());
+  EXPECT_EQ(WindowTextUtf8(Window().Item(IDC_ST_JOB)), "作业: line.ini   已锁定");
+  EXPECT_EQ(WindowTextUtf8(Window().Item(IDC_ST_COUNT)), "1");
+  EXPECT_FALSE(IsWindowEnabled(Window().Item(IDC_ST_COUNT)));
+  SetWindowTextW(Window().Item(IDC_ST_PASSWORD), L"wrong");
+  SendMessageW(Window().Item(IDC_ST_UNLOCK), BM_CLICK, 0, 0);
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0], "管理员密码不正确。");
+  EXPECT_FALSE(IsWindowEnabled(Window().Item(IDC_ST_COUNT)));
+  SetWindowTextW(Window().Item(IDC_ST_PASSWORD), L"secret");
+  SendMessageW(Window().Item(IDC_ST_UNLOCK), BM_CLICK, 0, 0);
+  EXPECT_TRUE(IsWindowEnabled(Window().Item(IDC_ST_COUNT)));
+  EXPECT_FALSE(IsWindowVisible(Window().Item(IDC_ST_UNLOCK)));
+
+  Attach("boot,port=p9");
+  ASSERT_TRUE(Window().StartStation());
+  Attach("boot,port=p1");
+  ASSERT_TRUE(Pump([&] { return Finished("p1") && RowOf("p9") >= 0; }));
+  EXPECT_EQ(Window().CellText(RowOf("p1"), kColSlot), "槽1");
+  EXPECT_EQ(State("p9").rfind("已跳过", 0), 0u) << State("p9");
+  EXPECT_EQ(WindowTextUtf8(Window().Item(IDC_ST_FINISHED)), "1 / 1");
 }
 
 TEST_F(Win32Station, ClosingWithUnitsFlashingAsksFirst) {
