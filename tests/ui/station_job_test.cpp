@@ -17,8 +17,8 @@ TEST(StationJob, ProblemsKeepItClosedAndALockKeepsItsSetupUntilThePassword) {
   std::vector<std::string> problems;
   EXPECT_FALSE(job.Open(testing::WriteJobFile(image, "bad.ini", "count = many\ncolour = red\n"), &problems));
   ASSERT_EQ(problems.size(), 2u) << problems[0] << "\n" << problems[1];
-  EXPECT_NE(problems[0].find("bad.ini:5: job.colour: "), std::string::npos) << problems[0];
-  EXPECT_NE(problems[1].find("bad.ini:4: job.count: "), std::string::npos) << problems[1];
+  EXPECT_NE(problems[0].find("bad.ini:4: job.count: "), std::string::npos) << problems[0];
+  EXPECT_NE(problems[1].find("bad.ini:5: job.colour: "), std::string::npos) << problems[1];
   EXPECT_FALSE(job.Loaded());
 
   ASSERT_TRUE(job.Open(testing::WriteJobFile(image, "line.ini", "name = 主板 A2\ncount = 5\nrecord = line.jsonl\n", "",
