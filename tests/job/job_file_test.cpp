@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "job/serial_value.h"
+#include "platform/utf8_path.h"
 #include "tests/support/temp_dir.h"
 
 namespace torvane {
@@ -32,8 +33,10 @@ TEST(JobFile, ReadsAGoodJob) {
   std::vector<JobProblem> problems;
   ASSERT_TRUE(LoadJobFile(path, &job, &problems)) << JobProblemText(path, problems.front());
   EXPECT_EQ(job.name, "主板 A2 ; 量产");
-  EXPECT_EQ(job.image_path, dir.path() + "/fw.bin");
-  EXPECT_EQ(job.record_path, dir.path() + "/line.jsonl");
+  // As paths: Windows writes its own separator.
+  const auto in_dir = [&](const char* name) { return platform::PathFromUtf8(dir.path() + "/" + name); };
+  EXPECT_EQ(platform::PathFromUtf8(job.image_path), in_dir("fw.bin"));
+  EXPECT_EQ(platform::PathFromUtf8(job.record_path), in_dir("line.jsonl"));
   EXPECT_EQ(job.address, "0x08004000");
   EXPECT_EQ(job.count, 2);
   EXPECT_EQ(job.attempts, 3);
@@ -43,7 +46,7 @@ TEST(JobFile, ReadsAGoodJob) {
   ASSERT_TRUE(job.serial);
   EXPECT_EQ(job.serial->address, 0x08004010u);
   EXPECT_EQ(job.serial->list_values, (std::vector<std::string>{"SN0007", "SN000a"}));
-  EXPECT_EQ(job.serial->journal_path, dir.path() + "/line.ini.serials");
+  EXPECT_EQ(platform::PathFromUtf8(job.serial->journal_path), in_dir("line.ini.serials"));
   EXPECT_EQ(job.key_lines.at("job.sha256"), 4);
   EXPECT_FALSE(job.lock);
 }
