@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "job/job_lock_text.h"
 #include "platform/pbkdf2.h"
 
 namespace torvane {
@@ -48,6 +49,29 @@ TEST(JobLock, RefusesMalformedValues) {
     std::string why;
     EXPECT_FALSE(ParseJobLockValue("pbkdf2-sha256$1000$" + tail, &lock, &why)) << tail;
   }
+}
+
+// Set, then removed again: the lines around stay as they were.
+TEST(JobLock, TextEditKeepsTheRest) {
+  const struct {
+    const char* text;
+    const char* locked;
+    const char* unlocked;
+  } cases[] = {
+      {"[job]\r\nimage = a", "[job]\r\nimage = a\r\n[lock]\r\npassword = V\r\n", "[job]\r\nimage = a\r\n"},
+      {"[job]\n[lock] ; admin\n# x\n", "[job]\n[lock] ; admin\npassword = V\n# x\n", "[job]\n# x\n"},
+      {"[job]\n[LOCK]\nPassword = old ; was\r\n[slots]\n", "[job]\n[LOCK]\npassword = V\r\n[slots]\n",
+       "[job]\n[slots]\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(EditJobLockText(c.text, "V"), c.locked) << c.text;
+    EXPECT_EQ(EditJobLockText(c.locked, ""), c.unlocked) << c.text;
+  }
+  std::optional<JobLock> lock;
+  JobProblem problem;
+  EXPECT_FALSE(ReadJobLockText("[lock]\npassword = x\n", &lock, &problem));  // no [job]
+  EXPECT_FALSE(ReadJobLockText("[job]\n[lock]\npassword = x\n", &lock, &problem));
+  EXPECT_EQ(problem.line, 3);
 }
 
 }  // namespace
