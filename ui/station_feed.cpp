@@ -59,6 +59,7 @@ void StationFeed::OnUnitState(const UnitView& unit, UnitState state, const std::
     row.flash_started = now;
     row.duration_s = -1;
     row.has_result = false;
+    row.serial_number.clear();
     row.info.clear();
     row.boot_update = false;
   }
@@ -81,6 +82,7 @@ void StationFeed::OnUnitFinished(const UnitView& unit, const UnitResult& result)
   StationRow& row = RowOf(unit);
   row.has_result = true;
   row.result = result.result;
+  row.serial_number = result.serial_number;
   row.boot_update = result.boot_update;
   row.duration_s = result.duration_s;
   if (result.total_bytes > 0) {

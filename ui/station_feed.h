@@ -32,6 +32,7 @@ struct StationRow {
   std::string info;            // the bootloader's info text, when it answered
   UnitState state = UnitState::kIdle;
   std::string detail;
+  std::string serial_number;   // the job's serial number the unit received; empty: none
   bool has_result = false;     // a flash ended; result holds its DownloadResult
   bool boot_update = false;    // that flash sent the boot update files
   int result = 0;

@@ -26,6 +26,7 @@ std::string StationCellText(const StationRow& row, int column, StationClock::tim
   switch (column) {
     case kColPort: return row.port;
     case kColSlot: return EscapeControlCharacters(row.slot);
+    case kColSerialNumber: return StationSerialNumberText(row);
     case kColSerial: return EscapeControlCharacters(row.serial);  // as the unit reported it
     case kColKind: return StationKindText(row.kind);
     case kColInfo: return EscapeControlCharacters(row.info);

@@ -20,6 +20,7 @@ namespace torvane {
 enum StationColumn {
   kColPort,
   kColSlot,
+  kColSerialNumber,
   kColSerial,
   kColKind,
   kColInfo,
@@ -34,7 +35,8 @@ struct StationColumnSpec {
   int width;           // pixels at 96 dpi; the state column takes what is left
 };
 inline constexpr std::array<StationColumnSpec, kColCount> kStationColumns{{
-    {"端口", 90}, {"槽位", 70}, {"序列号", 110}, {"类型", 70}, {"BOOT信息", 220}, {"状态", 160}, {"进度", 160}, {"用时", 60}}};
+    {"端口", 90}, {"槽位", 60}, {"产品序列号", 100}, {"USB序列号", 110}, {"类型", 70}, {"BOOT信息", 200}, {"状态", 160},
+    {"进度", 150}, {"用时", 60}}};
 
 enum class RowTone { kNone, kPassed, kFailed };
 // Background colours (0xRRGGBB) of toned rows and their badges.

@@ -86,6 +86,12 @@ std::string StationStateText(const StationRow& row) {
   return text;
 }
 
+std::string StationSerialNumberText(const StationRow& row) {
+  if (row.serial_number.empty()) return "";
+  const std::string text = EscapeControlCharacters(row.serial_number);
+  return row.has_result && row.result != DL_OK ? text + " (已收回)" : text;
+}
+
 std::string StationProgressText(const StationRow& row) {
   if (row.percent < 0) return "";
   return Format("%d%%  %.1f KiB/s", row.percent, row.bytes_per_second / 1024.0);
@@ -156,8 +162,10 @@ std::string StationRecordLineText(const UnitView& unit, const UnitResult& result
   platform::LocalTime(finished, &local, &offset);
   char time[16];
   std::strftime(time, sizeof time, "%H:%M:%S", &local);
-  std::string text = std::string(time) + "  端口 " + EscapeControlCharacters(unit.port) + "  序列号 " +
-                     (unit.serial.empty() ? "-" : EscapeControlCharacters(unit.serial)) + "  ";
+  std::string text = std::string(time) + "  端口 " + EscapeControlCharacters(unit.port);
+  if (!unit.slot.empty()) text += "  槽位 " + EscapeControlCharacters(unit.slot);
+  if (!result.serial_number.empty()) text += "  产品序列号 " + EscapeControlCharacters(result.serial_number);
+  text += "  序列号 " + (unit.serial.empty() ? std::string("-") : EscapeControlCharacters(unit.serial)) + "  ";
   if (result.result == DL_OK) {
     text += result.boot_update ? "成功, BOOT 已更新" : "成功";
   } else {

@@ -18,6 +18,10 @@ std::string StationKindText(DeviceState kind);
 // "失败: <reason>" (failed) ...; a device that left says so.
 std::string StationStateText(const StationRow& row);
 
+// The job's serial number a unit received: "SN001000"; a failed unit's
+// goes back to the next unit: "SN001000 (已收回)".
+std::string StationSerialNumberText(const StationRow& row);
+
 // Why a flash failed, from its DownloadResult.
 std::string StationResultReason(int result);
 

@@ -267,9 +267,11 @@ TEST_F(StationWindowOnSimulatedBus, OperatorSignals) {
 }
 
 // A locked job: its problems open nothing; its setup is read-only until the
-// password; its slot map names the rows and skips the port it lacks.
+// password; its slot map names the rows and skips the port it lacks; the
+// unit's serial number is shown.
 TEST_F(StationWindowOnSimulatedBus, RunsALockedJob) {
-  const std::string more = "[slots]\np1 = 槽1\n";
+  const std::string more =
+      "[slots]\np1 = 槽1\n[serial]\naddress = 0x1100\nwidth = 8\nformat = dec\nprefix = SN\nstart = 1000\n";
   WhenModalOf<QMessageBox>([](QMessageBox* box) { box->accept(); });
   EXPECT_FALSE(Window().OpenJob(QString::fromStdString(testing::WriteJobFile(image_, "bad.ini", "count = -1\n"))));
   EXPECT_EQ(Window().JobText().toStdString(), "未打开作业");
@@ -297,6 +299,8 @@ TEST_F(StationWindowOnSimulatedBus, RunsALockedJob) {
   Attach("boot,port=p1");
   ASSERT_TRUE(ProcessEventsUntil([&] { return Finished("p1") && Row("p9") != nullptr; }, 30s));
   EXPECT_EQ(Cell("p1", StationTableModel::kSlot).toStdString(), "槽1");
+  EXPECT_EQ(Cell("p1", StationTableModel::kSerialNumber).toStdString(), "SN001000");
+  EXPECT_NE(Window().RecordLinesText().indexOf(QString::fromUtf8("槽位 槽1  产品序列号 SN001000")), -1);
   EXPECT_TRUE(Cell("p9", StationTableModel::kState).startsWith(QString::fromUtf8("已跳过")));
   EXPECT_EQ(Window().FinishedText().toStdString(), "1 / 1");
   ASSERT_EQ(RecordLines().size(), 1u);

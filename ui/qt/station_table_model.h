@@ -18,6 +18,7 @@ class StationTableModel : public QAbstractTableModel {
   enum Column {
     kPort = kColPort,
     kSlot = kColSlot,
+    kSerialNumber = kColSerialNumber,
     kSerial = kColSerial,
     kKind = kColKind,
     kInfo = kColInfo,

@@ -199,7 +199,7 @@ void StationWindow::BuildLayout() {
   layout->addWidget(message_label_);
   layout->addWidget(new QLabel(U("最近的记录"), this));
   layout->addWidget(record_view_);
-  resize(980, 640);
+  resize(1080, 680);
 
   connect(record_choose_, &QPushButton::clicked, this, [this] { ChooseRecordFile(); });
   connect(start_stop_, &QPushButton::clicked, this, [this] { OnStartStop(); });

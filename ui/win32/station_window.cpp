@@ -128,7 +128,7 @@ bool StationWindow::Create(HWND owner) {
   if (!RegisterClassOnce()) return false;
   owner_ = owner;
   window_ = CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, Utf8ToWide(kTitle).c_str(),
-                            WS_OVERLAPPEDWINDOW & ~WS_MINIMIZEBOX, CW_USEDEFAULT, CW_USEDEFAULT, 1000, 720, owner,
+                            WS_OVERLAPPEDWINDOW & ~WS_MINIMIZEBOX, CW_USEDEFAULT, CW_USEDEFAULT, 1080, 720, owner,
                             nullptr, GetModuleHandleW(nullptr), nullptr);
   if (window_ == nullptr) return false;
   SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
