@@ -99,6 +99,7 @@ TEST_F(SerialJournalTest, TornPlanLineIsWrittenAgain) {
   auto journal = Open();
   ASSERT_NE(journal, nullptr);
   EXPECT_EQ(Reserve(*journal, 1).text, "SN001000");
+  journal.reset();  // Windows locks keep other handles from reading
   EXPECT_EQ(ReadText(plan_.journal_path), head_ + "reserve 0 unit 1 SN001000\n");
 }
 
@@ -121,6 +122,7 @@ TEST_F(SerialJournalTest, UnfinishedReservationIsBurnedOnReopen) {
   EXPECT_EQ(journal->BurnedOnOpen(), 2u);
   EXPECT_EQ(journal->Used(), 1u);
   EXPECT_EQ(Reserve(*journal, 5).text, "SN001003");
+  journal.reset();
   const std::string text = ReadText(plan_.journal_path);
   EXPECT_NE(text.find("burn 1 SN001001\nburn 2 SN001002\n"), std::string::npos) << text;
 }
