@@ -88,6 +88,21 @@ void PrintSummary(const ProductionJob& job, const PreparedImage& image, uint32_t
   std::printf("lock:     %s\n", job.lock ? "locked" : "none");
 }
 
+// A job still without its pin (or with a mistyped one) whose image is
+// there: the digest to pin, so a new job is mended in one step.
+void PrintPinHint(const ProductionJob& job, const std::vector<JobProblem>& problems) {
+  bool sha_refused = false;
+  for (const JobProblem& p : problems) {
+    if (p.key == "job.image") return;
+    sha_refused |= p.key == "job.sha256";
+  }
+  if (!sha_refused || job.image_path.empty() || !job.sha256.empty()) return;
+  PreparedImage image;
+  if (!PrepareImage({job.image_path, ""}, CHECKSUM_CRC16, &image)) return;
+  const std::string sha = PreparedImageSha256(image);
+  if (!sha.empty()) std::fprintf(stderr, "the image's SHA-256, to pin it: sha256 = %s\n", sha.c_str());
+}
+
 }  // namespace
 
 int RunJobCheck(const CliSession& session, const JobOptions& options) {
@@ -133,6 +148,7 @@ int RunJobCheck(const CliSession& session, const JobOptions& options) {
   }
   if (!problems.empty()) {
     for (const JobProblem& p : problems) std::fprintf(stderr, "%s\n", JobProblemText(options.file, p).c_str());
+    PrintPinHint(job, problems);
     return kExitUsage;
   }
   PrintSummary(job, image, address, serial_offset, left);

@@ -12,7 +12,9 @@
 //   name = 主板 A2 量产           ; optional, shown to the operator
 //   image = firmware.hex         ; required
 //   sha256 = 9f86d0…             ; required: the image's bytes as flashed,
-//                                ; before any serial number is written
+//                                ; before any serial number is written (a
+//                                ; HEX file's data, padded to 4 bytes with
+//                                ; 0xFF; torvane-cli job check prints it)
 //   address = auto               ; optional: as --address (auto or hex)
 //   count = 100                  ; units to finish; 0 or missing: no limit
 //   attempts = 2                 ; optional, default 1

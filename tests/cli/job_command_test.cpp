@@ -105,6 +105,10 @@ TEST_F(JobCli, CheckRefusesABadJobByLineAndKey) {
     EXPECT_EQ(r.out.rfind(dir_.path() + "/" + c.said, 0), 0u) << c.said << "\n" << r.out;
   }
   EXPECT_EQ(Invoke({"job", "check", dir_.path() + "/none.ini"}).status, kExitFileError);
+  // A job not pinned yet is told the digest to pin.
+  const CliRun r = Invoke({"job", "check", WriteJob(Job("12"))});
+  EXPECT_NE(r.out.find("job.ini:5: job.sha256: \"12\" is not 64 hex digits\nthe image's SHA-256, to pin it: sha256 = " + sha_),
+            std::string::npos) << r.out;
 }
 
 TEST_F(JobCli, LockAndUnlockKeepTheRestOfTheFile) {
