@@ -5,8 +5,9 @@
 # 0x1A (the device's verdict must match the Linux build's when
 # TORVANE_LINUX_CLI names it, else the bytes the device counted); an image
 # under a Chinese folder name; the station with four units and a record
-# file; Ctrl-C sent to the Wine process during a download. Needs a running
-# Wine prefix (scripts/test-windows.sh starts one).
+# file; a job file checked, locked and unlocked; Ctrl-C sent to the Wine
+# process during a download. Needs a running Wine prefix
+# (scripts/test-windows.sh starts one).
 set -euo pipefail
 exe=$1
 samples=$2
@@ -70,6 +71,17 @@ sha=$(sha256sum "$samples/app.bin" | cut -d' ' -f1)
 crc=$(python3 -c "import sys, zlib; print('%08x' % zlib.crc32(open(sys.argv[1], 'rb').read()))" "$samples/app.bin")
 [[ $(grep -c "\"crc32\":\"$crc\",\"sha256\":\"$sha\"" "$work/units.jsonl") -eq 4 ]] ||
   fail "station digests: expected crc32 $crc sha256 $sha"
+
+echo "== job file: a relative image path with Windows separators into a Chinese folder; lock, unlock"
+mkdir -p "$work/作业"
+printf '[job]\r\nimage = ..\\固件 目录\\应用.bin\r\nsha256 = %s\r\n' "$sha" >"$work/作业/job.ini"
+cp "$work/作业/job.ini" "$work/job.original"
+out=$("$wine" "$exe" job check "$work/作业/job.ini" 2>&1) || fail "job check: exit $?: $(tail -3 <<<"$out")"
+grep -q "SHA-256:  $sha" <<<"$out" || fail "job check: $out"
+printf '班长\n' | "$wine" "$exe" job lock "$work/作业/job.ini" >/dev/null || fail "job lock: exit $?"
+grep -q '^password = pbkdf2-sha256\$200000\$' "$work/作业/job.ini" || fail "job lock: $(cat "$work/作业/job.ini")"
+printf '班长\n' | "$wine" "$exe" job unlock "$work/作业/job.ini" >/dev/null || fail "job unlock: exit $?"
+cmp -s "$work/作业/job.ini" "$work/job.original" || fail "job unlock: the file differs from before the lock"
 
 echo "== Ctrl-C during a download"
 # Every reply 20 ms late: about 8 s for the image, time enough to interrupt.
