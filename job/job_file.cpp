@@ -81,24 +81,6 @@ bool ParseAddress(const std::string& text, uint32_t* value) {
   return true;
 }
 
-// A USB port path as the station names ports: bus, '-', then the port
-// chain joined by '.' ("1-1.2").
-bool IsPortPath(const std::string& text) {
-  bool digit = false;
-  bool bus_done = false;
-  for (const char c : text) {
-    if (c >= '0' && c <= '9') {
-      digit = true;
-    } else if (digit && (c == '-' ? !bus_done : c == '.' && bus_done)) {
-      bus_done = true;
-      digit = false;
-    } else {
-      return false;
-    }
-  }
-  return digit && bus_done;
-}
-
 bool SamePath(const std::string& a, const std::string& b) {
   return a.size() == b.size() && platform::PathStartsWith(a, b);
 }
@@ -298,10 +280,6 @@ void JobReader::ReadSlots() {
   std::map<std::string, int> names;
   for (const auto& entry : slot_entries_) {
     const std::string key = "slots." + entry.key;
-    if (!IsPortPath(entry.key)) {
-      Problem(entry.line, key, "not a USB port path such as 1-1.2 (torvane-cli list shows them)");
-      continue;
-    }
     if (entry.value.empty()) {
       Problem(entry.line, key, "no slot name");
       continue;

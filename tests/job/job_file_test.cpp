@@ -75,7 +75,6 @@ TEST(JobFile, RefusesEachProblemByLineAndKey) {
       {"[job]\nimage = fw.bin\nsha256 = 12ab\n", 3, "job.sha256", "not 64 hex digits"},
       {head + "this line\n", 4, "", "not a \"key = value\" line"},
       {head + "[slots]\n1-1 = A\n1-2 = A\n", 6, "slots.1-2", "slot name \"A\" given again"},
-      {head + "[slots]\n1-1.2. = A\n", 5, "slots.1-1.2.", "not a USB port path"},
       {head + serial + "width = 2\nformat = le\nstart = 65000\nlast = 70000\n", 7, "serial.width",
        "2 bytes cannot hold serial.last 70000 in le"},
       {head + serial + "width = 4\nformat = dec\nprefix = SN\nstart = 100\n", 7, "serial.width",
