@@ -110,7 +110,12 @@ int main(int argc, char** argv) {
   auto* station = app.add_subcommand(
       "station", "Flash every device plugged in, in parallel, until Ctrl-C or --count units; record each unit");
   StationOptions station_options;
-  station->add_option("IMAGE", station_options.image, kImageHelp)->required();
+  station->add_option("IMAGE", station_options.image, std::string(kImageHelp) + "; required without --job");
+  station->add_option("--job", station_options.job,
+                      "Run the production job in FILE: image, pinned SHA-256, address, slot map, serial numbers, "
+                      "count, attempts, enter-boot, record; an option given as well must agree with it")
+      ->type_name("FILE")
+      ->check(not_empty);
   station->add_flag("--enter-boot", station_options.enter_boot,
                     "Send application-mode devices into their bootloader and flash them when they come back");
   AddWaitOption(station, &station_options.boot_wait,
@@ -167,6 +172,11 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 
+  if (*station && station_options.image.empty() && station_options.job.empty()) {
+    std::fprintf(stderr, "station: IMAGE or --job FILE is required\nRun with --help for more information.\n");
+    return kExitUsage;
+  }
+
   torvane::SetDebugTraceEnabled(debug);
   // No way out of the tool ends in an uncaught exception: whatever escapes
   // a command is reported and ends it with a failure status.
@@ -193,7 +203,17 @@ int main(int argc, char** argv) {
     if (*info) return OutputChecked(json ? RunInfoJson(session) : RunInfo(session));
     if (*enter) return RunEnterBoot(session, enter_options);
     if (*flash) return RunFlash(session, flash_options);
-    if (*station) return RunStation(session, station_options);
+    if (*station) {
+      StationOptionsGiven& given = station_options.given;
+      given.image = station->count("IMAGE") > 0;
+      given.enter_boot = station->count("--enter-boot") > 0;
+      given.count = station->count("--count") > 0;
+      given.record = station->count("--record") > 0;
+      given.attempts = station->count("--attempts") > 0;
+      given.address = station->count("--address") > 0;
+      given.boot_wait = station->count("--enter-boot-wait") > 0;
+      return RunStation(session, station_options);
+    }
     if (*job_check) return OutputChecked(RunJobCheck(session, job_options));
     return kExitUsage;
   } catch (const std::filesystem::filesystem_error& e) {

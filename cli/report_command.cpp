@@ -70,7 +70,9 @@ void PrintJson(const YieldReport& r) {
       .Add("mean_duration_s", r.mean_duration_s)
       .Add("p95_duration_s", r.p95_duration_s)
       .AddRaw("units_per_hour", Pairs(r.units_per_hour, "hour"))
-      .AddRaw("serials", Strings(r.serials));
+      .AddRaw("serials", Strings(r.serials))
+      .AddRaw("serial_numbers", Strings(r.serial_numbers))
+      .AddRaw("duplicate_serial_numbers", Strings(r.duplicate_serial_numbers));
   std::printf("%s\n", o.Text().c_str());
 }
 
@@ -102,6 +104,15 @@ void PrintText(const YieldReport& r) {
   std::printf("Serials:           %zu", r.serials.size());
   for (size_t i = 0; i < r.serials.size(); ++i) std::printf("%s%s", i == 0 ? " (" : ", ", r.serials[i].c_str());
   std::printf("%s\n", r.serials.empty() ? "" : ")");
+  if (r.serial_numbers.empty()) return;
+  std::printf("Serial numbers:    %zu written (%s .. %s)\n", r.serial_numbers.size(), r.serial_numbers.front().c_str(),
+              r.serial_numbers.back().c_str());
+  if (r.duplicate_serial_numbers.empty()) return;
+  std::printf("  IN MORE THAN ONE UNIT: %zu", r.duplicate_serial_numbers.size());
+  for (size_t i = 0; i < r.duplicate_serial_numbers.size(); ++i) {
+    std::printf("%s%s", i == 0 ? " (" : ", ", r.duplicate_serial_numbers[i].c_str());
+  }
+  std::printf(")\n");
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include "cli/exit_codes.h"
 #include "cli/station_display.h"
+#include "cli/station_job.h"
+#include "job/job_file.h"
 #include "download/load_address.h"
 #include "monitor/sim_hotplug_source.h"
 #include "monitor/stream_output.h"
@@ -43,11 +45,37 @@ std::string Absolute(const std::string& path) {
   return ec ? path : platform::PathToUtf8(absolute);
 }
 
+// The job in options.job, and the options it sets; false (exit 2) with
+// each problem printed. Nothing is touched before it returns.
+bool LoadStationJob(const StationOptions& requested, StationOptions* options,
+                    std::shared_ptr<const ProductionJob>* out) {
+  auto job = std::make_shared<ProductionJob>();
+  std::vector<JobProblem> problems;
+  if (!LoadJobFile(Absolute(requested.job), job.get(), &problems)) {
+    for (const JobProblem& problem : problems) {
+      std::fprintf(stderr, "%s\n", JobProblemText(requested.job, problem).c_str());
+    }
+    return false;
+  }
+  std::vector<std::string> refusals;
+  *options = requested;
+  if (!ApplyJobToStationOptions(*job, options, &refusals)) {
+    for (const std::string& refusal : refusals) std::fprintf(stderr, "%s\n", refusal.c_str());
+    return false;
+  }
+  *out = std::move(job);
+  return true;
+}
+
 }  // namespace
 
-int RunStation(CliSession& session, const StationOptions& options) {
+int RunStation(CliSession& session, const StationOptions& requested) {
+  StationOptions options = requested;
+  std::shared_ptr<const ProductionJob> job;
+  if (!requested.job.empty() && !LoadStationJob(requested, &options, &job)) return kExitUsage;
   const Settings& s = session.settings();
   StationConfig config;
+  config.job = job;
   config.settings = s;
   config.image_path = Absolute(options.image);
   config.boot_update_image = MakeAbsolutePath(s.boot_update_bin);
@@ -64,16 +92,28 @@ int RunStation(CliSession& session, const StationOptions& options) {
   g_station_interrupts = 0;
   CatchStationSignals();
   StationDisplay display(stdout, platform::IsTerminal(stdout));
+  display.SetCount(options.count);
   StationCore station(config);
   std::string error;
   StationStartError why;
   std::unique_ptr<HotplugSource> source =
       session.simulated() ? MakeSimHotplugSource(session.bus()) : platform::MakeSystemHotplugSource();
   if (!station.Start(&display, std::move(source), &error, &why)) {
+    ReleaseStationSignals();
+    // The job's own refusals (its pin, its serials) are the job file's
+    // problems, as the job's other problems are.
+    if (why == StationStartError::kPinnedImage || why == StationStartError::kSerials) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      return kExitUsage;
+    }
     std::fprintf(stderr, "%s: %s\n", why == StationStartError::kRecord ? "record file not writable" : "image",
                  error.c_str());
-    ReleaseStationSignals();
     return kExitFileError;
+  }
+  if (job) {
+    display.Say("station: job " + (job->name.empty() ? requested.job : job->name + " (" + requested.job + ")") +
+                (job->slots.empty() ? "" : ", " + std::to_string(job->slots.size()) + " slots") +
+                (job->serial ? ", serial numbers from " + job->serial->journal_path : ""));
   }
   display.Say(options.count > 0 ? "station: flashing " + std::to_string(options.count) +
                                       (options.count == 1 ? " unit" : " units") + "; Ctrl-C stops"
@@ -110,7 +150,7 @@ int RunStation(CliSession& session, const StationOptions& options) {
   }
   const StationCounters counters = station.Counters();
   std::printf("station: passed %d, failed %d\n", counters.passed, counters.failed);
-  if (station.RecordFailed()) return kExitFileError;
+  if (station.RecordFailed() || station.SerialJournalFailed()) return kExitFileError;
   return counters.failed > 0 ? kExitUnitFailed : kExitOk;
 }
 

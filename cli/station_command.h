@@ -9,7 +9,20 @@
 
 namespace torvane::cli {
 
+// Which of the options below were given on the command line.
+struct StationOptionsGiven {
+  bool image = false;
+  bool enter_boot = false;
+  bool count = false;
+  bool record = false;
+  bool attempts = false;
+  bool address = false;
+  bool boot_wait = false;
+};
+
 struct StationOptions {
+  std::string job;    // --job FILE: the job sets the options below
+  StationOptionsGiven given;
   std::string image;
   bool enter_boot = false;
   int count = 0;      // 0: until interrupted

@@ -98,8 +98,8 @@ void StationDisplay::OnUnitProgress(const UnitProgress& p) {
   row.rate = p.bytes_per_second;
   if (terminal_) return Redraw(false);
   if (p.percent / 10 == step_before || p.percent % 10 != 0) return;
-  Plain(Format("unit %llu  port %s  %3d%%  %u/%u bytes  %.1f KiB/s", static_cast<unsigned long long>(p.unit),
-               row.unit.port.c_str(), p.percent, p.bytes_acknowledged, p.total_bytes, p.bytes_per_second / 1024.0));
+  Plain(Format("unit %llu  %s  %3d%%  %u/%u bytes  %.1f KiB/s", static_cast<unsigned long long>(p.unit),
+               Where(row.unit).c_str(), p.percent, p.bytes_acknowledged, p.total_bytes, p.bytes_per_second / 1024.0));
 }
 
 void StationDisplay::OnUnitFinished(const UnitView& unit, const UnitResult& r) {
@@ -108,9 +108,11 @@ void StationDisplay::OnUnitFinished(const UnitView& unit, const UnitResult& r) {
     if (!r.recorded) SayLocked(Format("unit %llu  port %s  NOT RECORDED", static_cast<unsigned long long>(unit.unit), unit.port.c_str()));
     return;
   }
-  Result(Format("unit %llu  %s  %s  %s  %u/%u bytes  busy %u  %.2f s%s", static_cast<unsigned long long>(unit.unit),
+  const std::string serial_number =
+      r.serial_number.empty() ? "" : "  serial number " + EscapeControlCharacters(r.serial_number);
+  Result(Format("unit %llu  %s  %s  %s  %u/%u bytes  busy %u  %.2f s%s%s", static_cast<unsigned long long>(unit.unit),
                Where(unit).c_str(), DownloadResultName(r.result), DownloadResultText(r.result).c_str(),
-               r.bytes_acknowledged, r.total_bytes, r.busy_answers, r.duration_s,
+               r.bytes_acknowledged, r.total_bytes, r.busy_answers, r.duration_s, serial_number.c_str(),
                r.recorded ? "" : "  (NOT RECORDED)") + "\n");
 }
 
@@ -157,7 +159,8 @@ std::string StationDisplay::SummaryText() const {
       std::count_if(rows_.begin(), rows_.end(), [](const auto& r) { return r.second.state == UnitState::kFlashing; }));
   const int finished = counters_.passed + counters_.failed;
   const bool rate = UnitsPerHourMeaningful(finished, std::chrono::steady_clock::now() - started_);
-  return Format("passed %d  failed %d  active %d  ", counters_.passed, counters_.failed, flashing) +
+  return (count_ > 0 ? Format("%d / %d  ", finished, count_) : std::string()) +
+         Format("passed %d  failed %d  active %d  ", counters_.passed, counters_.failed, flashing) +
          (rate ? Format("%.0f units/h", counters_.units_per_hour) : std::string("-- units/h"));
 }
 

@@ -30,6 +30,9 @@ class StationDisplay final : public StationObserver {
   StationDisplay(std::FILE* out, bool terminal, TerminalSize size = {})
       : out_(out), terminal_(terminal), fixed_size_(size) {}
 
+  // The units to finish; the summary then shows "17 / 100". Before Start.
+  void SetCount(int count) { count_ = count; }
+
   void OnUnitAppeared(const UnitView& unit) override;
   void OnUnitState(const UnitView& unit, UnitState state, const std::string& detail) override;
   void OnUnitProgress(const UnitProgress& progress) override;
@@ -69,6 +72,7 @@ class StationDisplay final : public StationObserver {
   const TerminalSize fixed_size_;
   const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
   uint64_t finishes_ = 0;
+  int count_ = 0;
   std::map<uint64_t, Row> rows_;
   StationCounters counters_;
   int lines_drawn_ = 0;

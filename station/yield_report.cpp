@@ -95,6 +95,7 @@ struct Line {
   std::string hour;     // "2026-12-07T14:00+01:00"
   int64_t hour_key = 0; // the hour's start, ms since the epoch
   std::string serial;
+  std::string serial_number;  // the job's, written in by this line's flash
 };
 
 bool ReadLine(std::string_view text, Line* line, std::string* why) {
@@ -150,6 +151,8 @@ bool ReadLine(std::string_view text, Line* line, std::string* why) {
                                                       : end->text.substr(end->text.size() - 6));
   const auto serial = m.find("serial");
   if (serial != m.end() && serial->second.kind == JsonValue::kString) line->serial = serial->second.text;
+  const auto written = m.find("serial_number");
+  if (written != m.end() && written->second.kind == JsonValue::kString) line->serial_number = written->second.text;
   return true;
 }
 
@@ -159,6 +162,7 @@ struct Unit {
   int max_attempt = 1;
   double duration_s = 0;
   std::set<std::string> serials;
+  std::vector<std::string> serial_numbers;  // written in by its passed flashes
 };
 
 }  // namespace
@@ -228,6 +232,7 @@ YieldReport BuildYieldReport(const std::vector<RecordFileText>& files, const Yie
       u.max_attempt = std::max(u.max_attempt, line.attempt);
       u.duration_s += line.duration_s;
       if (!line.serial.empty()) u.serials.insert(line.serial);
+      if (line.passed && !line.serial_number.empty()) u.serial_numbers.push_back(line.serial_number);
       if (line.final) {
         u.decided = true;
         u.deciding = std::move(line);
@@ -239,6 +244,7 @@ YieldReport BuildYieldReport(const std::vector<RecordFileText>& files, const Yie
   std::map<std::string, int> causes;
   std::map<int64_t, std::pair<std::string, int>> hours;
   std::set<std::string> serials;
+  std::map<std::string, int> serial_numbers;
   std::vector<double> durations;
   for (const auto& u : units) {
     if (!u.decided) {
@@ -264,12 +270,17 @@ YieldReport BuildYieldReport(const std::vector<RecordFileText>& files, const Yie
     if (hour.first.empty()) hour.first = d.hour;
     ++hour.second;
     serials.insert(u.serials.begin(), u.serials.end());
+    for (const std::string& number : u.serial_numbers) ++serial_numbers[number];
   }
   report.failures_by_cause.assign(causes.begin(), causes.end());
   std::stable_sort(report.failures_by_cause.begin(), report.failures_by_cause.end(),
                    [](const auto& a, const auto& b) { return a.second > b.second; });
   for (const auto& [key, hour] : hours) report.units_per_hour.push_back(hour);
   report.serials.assign(serials.begin(), serials.end());
+  for (const auto& [number, units_holding] : serial_numbers) {
+    report.serial_numbers.push_back(number);
+    if (units_holding > 1) report.duplicate_serial_numbers.push_back(number);
+  }
   if (!durations.empty()) {
     std::sort(durations.begin(), durations.end());
     double sum = 0;

@@ -1,6 +1,6 @@
 // The yield of one or more record files (one per station): units, passed,
 // failed, first-pass yield, retries, failures by cause, durations, units per
-// hour and the serial numbers seen. A unit is known by its file and its unit
+// hour, the serial numbers seen and the job's serial numbers written in. A unit is known by its file and its unit
 // number; its lines (attempts, a later final line) count once, its last
 // final line decides. Lines that are not record lines of this version (torn,
 // another format, a field missing or of the wrong type) are skipped and
@@ -51,6 +51,12 @@ struct YieldReport {
   // whose outcome fell in it, oldest first.
   std::vector<std::pair<std::string, int>> units_per_hour;
   std::vector<std::string> serials;  // distinct, sorted
+  // The job's serial numbers written into the units that passed (a line's
+  // `serial_number` with result "ok"), distinct and sorted, and those
+  // written into more than one passed unit (never, while the journal is
+  // kept).
+  std::vector<std::string> serial_numbers;
+  std::vector<std::string> duplicate_serial_numbers;
 
   double FirstPassYield() const { return units == 0 ? 0.0 : static_cast<double>(first_pass) / units; }
   int BadLines() const;

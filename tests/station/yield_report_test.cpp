@@ -112,6 +112,21 @@ TEST(YieldReport, DurationsHoursSerialsAndWindow) {
   EXPECT_EQ(r.outside_window, 10);
 }
 
+TEST(YieldReport, SerialNumbersWrittenAreThoseOfPassedFlashes) {
+  // A failed attempt's serial number went back to the line (it is not in
+  // the unit); a passed one is; one in two passed units is a duplicate.
+  auto with_number = [](std::string line, const char* number) {
+    return line.insert(line.size() - 1, std::string(R"(,"serial_number":")") + number + "\"");
+  };
+  const std::string text = Join({with_number(Line(1, false, "protocol-error"), "SN1"),
+                                 with_number(Line(1, true, "ok", 2), "SN2"), with_number(Line(2, true, "ok"), "SN1"),
+                                 with_number(Line(3, true, "protocol-error"), "SN3"), Line(4, true, "ok"),
+                                 with_number(Line(5, true, "ok"), "SN2")});
+  const YieldReport r = BuildYieldReport({{"a", text}}, {});
+  EXPECT_EQ(r.serial_numbers, (std::vector<std::string>{"SN1", "SN2"}));
+  EXPECT_EQ(r.duplicate_serial_numbers, (std::vector<std::string>{"SN2"}));
+}
+
 TEST(YieldReport, RecordTimes) {
   int64_t ms = 0;
   ASSERT_TRUE(ParseRecordTime("1970-01-01T01:00:01.250+01:00", &ms));
