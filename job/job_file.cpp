@@ -219,7 +219,9 @@ void JobReader::ReadJobSection() {
     platform::FileKind kind = platform::FileKind::Other;
     uint64_t size = 0;
     std::error_code ec;
-    if (!std::filesystem::exists(platform::PathFromUtf8(job_->image_path), ec)) {
+    if (image->value.empty()) {
+      Problem(image->line, "job.image", "empty: the image file to flash");
+    } else if (!std::filesystem::exists(platform::PathFromUtf8(job_->image_path), ec)) {
       Problem(image->line, "job.image", "no such file: " + job_->image_path);
     } else if (!file.Open(job_->image_path, &reason) || !file.Info(&kind, &size, &reason)) {
       Problem(image->line, "job.image", job_->image_path + " cannot be read: " + reason);
@@ -303,6 +305,10 @@ void JobReader::ReadSlots() {
 
 void JobReader::ReadList(const IniLines::Entry& entry, SerialPlan* plan) {
   plan->list_path = Path(entry);
+  if (entry.value.empty()) {
+    Problem(entry.line, "serial.list", "empty: the list file of serial numbers");
+    return;
+  }
   std::string text;
   int os_error = 0;
   switch (platform::ReadSmallFile(plan->list_path, kMaxListFile, &text, &os_error)) {

@@ -72,6 +72,7 @@ TEST(JobFile, RefusesEachProblemByLineAndKey) {
       {head + "record = nowhere/r.jsonl\n", 4, "job.record", "no folder"},
       {"[job]\nimage = none.bin\nsha256 = " + std::string(kSha) + "\n", 2, "job.image", "no such file"},
       {"[job]\nimage = fw.bin\n", 1, "job.sha256", "missing"},
+      {"[job]\nimage =\nsha256 = " + std::string(kSha) + "\n", 2, "job.image", "empty"},
       {"[job]\nimage = fw.bin\nsha256 = 12ab\n", 3, "job.sha256", "not 64 hex digits"},
       {head + "this line\n", 4, "", "not a \"key = value\" line"},
       {head + "[slots]\n1-1 = A\n1-2 = A\n", 6, "slots.1-2", "slot name \"A\" given again"},
