@@ -15,9 +15,9 @@ seconds=${FUZZ_SECONDS:-}
 seed=${FUZZ_SEED:-1}
 # Inputs per target in a repeatable run (about 30 s each on a 2-core machine).
 declare -A runs=([hostile_device_fuzz]=150000 [settings_fuzz]=15000 [sim_knobs_fuzz]=1500000
-                 [report_descriptor_fuzz]=800000 [record_reader_fuzz]=80000)
+                 [report_descriptor_fuzz]=800000 [record_reader_fuzz]=80000 [job_text_fuzz]=500000)
 targets=("$@")
-((${#targets[@]})) || targets=(hostile_device_fuzz settings_fuzz sim_knobs_fuzz report_descriptor_fuzz record_reader_fuzz)
+((${#targets[@]})) || targets=(hostile_device_fuzz settings_fuzz sim_knobs_fuzz report_descriptor_fuzz record_reader_fuzz job_text_fuzz)
 
 if ! command -v clang++ >/dev/null; then
   echo "fuzz: clang++ not found, fuzz targets skipped" >&2
