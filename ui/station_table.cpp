@@ -20,7 +20,9 @@ RowTone ToneOf(const StationRow& row) {
   return RowTone::kNone;
 }
 
-bool IsDimmed(const StationRow& row) { return row.held || row.state == UnitState::kSkipped; }
+bool IsDimmed(const StationRow& row) {
+  return row.held || row.state == UnitState::kSkipped || (row.left && row.state == UnitState::kFailed);
+}
 
 std::string StationCellText(const StationRow& row, int column, StationClock::time_point now) {
   switch (column) {

@@ -44,7 +44,7 @@ inline constexpr uint32_t kPassedBackground = 0xc8e6c9;
 inline constexpr uint32_t kFailedBackground = 0xffcdd2;
 inline constexpr uint32_t kPassedBadge = 0x2e7d32;
 inline constexpr uint32_t kFailedBadge = 0xc62828;
-// Text of a dimmed row: a held one (its unit is gone) or a skipped one.
+// Text of a dimmed row: a failed one whose unit is gone, or a skipped one.
 inline constexpr uint32_t kDimText = 0x757575;
 
 RowTone ToneOf(const StationRow& row);

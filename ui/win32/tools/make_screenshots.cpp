@@ -2,8 +2,9 @@
 //   torvane_win32_images main OUT.png IMAGE SHOWN_PATH
 //     the main window after a flash of IMAGE into a simulated bootloader,
 //     its path box showing SHOWN_PATH;
-//   torvane_win32_images station OUT.png IMAGE
-//     the station window on simulated units passed, failed and flashing.
+//   torvane_win32_images station OUT.png IMAGE SAMPLES
+//     the station window running a locked job (slots, serial numbers) on
+//     simulated units passed, failed, skipped and flashing.
 // The window is copied from the screen with its frame and written as PNG.
 #include <windows.h>
 #include <shellapi.h>
@@ -17,12 +18,14 @@
 #include <vector>
 
 #include "device/hid_link.h"
+#include "job/job_lock.h"
 #include "monitor/device_controller.h"
 #include "monitor/sim_hotplug_source.h"
 #include "platform/utf8_path.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_knobs.h"
 #include "ui/control_ids.h"
+#include "ui/station_image.h"
 #include "ui/station_table.h"
 #include "ui/win32/main_dialog.h"
 #include "ui/win32/station_window.h"
@@ -140,6 +143,22 @@ int MainWindow(const std::string& out, const std::string& image, const std::stri
   return saved ? 0 : 1;
 }
 
+// A locked job beside a copy of the image: slots 槽1 to 槽5, serial
+// numbers from SN001000. Returns its path.
+std::string WriteJob(const std::string& image, const std::string& folder) {
+  std::ifstream in(platform::PathFromUtf8(image), std::ios::binary);
+  std::ofstream(platform::PathFromUtf8(folder + "app.bin"), std::ios::binary) << in.rdbuf();
+  std::string text = "[job]\nname = 主板 A2 量产\nimage = app.bin\nsha256 = " +
+                     ReadStationImage(folder + "app.bin").digest.sha256 + "\ncount = 100\n[slots]\n";
+  for (int slot = 1; slot <= 5; ++slot) text += "1-1." + std::to_string(slot) + " = 槽" + std::to_string(slot) + "\n";
+  text += "[serial]\naddress = 0x1100\nwidth = 8\nformat = dec\nprefix = SN\nstart = 1000\n";
+  text += "[lock]\npassword = " + MakeJobLockValue("screenshot") + "\n";
+  const std::string path = folder + "torvane-screenshot-job.ini";
+  std::ofstream(platform::PathFromUtf8(path), std::ios::binary) << text;
+  DeleteFileW(Utf8ToWide(path + ".serials").c_str());
+  return path;
+}
+
 int Station(const std::string& out, const std::string& image, const std::string& samples) {
   auto bus = std::make_shared<sim::SimBus>();
   hid_link_set_backend(bus);
@@ -158,6 +177,10 @@ int Station(const std::string& out, const std::string& image, const std::string&
       const std::string record = TempFolder() + "torvane-screenshot-record.jsonl";
       DeleteFileW(Utf8ToWide(record).c_str());
       SetWindowTextW(station.Item(IDC_ST_RECORD_PATH), Utf8ToWide(record).c_str());
+      const std::string job = WriteJob(image, TempFolder());
+      station.OpenJob(job);
+      Pump(station.Window(), [&] { return !WindowTextUtf8(station.Item(IDC_ST_DIGEST)).empty(); }, std::chrono::seconds(10));
+      Attach(*bus, "boot,port=1-1.6,serial=A1B2C306");
       Attach(*bus, "boot,port=1-1.1,serial=A1B2C301");
       Attach(*bus, "oldboot,port=1-1.2,serial=A1B2C302");
       station.StartStation();
@@ -178,6 +201,9 @@ int Station(const std::string& out, const std::string& image, const std::string&
       result = SaveWindow(station.Window(), out) ? 0 : 1;
       station.Session().Shutdown();
       DeleteFileW(Utf8ToWide(record).c_str());
+      for (const std::string& file : {job, job + ".serials", TempFolder() + "app.bin"}) {
+        DeleteFileW(Utf8ToWide(file).c_str());
+      }
     }
   }
   hid_link_exit();
