@@ -35,7 +35,7 @@ struct StationColumnSpec {
   int width;           // pixels at 96 dpi; the state column takes what is left
 };
 inline constexpr std::array<StationColumnSpec, kColCount> kStationColumns{{
-    {"端口", 90}, {"槽位", 60}, {"产品序列号", 100}, {"USB序列号", 110}, {"类型", 70}, {"BOOT信息", 200}, {"状态", 160},
+    {"端口", 90}, {"槽位", 60}, {"产品序列号", 130}, {"USB序列号", 110}, {"类型", 70}, {"BOOT信息", 180}, {"状态", 160},
     {"进度", 150}, {"用时", 60}}};
 
 enum class RowTone { kNone, kPassed, kFailed };
