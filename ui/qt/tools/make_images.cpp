@@ -35,6 +35,7 @@
 #include "ui/qt/qt_translations.h"
 #include "ui/qt/station_table_model.h"
 #include "ui/qt/station_window.h"
+#include "ui/station_image.h"
 #include "ui/qt/torvane_dlg.h"
 
 namespace {
@@ -100,7 +101,17 @@ int StationScreenshot(const QString& out, const QString& image) {
       "boot,port=1-1.3,serial=TV24A0019,latency-us=9000",
       "boot,port=1-1.4,serial=TV24A0020,latency-us=4000",
       "app,port=1-1.5,serial=TV24A0021",
+      "boot,port=1-1.6,serial=TV24A0022",  // outside the job's slots
   };
+  // A job for the line: slots 槽1 to 槽5, serial numbers from SN001000.
+  QString job = QStringLiteral("[job]\nname = 主板 A2 量产\nimage = app.bin\nsha256 = %1\ncount = 100\n[slots]\n")
+                    .arg(QString::fromStdString(torvane::ReadStationImage(scratch.filePath("firmware/app.bin").toStdString())
+                                                    .digest.sha256));
+  for (int slot = 1; slot <= 5; ++slot) job += QStringLiteral("1-1.%1 = 槽%1\n").arg(slot);
+  job += QStringLiteral("[serial]\naddress = 0x1100\nwidth = 8\nformat = dec\nprefix = SN\nstart = 1000\n");
+  QFile job_file(scratch.filePath(QStringLiteral("firmware/line3.ini")));
+  if (!job_file.open(QIODevice::WriteOnly) || job_file.write(job.toUtf8()) < 0) return 1;
+  job_file.close();
   for (const char* text : units) {
     torvane::sim::SimKnobs knobs;
     if (!torvane::sim::parse_sim_knobs(text, &knobs, nullptr)) return 1;
@@ -117,7 +128,8 @@ int StationScreenshot(const QString& out, const QString& image) {
     torvane::StationWindow window(std::move(setup));
     window.RecordPathBox()->setText(window.RecordPathBox()->text().section(QLatin1Char('/'), -1));
     window.show();
-    if (QTest::qWaitForWindowExposed(&window) && window.StartStation()) {
+    if (QTest::qWaitForWindowExposed(&window) && window.OpenJob(job_file.fileName()) &&
+        QTest::qWaitFor([&] { return !window.DigestText().isEmpty(); }, 10000) && window.StartStation()) {
       auto percent = [&](const char* port) {
         for (const auto& row : window.Model()->Rows()) {
           if (row.port == port) return row.percent;
