@@ -1,5 +1,13 @@
 // The station running a production job: the slot map decides which ports
-// are flashed, the job's SHA-256 pins the image.
+// are flashed, the job's SHA-256 pins the image, and every unit gets a
+// serial number of its own from the journal.
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
+#include <filesystem>
+
 #include "job/production_job.h"
 #include "job/serial_journal.h"
 #include "station/image_digest.h"
@@ -182,6 +190,40 @@ TEST_F(StationJob, EveryPassedUnitHoldsItsOwnSerialAndAFailedOneGivesItsSerialOn
     EXPECT_EQ(journal->BurnedOnOpen(), 0u);
   }
 }
+
+#ifndef _WIN32
+TEST_F(StationJob, AJournalThatCannotBeWrittenFailsItsUnitAndStopsTheStation) {
+  PlanSerials();
+  config_.count = 3;
+  config_.record_path.clear();  // the journal is the only file that grows
+  job_->slots["bay-3"] = "槽3";
+  Plug("boot,port=bay-1," + SerialKnob());
+  StartStation();
+  ASSERT_TRUE(WaitForFinished(1));
+  // The journal cannot grow by another line.
+  const auto journal_size = std::filesystem::file_size(job_->serial->journal_path);
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto old_handler = signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = journal_size + 4;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const sim::SimDeviceId second = Plug("boot,port=bay-2," + SerialKnob());
+  const bool done = station_->WaitUntilDone(std::chrono::seconds(10));
+  const sim::SimDeviceId third = Plug("boot,port=bay-3," + SerialKnob());
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, old_handler);
+
+  EXPECT_TRUE(done) << "the station stops taking units";
+  EXPECT_TRUE(station_->SerialJournalFailed());
+  EXPECT_FALSE(bus_->model(second)->verdict().transfer_started) << "no serial, no flash";
+  EXPECT_FALSE(bus_->model(third)->verdict().transfer_started);
+  EXPECT_EQ(station_->Counters().passed, 1);
+  EXPECT_EQ(station_->Counters().failed, 1);
+  EXPECT_EQ(observer_.States("bay-3"), std::vector<UnitState>{UnitState::kIdle});
+}
+#endif
 
 TEST_F(StationJob, AJobItsSerialsCannotServeIsRefusedBeforeAnyUnit) {
   struct Refusal {
