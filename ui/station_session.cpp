@@ -32,7 +32,7 @@ std::string StationMessageText(const std::string& text) {
 }
 
 StationSession::StationSession(StationWindowSetup setup)
-    : setup_(std::move(setup)), feed_(std::make_unique<StationFeed>()) {}
+    : setup_(std::move(setup)), feed_(std::make_unique<StationFeed>()), yield_worker_(std::make_unique<YieldWorker>()) {}
 
 StationSession::~StationSession() { Shutdown(); }
 
@@ -83,7 +83,7 @@ bool StationSession::Start(const RunOptions& options, std::string* message, cons
   count_ = options.count;
   run_records_.clear();
   yield_ = YieldReport{};
-  yield_stale_ = false;
+  yield_worker_->Reset();
   auto core = std::make_unique<StationCore>(config);
   std::string error;
   StationStartError why = StationStartError::kNone;
@@ -127,6 +127,9 @@ void StationSession::Finish() {
   if (!core_->Stop()) NoteStationWorkerAbandoned();  // bounded by kCoreStopDeadline
   Refresh();  // what the last units told
   core_.reset();
+  // The run's last word, not one still being built.
+  yield_worker_->Reset();
+  yield_ = BuildYieldReport({{"run", run_records_}}, {});
 }
 
 std::vector<StationTableChange> StationSession::Refresh(StationClock::time_point now) {
@@ -137,7 +140,8 @@ std::vector<StationTableChange> StationSession::Refresh(StationClock::time_point
   while (record_lines_.size() > static_cast<size_t>(kRecordLinesShown)) record_lines_.pop_front();
   if (!batch.messages.empty()) message_ = StationMessageText(batch.messages.back());
   for (const std::string& json : batch.record_json) run_records_ += json + '\n';
-  if (!batch.record_json.empty()) yield_stale_ = true;
+  if (!batch.record_json.empty()) yield_worker_->Submit(run_records_);
+  yield_worker_->Take(&yield_);
   if (failure_alert_) {
     for (int i = 0; i < batch.failures; ++i) failure_alert_();
   }
@@ -162,14 +166,6 @@ namespace torvane {
 
 std::string StationSession::FinishedText() const {
   return StationFinishedText(counters_.passed + counters_.failed, count_);
-}
-
-const YieldReport& StationSession::RunYield() const {
-  if (yield_stale_) {
-    yield_ = BuildYieldReport({{"run", run_records_}}, {});
-    yield_stale_ = false;
-  }
-  return yield_;
 }
 
 std::string StationSession::YieldText() const { return StationYieldText(RunYield()); }

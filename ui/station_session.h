@@ -19,6 +19,7 @@
 #include "ui/station_feed.h"
 #include "ui/station_setup.h"
 #include "ui/station_table.h"
+#include "ui/yield_worker.h"
 
 namespace torvane {
 
@@ -85,8 +86,10 @@ class StationSession {
   std::vector<StationTableChange> Acknowledge(int index) { return table_.Acknowledge(index); }
   std::vector<StationTableChange> AcknowledgeAll() { return table_.AcknowledgeAll(); }
 
-  // The yield of this run (since the last start) from its own record lines.
-  const YieldReport& RunYield() const;
+  // The yield of this run (since the last start) from its own record lines:
+  // rebuilt off the calling thread while the station runs (a refresh takes
+  // it up), at once when the station ends.
+  const YieldReport& RunYield() const { return yield_; }
   std::string YieldText() const;
 
  private:
@@ -105,8 +108,8 @@ class StationSession {
   int count_ = 0;
   std::function<void()> failure_alert_;
   std::string run_records_;  // this run's record lines (JSON), one a line
-  mutable bool yield_stale_ = false;
-  mutable YieldReport yield_;
+  YieldReport yield_;
+  std::unique_ptr<YieldWorker> yield_worker_;
 };
 
 // The station's own messages, in the operator's language where known.

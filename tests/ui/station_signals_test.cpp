@@ -17,6 +17,7 @@
 #include "ui/station_session.h"
 #include "ui/station_table.h"
 #include "ui/station_texts.h"
+#include "ui/yield_worker.h"
 
 namespace torvane {
 namespace {
@@ -104,6 +105,25 @@ TEST(StationTexts, FinishedCountAndYield) {
             "本次 3 台   成功 2   失败 1   一次通过率 33.3%   重试 1\n"
             "失败原因: 未能进入烧录模式 1   平均用时 3.5 s   95% 用时 4.5 s");
   EXPECT_EQ(StationYieldText(YieldReport{}), "本次 0 台   成功 0   失败 0   一次通过率 0.0%   重试 0\n失败原因: 无");
+}
+
+TEST(YieldWorker, BuildsTheLatestLinesAndForgetsThemOnReset) {
+  const std::string line =
+      "{\"unit\":1,\"final\":true,\"attempt\":1,\"duration_s\":2.0,\"end\":\"2026-12-07T14:00:01.000+01:00\","
+      "\"result_name\":\"ok\"}\n";
+  YieldWorker worker;
+  YieldReport report;
+  worker.Submit(line);
+  worker.Submit(line + std::string(line).replace(8, 1, "2"));
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (!(worker.Take(&report) && report.units == 2) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(1ms);
+  }
+  EXPECT_EQ(report.units, 2);
+  worker.Submit(line);
+  worker.Reset();
+  std::this_thread::sleep_for(50ms);
+  EXPECT_FALSE(worker.Take(&report));
 }
 
 class StationSessionOnSimulatedBus : public ::testing::Test {

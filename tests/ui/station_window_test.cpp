@@ -253,7 +253,9 @@ TEST_F(StationWindowOnSimulatedBus, OperatorSignals) {
     return QString::fromStdString(record[0].substr(at, record[0].find('"', at) - at));
   };
   EXPECT_EQ(Window().DigestText(), "CRC-32 " + field("crc32") + "   SHA-256 " + field("sha256").left(8));
-  EXPECT_TRUE(Window().YieldText().startsWith(QString::fromUtf8("本次 2 台   成功 1   失败 1"))) << Window().YieldText().toStdString();
+  // The yield is built off the window's thread.
+  EXPECT_TRUE(ProcessEventsUntil([&] { return Window().YieldText().startsWith(QString::fromUtf8("本次 2 台   成功 1   失败 1")); }, 5s))
+      << Window().YieldText().toStdString();
   EXPECT_TRUE(Cell("p2", StationTableModel::kState).endsWith(QString::fromUtf8("[待确认]")));
   EXPECT_TRUE(Window().AcknowledgeButton()->isEnabled());
   int row = 0;
