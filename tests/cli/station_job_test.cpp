@@ -12,7 +12,6 @@
 #include "cli/exit_codes.h"
 #include "job/job_file.h"
 #include "job/job_lock.h"
-#include "job/serial_journal.h"
 #include "tests/cli/cli_runner.h"
 #include "text/json_reader.h"
 
@@ -124,27 +123,12 @@ TEST_F(StationJobCli, AJobProblemOrAConflictingOptionIsRefusedBeforeAnyDevice) {
       {"a locked job's own value", "", lock, {"--count", "4"}, "job.count: the job is locked: --count cannot be given"},
       {"a locked job, a key it leaves", "", lock, {"--attempts", "1"}, "the job is locked: --attempts cannot be given"},
       {"the pin of another image", "", "", {}, "job.sha256: the image is not the pinned one"},
-      {"fewer serials left than units", "", "last = 1004\n", {}, "3 serial numbers left, 4 units to flash"},
       {"an unknown key", "", "colour = red\n", {}, "job.ini:17: serial.colour"},
   };
   for (const Refusal& refusal : refusals) {
     SCOPED_TRACE(refusal.what);
-    std::remove((dir_.path() + "/job.ini.serials").c_str());
     const bool pin = std::string(refusal.what).find("pin") != std::string::npos;
     const std::string job = WriteJob(refusal.job_extra, refusal.serial_extra, pin ? std::string(64, 'a') : "");
-    if (refusal.serial_extra == "last = 1004\n") {
-      // Two of the five serials were used by an earlier run.
-      ProductionJob loaded;
-      std::vector<JobProblem> problems;
-      ASSERT_TRUE(LoadJobFile(job, &loaded, &problems));
-      std::string error;
-      auto journal = SerialJournal::Open(*loaded.serial, &error);
-      ASSERT_TRUE(journal) << error;
-      for (int i = 0; i < 2; ++i) {
-        SerialLease lease;
-        ASSERT_TRUE(journal->Reserve(1, &lease, &error) && journal->Commit(lease, &error)) << error;
-      }
-    }
     std::vector<std::string> args = {"station", "--job", job, "--simulate", std::string("boot,port=bay-1") + kReads};
     args.insert(args.end(), refusal.args.begin(), refusal.args.end());
     const CliRun r = Invoke(args);
