@@ -35,7 +35,11 @@ QString U(const std::string& utf8) { return QString::fromStdString(utf8); }
 // A label's font `scale` times as large, bold.
 void Enlarge(QWidget* widget, double scale) {
   QFont font = widget->font();
-  font.setPointSizeF(font.pointSizeF() * scale);
+  if (font.pointSizeF() > 0) {
+    font.setPointSizeF(font.pointSizeF() * scale);
+  } else {
+    font.setPixelSize(static_cast<int>(font.pixelSize() * scale));
+  }
   font.setBold(true);
   widget->setFont(font);
 }
