@@ -146,6 +146,16 @@ std::string StationYieldText(const YieldReport& report) {
   std::string text = Format("本次 %d 台   成功 %d   失败 %d   一次通过率 %.1f%%   重试 %d", report.units, report.passed,
                             report.failed, report.FirstPassYield() * 100.0, report.retries);
   if (report.unfinished > 0) text += Format("   未结束 %d", report.unfinished);
+  if (!report.serial_numbers.empty()) {
+    text += Format("   已写入序列号 %d 个", static_cast<int>(report.serial_numbers.size()));
+    if (report.serial_numbers.size() > 1) {
+      text += " (" + EscapeControlCharacters(report.serial_numbers.front()) + " 至 " +
+              EscapeControlCharacters(report.serial_numbers.back()) + ")";
+    }
+  }
+  for (size_t i = 0; i < report.duplicate_serial_numbers.size(); ++i) {
+    text += (i == 0 ? "   重复的序列号: " : ", ") + EscapeControlCharacters(report.duplicate_serial_numbers[i]);
+  }
   text += "\n失败原因: ";
   if (report.failures_by_cause.empty()) text += "无";
   for (size_t i = 0; i < report.failures_by_cause.size(); ++i) {

@@ -46,8 +46,8 @@ std::string StationFinishedText(int finished, int count);
 std::string StationCauseText(const std::string& result_name);
 
 // The run's yield, two lines: "本次 17 台   成功 15   失败 2   一次通过率
-// 82.4%   重试 3" and "失败原因: 通信错误 2   平均用时 3.2 s   95% 用时
-// 4.1 s".
+// 82.4%   重试 3   已写入序列号 15 个 (SN001000 至 SN001014)" and "失败原因:
+// 通信错误 2   平均用时 3.2 s   95% 用时 4.1 s".
 std::string StationYieldText(const YieldReport& report);
 
 // One line of "最近的记录" for a finished flash, readable at a glance:

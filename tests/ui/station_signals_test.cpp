@@ -93,16 +93,16 @@ TEST(StationTexts, FinishedCountAndYield) {
   // a torn line is skipped.
   const std::string lines =
       "{\"unit\":1,\"final\":true,\"attempt\":1,\"duration_s\":2.0,\"end\":\"2026-12-07T14:00:01.000+01:00\","
-      "\"result_name\":\"ok\"}\n"
+      "\"result_name\":\"ok\",\"serial_number\":\"SN001000\"}\n"
       "{\"unit\":2,\"final\":false,\"attempt\":1,\"duration_s\":1.0,\"end\":\"2026-12-07T14:00:02.000+01:00\","
       "\"result_name\":\"protocol-error\"}\n"
       "{\"unit\":2,\"final\":true,\"attempt\":2,\"duration_s\":3.0,\"end\":\"2026-12-07T14:00:09.000+01:00\","
-      "\"result_name\":\"ok\"}\n"
+      "\"result_name\":\"ok\",\"serial_number\":\"SN001001\"}\n"
       "{\"unit\":3,\"final\":true,\"attempt\":1,\"duration_s\":4.5,\"end\":\"2026-12-07T14:00:10.000+01:00\","
       "\"result_name\":\"enter-boot-failed\"}\n"
       "{\"unit\":4,\"fin\n";
   EXPECT_EQ(StationYieldText(BuildYieldReport({{"run", lines}}, {})),
-            "本次 3 台   成功 2   失败 1   一次通过率 33.3%   重试 1\n"
+            "本次 3 台   成功 2   失败 1   一次通过率 33.3%   重试 1   已写入序列号 2 个 (SN001000 至 SN001001)\n"
             "失败原因: 未能进入烧录模式 1   平均用时 3.5 s   95% 用时 4.5 s");
   EXPECT_EQ(StationYieldText(YieldReport{}), "本次 0 台   成功 0   失败 0   一次通过率 0.0%   重试 0\n失败原因: 无");
 }
