@@ -48,16 +48,6 @@ int KeyLine(const ProductionJob& job, const char* key) {
   return found == job.key_lines.end() ? 0 : found->second;
 }
 
-const char* FormatName(SerialFormat format) {
-  switch (format) {
-    case SerialFormat::kBinaryLittle: return "le";
-    case SerialFormat::kBinaryBig: return "be";
-    case SerialFormat::kAsciiDecimal: return "dec";
-    case SerialFormat::kAsciiHex: return "hex";
-  }
-  return "?";
-}
-
 void PrintSummary(const ProductionJob& job, const PreparedImage& image, uint32_t address, uint32_t serial_offset,
                   const std::optional<uint64_t>& left) {
   const ImageDigest digest = DigestBytes(image.buffer.data(), image.buffer.size());
@@ -68,8 +58,8 @@ void PrintSummary(const ProductionJob& job, const PreparedImage& image, uint32_t
   std::printf("units:    %s, attempts %d, enter boot %s\n",
               job.count > 0 ? std::to_string(job.count).c_str() : "no limit", job.attempts,
               job.enter_boot ? ("yes, wait " + std::to_string(job.enter_boot_wait_s) + " s").c_str() : "no");
-  std::printf("slots:    %s\n", job.slots.empty() ? "none: every port" : std::to_string(job.slots.size()).c_str());
-  for (const auto& [port, slot] : job.slots) std::printf("  %-14s %s\n", port.c_str(), slot.c_str());
+  std::printf("slots:    %s\n", job.slot_map.empty() ? "none: every port" : std::to_string(job.slot_map.size()).c_str());
+  for (const auto& [port, slot] : job.slot_map) std::printf("  %-14s %s\n", port.c_str(), slot.c_str());
   std::printf("record:   %s\n", job.record_path.empty() ? "none" : job.record_path.c_str());
   if (job.serial) {
     const SerialPlan& s = *job.serial;
@@ -77,7 +67,7 @@ void PrintSummary(const ProductionJob& job, const PreparedImage& image, uint32_t
     SerialAt(s, 0, &first, nullptr);
     const std::string source =
         s.list_path.empty() ? "counter from " + first + " step " + std::to_string(s.step) : "list " + s.list_path + " from " + first;
-    std::printf("serial:   %s, %u bytes at %s (image offset %s), %s, %llu in all\n", FormatName(s.format), s.width,
+    std::printf("serial:   %s, %u bytes at %s (image offset %s), %s, %llu in all\n", SerialFormatName(s.format), s.width,
                 HexText(s.address).c_str(), HexText(serial_offset, 1).c_str(), source.c_str(),
                 static_cast<unsigned long long>(SerialCount(s)));
     std::printf("journal:  %s, %s\n", s.journal_path.c_str(),

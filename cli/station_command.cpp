@@ -112,7 +112,7 @@ int RunStation(CliSession& session, const StationOptions& requested) {
   }
   if (job) {
     display.Say("station: job " + (job->name.empty() ? requested.job : job->name + " (" + requested.job + ")") +
-                (job->slots.empty() ? "" : ", " + std::to_string(job->slots.size()) + " slots") +
+                (job->slot_map.empty() ? "" : ", " + std::to_string(job->slot_map.size()) + " slots") +
                 (job->serial ? ", serial numbers from " + job->serial->journal_path : ""));
   }
   display.Say(options.count > 0 ? "station: flashing " + std::to_string(options.count) +

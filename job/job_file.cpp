@@ -47,20 +47,6 @@ std::string Lower(std::string_view text) {
   return out;
 }
 
-bool IsBinary(SerialFormat format) {
-  return format == SerialFormat::kBinaryLittle || format == SerialFormat::kBinaryBig;
-}
-
-const char* FormatName(SerialFormat format) {
-  switch (format) {
-    case SerialFormat::kBinaryLittle: return "le";
-    case SerialFormat::kBinaryBig: return "be";
-    case SerialFormat::kAsciiDecimal: return "dec";
-    case SerialFormat::kAsciiHex: return "hex";
-  }
-  return "?";
-}
-
 bool ParseDecimal(const std::string& text, uint64_t max, uint64_t* value) {
   if (text.empty() || text.size() > 19) return false;
   uint64_t result = 0;
@@ -297,7 +283,7 @@ void JobReader::ReadSlots() {
                                    std::to_string(name->second) + ")");
       continue;
     }
-    job_->slots[entry.key] = entry.value;
+    job_->slot_map[entry.key] = entry.value;
     job_->keys_set.push_back(key);
     job_->key_lines[key] = entry.line;
   }
@@ -347,7 +333,7 @@ void JobReader::ReadList(const IniLines::Entry& entry, SerialPlan* plan) {
     }
     std::string same = value;
     uint64_t n = 0;
-    if (IsBinary(plan->format) && ParseSerialNumber(value, &n)) same = std::to_string(n);
+    if (IsBinarySerialFormat(plan->format) && ParseSerialNumber(value, &n)) same = std::to_string(n);
     if (plan->format == SerialFormat::kAsciiHex) {
       for (char& c : same) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
@@ -401,13 +387,13 @@ void JobReader::ReadSerialSource(SerialPlan* plan, uint64_t limit, const IniLine
   // The format must hold every value the counter reaches.
   const uint64_t highest = last_entry ? std::max(last, plan->start) : plan->start;
   if (highest > limit && width_entry) {
-    const std::string room = IsBinary(plan->format)
+    const std::string room = IsBinarySerialFormat(plan->format)
                                  ? std::to_string(plan->width) + " bytes"
                                  : std::to_string(plan->width - plan->prefix.size()) + " digits";
     Problem(width_entry->line, "serial.width",
             room + " cannot hold " + (highest == plan->start ? "serial.start " : "serial.last ") +
                 (plan->format == SerialFormat::kAsciiHex ? HexText(highest, 1) : std::to_string(highest)) + " in " +
-                FormatName(plan->format));
+                SerialFormatName(plan->format));
   }
 }
 
@@ -435,7 +421,7 @@ void JobReader::ReadSerial() {
     }
   }
   if (const auto* prefix = Get("serial.prefix")) {
-    if (format && ok && IsBinary(plan.format)) {
+    if (format && ok && IsBinarySerialFormat(plan.format)) {
       // Said, and left out, so the rest of the plan is still judged.
       Problem(prefix->line, "serial.prefix", "only dec and hex serials have a prefix");
       plan_refused_ = true;
@@ -449,12 +435,12 @@ void JobReader::ReadSerial() {
   const IniLines::Entry* width = Require("serial.width", "the serial's length in bytes");
   uint64_t width_value = 0;
   if (width && format && ok) {
-    const bool binary = IsBinary(plan.format);
+    const bool binary = IsBinarySerialFormat(plan.format);
     const uint64_t min = binary ? 1 : plan.prefix.size() + 1;
     const uint64_t max = binary ? 8 : kMaxAsciiWidth;
     if (!ParseDecimal(width->value, UINT64_MAX, &width_value) || width_value < min || width_value > max) {
       Problem(width->line, "serial.width",
-              "\"" + width->value + "\": " + FormatName(plan.format) + " takes " + std::to_string(min) + " to " +
+              "\"" + width->value + "\": " + SerialFormatName(plan.format) + " takes " + std::to_string(min) + " to " +
                   std::to_string(max) + " bytes" + (binary || plan.prefix.empty() ? "" : " (the prefix counts)"));
       ok = false;
     }

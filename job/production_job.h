@@ -92,7 +92,7 @@ struct ProductionJob {
   bool enter_boot = false;
   int enter_boot_wait_s = 5;
   std::string record_path;     // absolute; empty: not set by the job
-  std::map<std::string, std::string> slots;  // port path -> slot name; empty: no slot map
+  std::map<std::string, std::string> slot_map;  // [slots]: port path -> slot name; empty: none
   std::optional<SerialPlan> serial;
   std::optional<JobLock> lock;
   // The keys the file set, as "section.key" ("job.count"; names in lower

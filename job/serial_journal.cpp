@@ -13,16 +13,6 @@ namespace {
 
 constexpr std::string_view kMagic = "torvane-serials 1 ";
 
-const char* FormatName(SerialFormat format) {
-  switch (format) {
-    case SerialFormat::kBinaryLittle: return "le";
-    case SerialFormat::kBinaryBig: return "be";
-    case SerialFormat::kAsciiDecimal: return "dec";
-    case SerialFormat::kAsciiHex: return "hex";
-  }
-  return "?";
-}
-
 std::string Hex(const uint8_t* bytes, size_t n) {
   static const char kHex[] = "0123456789abcdef";
   std::string text;
@@ -86,7 +76,7 @@ std::string SerialJournalPlanLine(const SerialPlan& plan) {
     line += "list sha256=" + (digest ? Hex(digest->data(), digest->size()) : std::string("none")) +
             " values=" + std::to_string(plan.list_values.size());
   }
-  line += std::string(" format=") + FormatName(plan.format) + " width=" + std::to_string(plan.width) +
+  line += std::string(" format=") + SerialFormatName(plan.format) + " width=" + std::to_string(plan.width) +
           " prefix=" + Word(plan.prefix);
   return line;
 }

@@ -7,10 +7,6 @@ namespace {
 
 constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
 
-bool IsBinary(SerialFormat format) {
-  return format == SerialFormat::kBinaryLittle || format == SerialFormat::kBinaryBig;
-}
-
 bool IsDigitOf(SerialFormat format, char c) {
   if (c >= '0' && c <= '9') return true;
   return format == SerialFormat::kAsciiHex && ((c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'));
@@ -29,8 +25,22 @@ std::string Digits(uint64_t value, int base, size_t digits) {
 
 }  // namespace
 
+bool IsBinarySerialFormat(SerialFormat format) {
+  return format == SerialFormat::kBinaryLittle || format == SerialFormat::kBinaryBig;
+}
+
+const char* SerialFormatName(SerialFormat format) {
+  switch (format) {
+    case SerialFormat::kBinaryLittle: return "le";
+    case SerialFormat::kBinaryBig: return "be";
+    case SerialFormat::kAsciiDecimal: return "dec";
+    case SerialFormat::kAsciiHex: return "hex";
+  }
+  return "?";
+}
+
 bool SerialFormatLimit(SerialFormat format, uint32_t width, size_t prefix_length, uint64_t* limit) {
-  if (IsBinary(format)) {
+  if (IsBinarySerialFormat(format)) {
     if (width == 0 || width > 8) return false;
     *limit = width == 8 ? kMax : (uint64_t{1} << (8 * width)) - 1;
     return true;
@@ -89,7 +99,7 @@ bool SerialListValueFits(const SerialPlan& plan, const std::string& value, std::
     *why = "the format holds no value in " + std::to_string(plan.width) + " bytes";
     return false;
   }
-  if (IsBinary(plan.format)) {
+  if (IsBinarySerialFormat(plan.format)) {
     uint64_t number = 0;
     if (!ParseSerialNumber(value, &number)) {
       *why = "\"" + value + "\" is not a number (decimal, or hex after 0x)";
@@ -126,16 +136,16 @@ bool SerialAt(const SerialPlan& plan, uint64_t index, std::string* text, std::ve
     const std::string& given = plan.list_values[index];
     std::string why;
     if (!SerialListValueFits(plan, given, &why)) return false;
-    if (IsBinary(plan.format)) ParseSerialNumber(given, &value);
+    if (IsBinarySerialFormat(plan.format)) ParseSerialNumber(given, &value);
     else shown = given;
   } else {
     value = plan.start + index * plan.step;  // within the limit: index < SerialCount
-    if (!IsBinary(plan.format)) {
+    if (!IsBinarySerialFormat(plan.format)) {
       shown = plan.prefix + Digits(value, plan.format == SerialFormat::kAsciiHex ? 16 : 10,
                                    plan.width - plan.prefix.size());
     }
   }
-  if (IsBinary(plan.format)) {
+  if (IsBinarySerialFormat(plan.format)) {
     if (text) *text = std::to_string(value);
     if (bytes) {
       bytes->assign(plan.width, 0);

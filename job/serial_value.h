@@ -11,6 +11,11 @@
 
 namespace torvane {
 
+// The format's name in a job file: "le", "be", "dec", "hex".
+const char* SerialFormatName(SerialFormat format);
+// le or be: the serial written as a number rather than as text.
+bool IsBinarySerialFormat(SerialFormat format);
+
 // The largest value `format` holds in `width` bytes with `prefix_length`
 // of them taken by a prefix; none (false) when it holds no value at all
 // (binary wider than 8 bytes or zero bytes, no room for a digit).

@@ -310,9 +310,9 @@ void StartEnterBoot(const std::shared_ptr<Shared>& shared, const std::string& ke
 // not (no map, or its port is in it). An interface whose port cannot be read
 // matches no slot.
 std::string OutsideSlotMap(const StationConfig& config, const AttachedInterface& i) {
-  if (!config.job || config.job->slots.empty()) return "";
+  if (!config.job || config.job->slot_map.empty()) return "";
   if (i.port.empty()) return "no port path (" + i.path + "): matches no slot of the job";
-  if (config.job->slots.count(i.port) != 0) return "";
+  if (config.job->slot_map.count(i.port) != 0) return "";
   return "port " + i.port + " is not in the job's slot map";
 }
 
@@ -351,8 +351,8 @@ UnitSession& Renew(Shared& sh, const std::string& key) {
   u.view.serial = current.serial;
   u.view.kind = current.kind;
   if (sh.config.job && !current.port.empty()) {
-    const auto slot = sh.config.job->slots.find(current.port);
-    if (slot != sh.config.job->slots.end()) u.view.slot = slot->second;
+    const auto slot = sh.config.job->slot_map.find(current.port);
+    if (slot != sh.config.job->slot_map.end()) u.view.slot = slot->second;
   }
   const UnitView v = u.view;
   sh.Tell([&](StationObserver& o) { o.OnUnitAppeared(v); });

@@ -59,8 +59,8 @@
 
 namespace torvane {
 
-// job/production_job.h; declared only, so that Qt code (where `slots` is a
-// keyword) can include this header.
+// job/production_job.h; declared only, so hosts that never run a job need
+// not see its model.
 struct ProductionJob;
 
 struct StationConfig {

@@ -42,7 +42,7 @@ TEST(JobFile, ReadsAGoodJob) {
   EXPECT_EQ(job.attempts, 3);
   EXPECT_TRUE(job.enter_boot);
   EXPECT_EQ(job.enter_boot_wait_s, 9);
-  EXPECT_EQ(job.slots.at("1-1.3"), "槽4");
+  EXPECT_EQ(job.slot_map.at("1-1.3"), "槽4");
   ASSERT_TRUE(job.serial);
   EXPECT_EQ(job.serial->address, 0x08004010u);
   EXPECT_EQ(job.serial->list_values, (std::vector<std::string>{"SN0007", "SN000a"}));

@@ -26,7 +26,7 @@ class StationJob : public Station {
     job_ = std::make_shared<ProductionJob>();
     job_->image_path = image_;
     job_->sha256 = DigestBytes(bytes.data(), bytes.size()).sha256;
-    job_->slots = {{"bay-1", "槽1"}, {"bay-2", "槽2"}};
+    job_->slot_map = {{"bay-1", "槽1"}, {"bay-2", "槽2"}};
     config_.job = job_;
   }
   // A counter from SN00001000, written at App Address + 0x100 as 8 ASCII
@@ -103,7 +103,7 @@ TEST_F(StationJob, EveryPassedUnitHoldsItsOwnSerialAndAFailedOneGivesItsSerialOn
     observer_.Clear();
     std::remove(config_.record_path.c_str());
     std::remove((dir_.dir() + "job.serials").c_str());
-    job_->slots = {{"bay-1", "槽1"}, {"bay-2", "槽2"}, {"bay-3", "槽3"}, {"bay-4", "槽4"}};
+    job_->slot_map = {{"bay-1", "槽1"}, {"bay-2", "槽2"}, {"bay-3", "槽3"}, {"bay-4", "槽4"}};
     PlanSerials();
     config_.count = run.count;
     std::map<std::string, sim::SimDeviceId> ids;
@@ -132,11 +132,11 @@ TEST_F(StationJob, EveryPassedUnitHoldsItsOwnSerialAndAFailedOneGivesItsSerialOn
     // of what it got.
     const std::vector<std::string> records = RecordLines();
     ASSERT_EQ(records.size(), static_cast<size_t>(run.passed + run.failed));
-    for (const auto& [view, result] : observer_.Finished()) EXPECT_EQ(view.slot, job_->slots.at(view.port));
+    for (const auto& [view, result] : observer_.Finished()) EXPECT_EQ(view.slot, job_->slot_map.at(view.port));
     std::vector<std::string> passed_serials;
     for (const std::string& record : records) {
       ASSERT_EQ(ids.count(Field(record, "port")), 1u) << record;
-      EXPECT_EQ(Field(record, "slot"), job_->slots.at(Field(record, "port"))) << record;
+      EXPECT_EQ(Field(record, "slot"), job_->slot_map.at(Field(record, "port"))) << record;
       const sim::SimVerdict v = bus_->model(ids[Field(record, "port")])->verdict();
       if (Field(record, "result") != "0") continue;
       passed_serials.push_back(Field(record, "serial_number"));
@@ -165,7 +165,7 @@ TEST_F(StationJob, AJournalThatCannotBeWrittenFailsItsUnitAndStopsTheStation) {
   PlanSerials();
   config_.count = 3;
   config_.record_path.clear();  // the journal is the only file that grows
-  job_->slots["bay-3"] = "槽3";
+  job_->slot_map["bay-3"] = "槽3";
   Plug("boot,port=bay-1," + SerialKnob());
   StartStation();
   ASSERT_TRUE(WaitForFinished(1));
