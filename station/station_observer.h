@@ -53,6 +53,7 @@ struct UnitProgress {
   uint32_t bytes_acknowledged = 0;
   uint32_t total_bytes = 0;
   double bytes_per_second = 0;
+  std::string serial_number;   // the job's serial number going into the unit; empty: none
 };
 
 struct UnitResult {

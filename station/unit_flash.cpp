@@ -117,6 +117,7 @@ void FlashUnit(const UnitFlashContext& context, const UnitView& view, const Atta
         p.percent = percent;
         p.bytes_acknowledged = stats.acknowledged;
         p.total_bytes = sent.total_length;
+        p.serial_number = lease.text;
         const double seconds = std::chrono::duration<double>(SteadyClock::now() - transfer_start).count();
         p.bytes_per_second = seconds > 0 ? stats.acknowledged / seconds : 0;
         context.on_progress(p);

@@ -74,6 +74,7 @@ void StationFeed::OnUnitProgress(const UnitProgress& progress) {
   StationRow& row = rows_[port->second];
   row.percent = progress.percent;
   row.bytes_per_second = progress.bytes_per_second;
+  if (!progress.serial_number.empty()) row.serial_number = progress.serial_number;
   Touch(port->second);
 }
 

@@ -51,11 +51,12 @@ TEST(StationFeed, CoalescesProgressAndKeepsRowsAsLongAsTheyMatter) {
   feed.OnUnitAppeared(b);
   feed.OnUnitState(a, UnitState::kFlashing, "");
   feed.OnUnitState(b, UnitState::kFlashing, "");
-  for (int percent = 0; percent <= 100; ++percent) feed.OnUnitProgress({1, percent, 0, 0, 1000.0});
+  for (int percent = 0; percent <= 100; ++percent) feed.OnUnitProgress({1, percent, 0, 0, 1000.0, "SN7"});
   auto now = StationClock::now();
   StationBatch batch = feed.Drain(now);
   ASSERT_EQ(batch.changed.size(), 2u) << "one update per row, however many steps";
   EXPECT_EQ(batch.changed[0].percent, 100);
+  EXPECT_EQ(batch.changed[0].serial_number, "SN7") << "the serial shows while the unit is flashed";
   EXPECT_TRUE(feed.Drain(now).changed.empty());
 
   // a passes and restarts (leaves, comes back within the grace): its row
