@@ -67,6 +67,7 @@ struct UnitResult {
   bool final = true;           // the unit's final outcome; false: a failed flash with attempts left
   bool flashed = true;         // false: the unit ended without a flash (enter-boot failed, stopped, ...)
   std::string serial_number;   // the job's serial number written into the unit; empty: none
+  bool serial_number_kept = false;  // used up by this unit (it passed, or may hold it); false: given back
   bool recorded = false;       // its record line is on disk (or no record was asked for)
   std::string record_line;     // the JSON line, also when no record file is kept
 };

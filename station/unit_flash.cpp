@@ -138,6 +138,7 @@ void FlashUnit(const UnitFlashContext& context, const UnitView& view, const Atta
                     " kept: the device may hold it (its last block was sent)";
         }
         std::string journal_error;
+        result->serial_number_kept = held;
         if (!(held ? context.journal->Commit(lease, &journal_error) : context.journal->Release(lease, &journal_error))) {
           journal_error = "serial journal: " + journal_error;
           if (context.on_journal_failure) context.on_journal_failure(journal_error);

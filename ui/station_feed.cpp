@@ -60,6 +60,7 @@ void StationFeed::OnUnitState(const UnitView& unit, UnitState state, const std::
     row.duration_s = -1;
     row.has_result = false;
     row.serial_number.clear();
+    row.serial_number_kept = false;
     row.info.clear();
     row.boot_update = false;
   }
@@ -84,6 +85,7 @@ void StationFeed::OnUnitFinished(const UnitView& unit, const UnitResult& result)
   row.has_result = true;
   row.result = result.result;
   row.serial_number = result.serial_number;
+  row.serial_number_kept = result.serial_number_kept;
   row.boot_update = result.boot_update;
   row.duration_s = result.duration_s;
   if (result.total_bytes > 0) {

@@ -33,6 +33,7 @@ struct StationRow {
   UnitState state = UnitState::kIdle;
   std::string detail;
   std::string serial_number;   // the job's serial number the unit received; empty: none
+  bool serial_number_kept = false;  // that number stays used by this unit (not given to the next)
   bool has_result = false;     // a flash ended; result holds its DownloadResult
   bool boot_update = false;    // that flash sent the boot update files
   int result = 0;

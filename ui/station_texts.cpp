@@ -89,7 +89,7 @@ std::string StationStateText(const StationRow& row) {
 std::string StationSerialNumberText(const StationRow& row) {
   if (row.serial_number.empty()) return "";
   const std::string text = EscapeControlCharacters(row.serial_number);
-  return row.has_result && row.result != DL_OK ? text + " (已收回)" : text;
+  return row.has_result && !row.serial_number_kept ? text + " (已收回)" : text;
 }
 
 std::string StationProgressText(const StationRow& row) {

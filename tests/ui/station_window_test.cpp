@@ -43,6 +43,34 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// A failed unit's serial number reads "taken back" only when the station
+// gave it back; one the device may hold (a failure on its last block) stays.
+TEST(StationFeed, SerialNumberTakenBackOnlyWhenGivenBack) {
+  const struct {
+    int result;
+    bool kept;
+    const char* text;
+  } cases[] = {
+      {DL_OK, true, "SN9"},
+      {DL_PROTOCOL_ERROR, false, "SN9 (已收回)"},
+      {DL_PROTOCOL_ERROR, true, "SN9"},
+  };
+  for (const auto& c : cases) {
+    StationFeed feed(std::chrono::milliseconds(100), std::chrono::seconds(1));
+    const UnitView a{1, "port-a", "sim:hidraw0", "", DS_BOOT, 1};
+    feed.OnUnitAppeared(a);
+    feed.OnUnitState(a, UnitState::kFlashing, "");
+    UnitResult result;
+    result.result = c.result;
+    result.serial_number = "SN9";
+    result.serial_number_kept = c.kept;
+    feed.OnUnitFinished(a, result);
+    const StationBatch batch = feed.Drain(StationClock::now());
+    ASSERT_EQ(batch.changed.size(), 1u);
+    EXPECT_EQ(StationSerialNumberText(batch.changed[0]), c.text) << c.result;
+  }
+}
+
 TEST(StationFeed, CoalescesProgressAndKeepsRowsAsLongAsTheyMatter) {
   StationFeed feed(100ms, 1s);
   const UnitView a{1, "port-a", "sim:hidraw0", "A1", DS_BOOT, 1};
