@@ -38,11 +38,16 @@ bool ChooseImageFile(HWND owner, const std::string& box_text, std::string* path)
                           OFN_PATHMUSTEXIST | OFN_CREATEPROMPT, path);
 }
 
-bool ChooseFileToOpen(HWND owner, const std::string& title, const std::wstring& filters, const std::string& start,
-                      DWORD flags, std::string* path) {
-  const std::wstring folder = ChooserStartFolder(start);
+namespace {
+
+// Either system chooser over one OPENFILENAMEW; `name` is the name box's
+// text going in and the chosen path coming out.
+bool RunChooser(bool save, HWND owner, const std::string& title, const std::wstring& filters,
+                const std::wstring& folder, const std::wstring& name_text, const wchar_t* extension, DWORD flags,
+                std::string* path) {
   const std::wstring wide_title = Utf8ToWide(title);
   std::vector<wchar_t> name(32768, L'\0');
+  name_text.copy(name.data(), name.size() - 1);
   OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof ofn;
   ofn.hwndOwner = owner;
@@ -52,10 +57,24 @@ bool ChooseFileToOpen(HWND owner, const std::string& title, const std::wstring& 
   ofn.nMaxFile = static_cast<DWORD>(name.size());
   ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
   ofn.lpstrTitle = wide_title.c_str();
+  ofn.lpstrDefExt = extension;
   ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | flags;
-  if (!GetOpenFileNameW(&ofn)) return false;
+  if (!(save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn))) return false;
   if (path != nullptr) *path = WideToUtf8(name.data());
   return true;
+}
+
+}  // namespace
+
+bool ChooseFileToOpen(HWND owner, const std::string& title, const std::wstring& filters, const std::string& start,
+                      DWORD flags, std::string* path) {
+  return RunChooser(false, owner, title, filters, ChooserStartFolder(start), std::wstring(), nullptr, flags, path);
+}
+
+bool ChooseFileToSave(HWND owner, const std::string& title, const std::wstring& filters, const std::string& current,
+                      const wchar_t* extension, std::string* path) {
+  return RunChooser(true, owner, title, filters, std::wstring(), Utf8ToWide(current), extension, OFN_PATHMUSTEXIST,
+                    path);
 }
 
 }  // namespace torvane

@@ -432,23 +432,12 @@ void StationWindow::SetIdleControls(bool idle) {
 
 void StationWindow::ChooseRecordFile() {
   // An existing file is appended to, never replaced.
-  std::vector<wchar_t> name(32768, L'\0');
-  const std::wstring current = Utf8ToWide(WindowTextUtf8(Item(IDC_ST_RECORD_PATH)));
-  current.copy(name.data(), name.size() - 1);
   const std::wstring filter = Utf8ToWide("记录文件 (*.jsonl)") + L'\0' + L"*.jsonl" + L'\0' +
                               Utf8ToWide("所有文件 (*)") + L'\0' + L"*.*" + L'\0';
-  const std::wstring title = Utf8ToWide("记录文件");
-  OPENFILENAMEW ofn{};
-  ofn.lStructSize = sizeof ofn;
-  ofn.hwndOwner = window_;
-  ofn.lpstrFilter = filter.c_str();
-  ofn.nFilterIndex = 1;
-  ofn.lpstrFile = name.data();
-  ofn.nMaxFile = static_cast<DWORD>(name.size());
-  ofn.lpstrTitle = title.c_str();
-  ofn.lpstrDefExt = L"jsonl";
-  ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
-  if (GetSaveFileNameW(&ofn)) SetWindowTextW(Item(IDC_ST_RECORD_PATH), name.data());
+  std::string path;
+  if (ChooseFileToSave(window_, "记录文件", filter, WindowTextUtf8(Item(IDC_ST_RECORD_PATH)), L"jsonl", &path)) {
+    SetWindowTextW(Item(IDC_ST_RECORD_PATH), Utf8ToWide(path).c_str());
+  }
 }
 
 bool StationWindow::StartStation() {
