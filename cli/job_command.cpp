@@ -118,18 +118,19 @@ int RunJobCheck(const CliSession& session, const JobOptions& options) {
     } else {
       CheckJobImage(job, image, address, &serial_offset, &problems);
     }
-    // A journal already there says how many serials are left; opening it
-    // settles what a stopped run left reserved, as the station's next
-    // start would. None yet: nothing is created.
+    // A journal already there says how many serials are left, read without
+    // writing (a station may be running on it). None yet: nothing is
+    // created.
     std::error_code ec;
+    uint64_t count_left = 0;
     if (job.serial && std::filesystem::exists(platform::PathFromUtf8(job.serial->journal_path), ec)) {
       const int line = KeyLine(job, "serial.journal");
-      if (auto journal = SerialJournal::Open(*job.serial, &error)) {
-        left = journal->Left();
+      if (SerialJournal::CountLeft(*job.serial, &count_left, &error)) {
+        left = count_left;
         if (job.count > 0 && *left < static_cast<uint64_t>(job.count)) {
           problems.push_back({KeyLine(job, "job.count"), "job.count",
                               std::to_string(job.count) + " units, but only " + std::to_string(*left) +
-                                  " serials are left in " + job.serial->journal_path});
+                                  (*left == 1 ? " serial is" : " serials are") + " left in " + job.serial->journal_path});
         }
       } else {
         problems.push_back({line, "serial.journal", error});

@@ -1,10 +1,12 @@
 #include "job/serial_journal.h"
 
+#include <cerrno>
 #include <charconv>
 #include <string_view>
 #include <utility>
 
 #include "job/serial_value.h"
+#include "platform/file_io.h"
 #include "platform/sha256.h"
 
 namespace torvane {
@@ -149,6 +151,31 @@ std::unique_ptr<SerialJournal> SerialJournal::Open(const SerialPlan& plan, std::
     journal->reserved_.clear();
   }
   return journal;
+}
+
+bool SerialJournal::CountLeft(const SerialPlan& plan, uint64_t* left, std::string* error) {
+  std::string contents;
+  int os_error = 0;
+  // A journal line is short; a billion of them would be a broken file.
+  constexpr size_t kLargestJournal = size_t{1} << 30;
+  switch (platform::ReadSmallFile(plan.journal_path, kLargestJournal, &contents, &os_error)) {
+    case platform::SmallFileRead::Ok:
+      break;
+    case platform::SmallFileRead::Missing:
+      *left = SerialCount(plan);  // the first run creates it
+      return true;
+    case platform::SmallFileRead::NotRegular:
+      return Fail(error, "cannot use " + FileText(plan) + ": not a regular file");
+    case platform::SmallFileRead::TooLarge:
+      return Fail(error, FileText(plan) + " is larger than 1 GiB");
+    case platform::SmallFileRead::Error:
+      return Fail(error, "cannot read " + FileText(plan) + (os_error == EACCES ? ": access refused" : ""));
+  }
+  contents.resize(contents.rfind('\n') + 1);  // a torn last line never started a unit
+  SerialJournal journal(plan);
+  if (!journal.Load(contents, error)) return false;
+  *left = journal.Left();
+  return true;
 }
 
 bool SerialJournal::Load(const std::string& contents, std::string* error) {

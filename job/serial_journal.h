@@ -64,6 +64,14 @@ class SerialJournal {
   // journal and one written for another plan.
   static std::unique_ptr<SerialJournal> Open(const SerialPlan& plan, std::string* error);
 
+  // How many serials the next run would have, read without writing or
+  // locking (a station may be running on it): reservations still open
+  // count as gone, as Open will burn them; a torn last line is left out.
+  // Refuses what Open refuses but a file that cannot be written. Where the
+  // system's file lock keeps readers out (Windows), a journal a station
+  // holds cannot be read.
+  static bool CountLeft(const SerialPlan& plan, uint64_t* left, std::string* error);
+
   // Serials still to give: the plan's count less those committed, burned
   // and reserved now.
   uint64_t Left() const;

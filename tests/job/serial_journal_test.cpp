@@ -82,6 +82,10 @@ TEST_F(SerialJournalTest, HistoryDecidesTheNextSerial) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     WriteText(plan_.journal_path, head_ + c.history);
+    uint64_t counted = 0;
+    std::string error;
+    ASSERT_TRUE(SerialJournal::CountLeft(plan_, &counted, &error)) << error;
+    EXPECT_EQ(counted, c.left) << "counted without writing, as the next run will find it";
     auto journal = Open();
     ASSERT_NE(journal, nullptr);
     EXPECT_EQ(journal->BurnedOnOpen(), c.burned);
