@@ -1,5 +1,4 @@
-// Job files for the station window tests, written without the job headers
-// (Qt code must not see them).
+// Job files for the station window tests.
 #pragma once
 
 #include <string>

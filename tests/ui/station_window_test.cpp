@@ -29,6 +29,7 @@
 #include "sim/sim_bus.h"
 #include "sim/sim_knobs.h"
 #include "tests/ui/job_files.h"
+#include "tests/ui/station_window_units.h"
 #include "tests/ui/qt_test_app.h"
 #include "ui/qt/station_table_model.h"
 #include "ui/station_texts.h"
@@ -196,24 +197,13 @@ class StationWindowOnSimulatedBus : public ::testing::Test {
 };
 
 TEST_F(StationWindowOnSimulatedBus, TableCountersAndRecordAgreeWithEveryDevice) {
-  struct Unit {
-    const char* knobs;
-    const char* port;
-    bool passes;
-    const char* state;  // the state column's beginning
-  };
-  const Unit units[] = {
-      {"boot,port=p1", "p1", true, "成功"},
-      {"oldboot,port=p2", "p2", true, "成功"},  // the boot update files
-      {"boot,port=p3,start-status=9", "p3", false, "失败: 通信错误"},
-      {"boot,port=p4,unplug-block=5", "p4", false, "失败: 通信错误"},
-  };
+  const auto& units = torvane::testing::kStationWindowUnits;
   std::map<std::string, sim::SimDeviceId> ids;
   ids["p1"] = Attach(units[0].knobs);
   ASSERT_TRUE(Window().StartStation());
   // The others arrive while the station runs; an application device is
   // left alone without "自动进入烧录模式".
-  for (const Unit& unit : units) {
+  for (const auto& unit : units) {
     if (ids.count(unit.port) == 0) ids[unit.port] = Attach(unit.knobs);
   }
   Attach("app,port=p5");
@@ -225,7 +215,7 @@ TEST_F(StationWindowOnSimulatedBus, TableCountersAndRecordAgreeWithEveryDevice) 
 
   const std::vector<std::string> record = RecordLines();
   ASSERT_EQ(record.size(), 4u);
-  for (const Unit& unit : units) {
+  for (const auto& unit : units) {
     SCOPED_TRACE(unit.knobs);
     const auto verdict = bus_->model(ids[unit.port])->verdict();
     EXPECT_EQ(verdict.completed, unit.passes);

@@ -15,6 +15,7 @@
 #include "sim/sim_knobs.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/job_files.h"
+#include "tests/ui/station_window_units.h"
 #include "ui/station_table.h"
 #include "ui/win32/message_box.h"
 #include "ui/win32/station_window.h"
@@ -106,18 +107,7 @@ class Win32Station : public ::testing::Test {
 };
 
 TEST_F(Win32Station, ListCountersAndRecordAgreeWithEveryDevice) {
-  struct Unit {
-    const char* knobs;
-    const char* port;
-    bool passes;
-    const char* state;  // the state column's beginning
-  };
-  const Unit units[] = {
-      {"boot,port=p1", "p1", true, "成功"},
-      {"oldboot,port=p2", "p2", true, "成功"},  // the boot update files
-      {"boot,port=p3,start-status=9", "p3", false, "失败: 通信错误"},
-      {"boot,port=p4,unplug-block=5", "p4", false, "失败: 通信错误"},
-  };
+  const auto& units = torvane::testing::kStationWindowUnits;
   std::map<std::string, sim::SimDeviceId> ids;
   ids["p1"] = Attach(units[0].knobs);
   // The image is read off the UI thread.
@@ -126,7 +116,7 @@ TEST_F(Win32Station, ListCountersAndRecordAgreeWithEveryDevice) {
   SendMessageW(Window().Item(IDC_ST_START_STOP), BM_CLICK, 0, 0);
   ASSERT_TRUE(Window().Session().Running()) << (boxes_.empty() ? "" : boxes_.back());
   EXPECT_EQ(WindowTextUtf8(Window().Item(IDC_ST_START_STOP)), "停止");
-  for (const Unit& unit : units) {
+  for (const auto& unit : units) {
     if (ids.count(unit.port) == 0) ids[unit.port] = Attach(unit.knobs);
   }
   Attach("app,port=p5");
@@ -138,7 +128,7 @@ TEST_F(Win32Station, ListCountersAndRecordAgreeWithEveryDevice) {
 
   const std::vector<std::string> record = RecordLines();
   ASSERT_EQ(record.size(), 4u);
-  for (const Unit& unit : units) {
+  for (const auto& unit : units) {
     SCOPED_TRACE(unit.knobs);
     EXPECT_EQ(bus_->model(ids[unit.port])->verdict().completed, unit.passes);
     EXPECT_EQ(State(unit.port).rfind(unit.state, 0), 0u) << State(unit.port);
