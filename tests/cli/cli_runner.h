@@ -37,6 +37,10 @@ struct CliRunOptions {
   int interrupts = 1;
   int interrupt_delay_ms = 0;  // after the text appeared
   int signal_number = SIGINT;  // what "interrupt" sends
+  // With more than one interrupt: the later ones wait until this text has
+  // appeared as well (the tool has acted on the first). A sanitizer that
+  // holds signals back merges two of one kind sent close together.
+  std::string interrupt_again_on;
   // The reader goes away after the first line, as `| head -1` does;
   // standard error is then discarded.
   bool close_after_first_line = false;
@@ -133,18 +137,27 @@ inline CliRun RunCli(const std::string& exe, std::vector<std::string> args, cons
     char buffer[512];
     ssize_t n;
     bool sent = false;
+    bool sent_again = options.interrupt_again_on.empty();
     while ((n = read(pipe_fds[0], buffer, sizeof(buffer))) > 0) {
       run.out.append(buffer, static_cast<size_t>(n));
       if (options.close_after_first_line && run.out.find('\n') != std::string::npos) break;
       if (!sent && !options.interrupt_on.empty() && run.out.find(options.interrupt_on) != std::string::npos) {
         usleep(static_cast<useconds_t>(options.interrupt_delay_ms) * 1000);
-        for (int i = 0; i < options.interrupts; ++i) {
+        const int now = options.interrupt_again_on.empty() ? options.interrupts : 1;
+        for (int i = 0; i < now; ++i) {
           kill(pid, options.signal_number);
           // The next one only once this one has been delivered: two pending
           // interrupts would count as one.
-          if (i + 1 < options.interrupts) WaitUntilDelivered(pid, options.signal_number);
+          if (i + 1 < now) WaitUntilDelivered(pid, options.signal_number);
         }
         sent = true;
+      }
+      if (sent && !sent_again && run.out.find(options.interrupt_again_on) != std::string::npos) {
+        for (int i = 1; i < options.interrupts; ++i) {
+          kill(pid, options.signal_number);
+          if (i + 1 < options.interrupts) WaitUntilDelivered(pid, options.signal_number);
+        }
+        sent_again = true;
       }
     }
   }

@@ -236,6 +236,7 @@ TEST_F(Cli, StationEndsEveryUnitWithARecordWhateverEndsTheRun) {
     options.interrupt_on = c.interrupt_on;
     options.signal_number = c.signal_number;
     options.interrupts = c.interrupts;
+    if (c.interrupts > 1) options.interrupt_again_on = "station: no new units";
     const CliRun r = Invoke(args, options);
     EXPECT_EQ(r.status, c.status) << r.out;
     EXPECT_NE(r.out.find(std::string("station: ") + c.summary), std::string::npos) << r.out;
